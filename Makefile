@@ -1,0 +1,58 @@
+# The two commands of the README are the contract: `make run` and `make test`.
+# Both install what is missing first, so they work on a fresh Debian 12 machine as root.
+
+JOBS ?= $(shell nproc)
+ARGS ?=
+
+.PHONY: all deps build test test-unit run asan tsan fuzz fuzz-smoke bench format tidy clean
+
+all: build
+
+deps:
+	./scripts/install-deps.sh
+
+build/default/CMakeCache.txt: | deps
+	cmake --preset default
+
+build: deps build/default/CMakeCache.txt
+	cmake --build --preset default -j $(JOBS)
+
+# Every test: the unit and integration suites, then a short run of every fuzzer.
+test: build
+	ctest --preset default -j $(JOBS)
+	$(MAKE) fuzz-smoke
+
+run:
+	@echo "make run: the headless host does not exist yet; only the protocol library is built so far." >&2
+	@exit 2
+
+asan: deps
+	cmake --preset asan
+	cmake --build --preset asan -j $(JOBS)
+	ctest --preset asan -j $(JOBS)
+
+tsan: deps
+	cmake --preset tsan
+	cmake --build --preset tsan -j $(JOBS)
+	ctest --preset tsan -j $(JOBS)
+
+fuzz: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j $(JOBS)
+
+# FUZZ_SECONDS per target; CI keeps it short, a developer hunting bugs sets it high.
+FUZZ_SECONDS ?= 10
+fuzz-smoke: fuzz
+	./scripts/fuzz-smoke.sh build/fuzz $(FUZZ_SECONDS)
+
+bench: build
+	@for program in build/default/bench/bench_*; do echo "== $$program"; $$program; done
+
+format:
+	git ls-files '*.cpp' '*.hpp' | xargs clang-format -i
+
+tidy: build/default/CMakeCache.txt
+	git ls-files '*.cpp' | xargs clang-tidy -p build/default --quiet
+
+clean:
+	rm -rf build

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "vantrel/Bytes.hpp"
+#include "vantrel/Frame.hpp"
+#include "vantrel/MessageType.hpp"
+#include "vantrel/Transport.hpp"
+
+namespace vantrel {
+
+class SerialQueue;
+
+// One transport connection turned into whole messages: it reports readiness, reads frames one
+// after another and hands each to its owner, writes each outgoing message as a single frame,
+// counts the sends still in flight, and reports the end of the connection exactly once.
+// It knows nothing of message bodies.
+//
+// Lives on the queue given to start(): every callback, every read of the closed flag and every
+// change of pendingSends happens there. send() and close() may be called from any thread; they
+// hop onto the queue. The callbacks are held strongly, so owners capture the connection weakly
+// inside them; the transport's pending completions hold the connection weakly, so dropping the
+// owner's last reference silences them. Dropping it does not cancel the transport: call close().
+class FramedConnection : public std::enable_shared_from_this<FramedConnection> {
+public:
+    [[nodiscard]] static std::shared_ptr<FramedConnection> create(std::shared_ptr<Transport> connection,
+                                                                  std::int64_t maxInboundLength);
+
+    FramedConnection(const FramedConnection&) = delete;
+    FramedConnection& operator=(const FramedConnection&) = delete;
+    ~FramedConnection() = default;
+
+    std::function<void()> onReady;
+    std::function<void(MessageType, Bytes)> onMessage;
+    // No error for an orderly end (close(), the peer ending the stream, a framing violation).
+    std::function<void(std::optional<TransportError>)> onClosed;
+
+    [[nodiscard]] const std::shared_ptr<Transport>& connection() const { return connection_; }
+
+    // Frames handed to the transport whose completion has not arrived. Read it on the queue.
+    [[nodiscard]] std::int64_t pendingSends() const { return pendingSends_; }
+
+    // Set the callbacks first. The queue must be the one the transport delivers on.
+    void start(std::shared_ptr<SerialQueue> queue);
+
+    // Frames the body on the caller's thread (one copy) and sends it on the queue; dropped
+    // silently once the connection has closed. Failures surface through onClosed.
+    void send(MessageType type, ByteView body);
+
+    // Ends the connection with no error; idempotent.
+    void close();
+
+private:
+    FramedConnection(std::shared_ptr<Transport> connection, std::int64_t maxInboundLength);
+
+    void handleState(TransportState state, const std::optional<TransportError>& error);
+    void readHeader();
+    void readBody(MessageType type, std::uint32_t length);
+    void deliver(MessageType type, Bytes body, bool streamComplete);
+    void sendFrame(Bytes frame);
+    void end(std::optional<TransportError> error);
+    void runOnQueue(std::function<void()> work);
+    [[nodiscard]] bool onOwnQueue() const;
+
+    const std::shared_ptr<Transport> connection_;
+    const std::int64_t maxInboundLength_;
+    std::shared_ptr<SerialQueue> queue_;
+    std::int64_t pendingSends_ = 0;
+    bool closed_ = false;
+};
+
+}  // namespace vantrel

@@ -1,0 +1,172 @@
+#include "vantrel/FramedConnection.hpp"
+
+#include <array>
+#include <cassert>
+#include <cstring>
+
+#include "vantrel/SerialQueue.hpp"
+
+namespace vantrel {
+
+std::shared_ptr<FramedConnection> FramedConnection::create(std::shared_ptr<Transport> connection,
+                                                           std::int64_t maxInboundLength) {
+    return std::shared_ptr<FramedConnection>(new FramedConnection(std::move(connection), maxInboundLength));
+}
+
+FramedConnection::FramedConnection(std::shared_ptr<Transport> connection, std::int64_t maxInboundLength)
+    : connection_(std::move(connection)), maxInboundLength_(maxInboundLength) {}
+
+void FramedConnection::start(std::shared_ptr<SerialQueue> queue) {
+    queue_ = std::move(queue);
+    std::weak_ptr<FramedConnection> weakSelf = weak_from_this();
+    connection_->setStateHandler([weakSelf](TransportState state, std::optional<TransportError> error) {
+        if (auto self = weakSelf.lock()) {
+            self->handleState(state, error);
+        }
+    });
+    connection_->start(queue_);
+}
+
+void FramedConnection::handleState(TransportState state, const std::optional<TransportError>& error) {
+    assert(onOwnQueue());
+    switch (state) {
+        case TransportState::setup:
+        case TransportState::preparing:
+            break;
+        case TransportState::ready:
+            if (onReady) {
+                onReady();
+            }
+            readHeader();
+            break;
+        case TransportState::waiting:
+        case TransportState::failed:
+            // A connection that would otherwise wait for a change of network ends at once.
+            end(error);
+            break;
+        case TransportState::cancelled:
+            end(std::nullopt);
+            break;
+    }
+}
+
+void FramedConnection::readHeader() {
+    std::weak_ptr<FramedConnection> weakSelf = weak_from_this();
+    connection_->receive(frameHeaderLength, frameHeaderLength,
+                         [weakSelf](Bytes data, bool isComplete, std::optional<TransportError> error) {
+                             auto self = weakSelf.lock();
+                             if (!self || self->closed_) {
+                                 return;
+                             }
+                             if (error || data.size() != frameHeaderLength) {
+                                 // The peer ending the stream between frames is an orderly end.
+                                 self->end(error);
+                                 return;
+                             }
+                             std::array<std::uint8_t, frameHeaderLength> raw{};
+                             std::memcpy(raw.data(), data.data(), frameHeaderLength);
+                             const auto header = readFrameHeader(raw, self->maxInboundLength_);
+                             if (!header) {
+                                 self->end(std::nullopt);
+                                 return;
+                             }
+                             if (header->length == 0) {
+                                 self->deliver(header->type, {}, isComplete);
+                                 return;
+                             }
+                             self->readBody(header->type, header->length);
+                         });
+}
+
+void FramedConnection::readBody(MessageType type, std::uint32_t length) {
+    std::weak_ptr<FramedConnection> weakSelf = weak_from_this();
+    connection_->receive(length, length,
+                         [weakSelf, type, length](Bytes data, bool isComplete,
+                                                  std::optional<TransportError> error) {
+                             auto self = weakSelf.lock();
+                             if (!self || self->closed_) {
+                                 return;
+                             }
+                             if (error || data.size() != length) {
+                                 self->end(error);
+                                 return;
+                             }
+                             self->deliver(type, std::move(data), isComplete);
+                         });
+}
+
+void FramedConnection::deliver(MessageType type, Bytes body, bool streamComplete) {
+    if (onMessage) {
+        onMessage(type, std::move(body));
+    }
+    // The owner may have closed the connection from inside its callback.
+    if (closed_) {
+        return;
+    }
+    if (streamComplete) {
+        end(std::nullopt);
+    } else {
+        readHeader();
+    }
+}
+
+void FramedConnection::send(MessageType type, ByteView body) {
+    runOnQueue([weakSelf = weak_from_this(), frame = makeFrame(type, body)]() mutable {
+        if (auto self = weakSelf.lock()) {
+            self->sendFrame(std::move(frame));
+        }
+    });
+}
+
+void FramedConnection::sendFrame(Bytes frame) {
+    if (closed_) {
+        return;
+    }
+    ++pendingSends_;
+    std::weak_ptr<FramedConnection> weakSelf = weak_from_this();
+    connection_->send(std::move(frame), [weakSelf](std::optional<TransportError> error) {
+        auto self = weakSelf.lock();
+        if (!self) {
+            return;
+        }
+        // Every completion counts, also after the end and also with an error, so the backlog
+        // the owner reads never sticks above the truth.
+        --self->pendingSends_;
+        if (error) {
+            self->end(error);
+        }
+    });
+}
+
+void FramedConnection::close() {
+    // Holds the connection until the close has run, so a caller may drop its reference at once.
+    runOnQueue([self = shared_from_this()] { self->end(std::nullopt); });
+}
+
+void FramedConnection::end(std::optional<TransportError> error) {
+    if (closed_) {
+        return;
+    }
+    closed_ = true;
+    // The coming cancelled state would be a second report of the same end.
+    connection_->setStateHandler(nullptr);
+    connection_->cancel();
+    if (onClosed) {
+        onClosed(error);
+    }
+}
+
+void FramedConnection::runOnQueue(std::function<void()> work) {
+    // Before start() nothing else can reach the connection, so the caller's thread will do.
+    if (!queue_) {
+        work();
+        return;
+    }
+    queue_->post(std::move(work));
+}
+
+bool FramedConnection::onOwnQueue() const {
+    return !queue_ || queue_->isCurrent();
+}
+
+}  // namespace vantrel

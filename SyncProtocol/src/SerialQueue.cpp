@@ -1,0 +1,82 @@
+#include "vantrel/SerialQueue.hpp"
+
+#include <asio/executor_work_guard.hpp>
+#include <asio/io_context.hpp>
+#include <asio/post.hpp>
+#include <asio/steady_timer.hpp>
+#include <future>
+#include <pthread.h>
+
+namespace vantrel {
+
+struct SerialQueue::State {
+    explicit State(std::string queueLabel) : label(std::move(queueLabel)) {}
+
+    std::string label;
+    asio::io_context context{1};
+    asio::executor_work_guard<asio::io_context::executor_type> keepRunning{
+        asio::make_work_guard(context)};
+};
+
+SerialQueue::SerialQueue(std::string label) : state_(std::make_shared<State>(std::move(label))) {
+    // The thread holds the state itself, so that a queue destroyed from its own thread can
+    // detach and let the event loop return before the state goes away.
+    thread_ = std::thread([state = state_] {
+        // Linux limits thread names to 15 characters; every queue label fits.
+        pthread_setname_np(pthread_self(), state->label.substr(0, 15).c_str());
+        state->context.run();
+    });
+}
+
+SerialQueue::~SerialQueue() {
+    state_->keepRunning.reset();
+    state_->context.stop();
+    if (isCurrent()) {
+        thread_.detach();
+    } else {
+        thread_.join();
+    }
+}
+
+void SerialQueue::post(std::function<void()> work) {
+    asio::post(state_->context, std::move(work));
+}
+
+void SerialQueue::postAfter(std::chrono::nanoseconds delay, std::function<void()> work) {
+    auto timer = std::make_shared<asio::steady_timer>(state_->context, delay);
+    timer->async_wait([timer, work = std::move(work)](const std::error_code& error) {
+        if (!error) {
+            work();
+        }
+    });
+}
+
+void SerialQueue::sync(const std::function<void()>& work) {
+    if (isCurrent()) {
+        work();
+        return;
+    }
+    std::promise<void> done;
+    auto finished = done.get_future();
+    // The promise is moved into the closure: if the queue is stopped before the closure runs,
+    // destroying it breaks the promise, and the wait below returns instead of hanging.
+    asio::post(state_->context, [&work, done = std::move(done)]() mutable {
+        work();
+        done.set_value();
+    });
+    finished.wait();
+}
+
+bool SerialQueue::isCurrent() const {
+    return std::this_thread::get_id() == thread_.get_id();
+}
+
+const std::string& SerialQueue::label() const {
+    return state_->label;
+}
+
+asio::io_context& SerialQueue::context() {
+    return state_->context;
+}
+
+}  // namespace vantrel

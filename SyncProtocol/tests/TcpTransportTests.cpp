@@ -1,0 +1,167 @@
+#include <gtest/gtest.h>
+
+#include <asio/ip/tcp.hpp>
+#include <asio/write.hpp>
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+#include "vantrel/FramedConnection.hpp"
+#include "vantrel/SerialQueue.hpp"
+#include "vantrel/TcpTransport.hpp"
+#include "vantrel/testing/Waiting.hpp"
+
+namespace vantrel {
+namespace {
+
+using asio::ip::tcp;
+using namespace std::chrono_literals;
+
+// A framed connection on the accepting side of a real loopback socket, recording what arrives.
+class LoopbackServer {
+public:
+    LoopbackServer() : acceptor_(queue_->context(), tcp::endpoint(asio::ip::address_v4::loopback(), 0)) {
+        acceptor_.async_accept([this](const std::error_code& error, tcp::socket socket) {
+            if (error) {
+                return;
+            }
+            connection_ = FramedConnection::create(TcpTransport::accepted(std::move(socket)), hostMaxInboundLength);
+            connection_->onMessage = [this](MessageType type, Bytes body) {
+                std::lock_guard lock(mutex_);
+                messages_.emplace_back(type, std::move(body));
+            };
+            connection_->onClosed = [this](std::optional<TransportError> error) {
+                std::lock_guard lock(mutex_);
+                closes_.push_back(error);
+            };
+            connection_->start(queue_);
+        });
+    }
+
+    ~LoopbackServer() {
+        queue_->sync([this] {
+            std::error_code ignored;
+            acceptor_.close(ignored);
+            if (connection_) {
+                connection_->close();
+            }
+        });
+    }
+
+    [[nodiscard]] std::uint16_t port() const { return acceptor_.local_endpoint().port(); }
+
+    std::vector<std::pair<MessageType, Bytes>> messages() {
+        std::lock_guard lock(mutex_);
+        return messages_;
+    }
+    std::vector<std::optional<TransportError>> closes() {
+        std::lock_guard lock(mutex_);
+        return closes_;
+    }
+
+private:
+    std::shared_ptr<SerialQueue> queue_ = std::make_shared<SerialQueue>("vantrel.test");
+    tcp::acceptor acceptor_;
+    std::shared_ptr<FramedConnection> connection_;
+    std::mutex mutex_;
+    std::vector<std::pair<MessageType, Bytes>> messages_;
+    std::vector<std::optional<TransportError>> closes_;
+};
+
+TEST(TcpTransportTest, FramesSplitOverManySegmentsOrMergedIntoOneArriveWhole) {
+    LoopbackServer server;
+    asio::io_context context;
+    tcp::socket raw(context);
+    raw.connect(tcp::endpoint(asio::ip::address_v4::loopback(), server.port()));
+    raw.set_option(tcp::no_delay(true));
+
+    Bytes merged;
+    for (const auto& frame : {makeFrame(MessageType::hello, Bytes{'{', '}'}), makeFrame(MessageType::frameAck, {}),
+                              makeFrame(MessageType::input, Bytes(5000, 'i'))}) {
+        merged.insert(merged.end(), frame.begin(), frame.end());
+    }
+    asio::write(raw, asio::buffer(merged));
+
+    const Bytes split = makeFrame(MessageType::ping, Bytes{1, 2, 3, 4, 5, 6, 7});
+    for (const std::uint8_t byte : split) {
+        asio::write(raw, asio::buffer(&byte, 1));
+        std::this_thread::sleep_for(2ms);
+    }
+    raw.shutdown(tcp::socket::shutdown_send);
+
+    ASSERT_TRUE(testing::waitUntil([&] { return !server.closes().empty(); }));
+    const auto messages = server.messages();
+    ASSERT_EQ(messages.size(), 4U);
+    EXPECT_EQ(messages[0].first, MessageType::hello);
+    EXPECT_EQ(messages[1], std::make_pair(MessageType::frameAck, Bytes{}));
+    EXPECT_EQ(messages[2].second, Bytes(5000, 'i'));
+    EXPECT_EQ(messages[3], std::make_pair(MessageType::ping, Bytes{1, 2, 3, 4, 5, 6, 7}));
+    EXPECT_FALSE(server.closes()[0].has_value());  // the peer's orderly end
+}
+
+TEST(TcpTransportTest, ManySendsInARowGoOutWholeAndInOrder) {
+    LoopbackServer server;
+    auto queue = std::make_shared<SerialQueue>("vantrel.client");
+    auto client = FramedConnection::create(
+        TcpTransport::connecting(queue->context(), tcp::endpoint(asio::ip::address_v4::loopback(), server.port()), 5s),
+        hostMaxInboundLength);
+    std::atomic<bool> ready = false;
+    client->onReady = [&] { ready = true; };
+    client->start(queue);
+    constexpr int count = 300;
+    for (int index = 0; index < count; ++index) {
+        client->send(MessageType::input, Bytes(static_cast<std::size_t>(index * 97 % 60000), static_cast<std::uint8_t>(index)));
+    }
+    ASSERT_TRUE(testing::waitUntil([&] { return server.messages().size() == count; }, 10s));
+    const auto messages = server.messages();
+    for (int index = 0; index < count; ++index) {
+        const auto& body = messages[static_cast<std::size_t>(index)].second;
+        ASSERT_EQ(body.size(), static_cast<std::size_t>(index * 97 % 60000)) << index;
+        if (!body.empty()) {
+            EXPECT_EQ(body.front(), static_cast<std::uint8_t>(index));
+        }
+    }
+    EXPECT_TRUE(ready);
+    std::int64_t pending = -1;
+    ASSERT_TRUE(testing::waitUntil([&] {
+        queue->sync([&] { pending = client->pendingSends(); });
+        return pending == 0;
+    }));
+    client->close();
+    queue->sync([] {});
+}
+
+TEST(TcpTransportTest, RefusedConnectionFailsWithItsErrorAndNeverBecomesReady) {
+    std::uint16_t closedPort = 0;
+    {
+        asio::io_context context;
+        tcp::acceptor probe(context, tcp::endpoint(asio::ip::address_v4::loopback(), 0));
+        closedPort = probe.local_endpoint().port();
+    }
+    auto queue = std::make_shared<SerialQueue>("vantrel.client");
+    auto client = FramedConnection::create(
+        TcpTransport::connecting(queue->context(), tcp::endpoint(asio::ip::address_v4::loopback(), closedPort), 5s),
+        hostMaxInboundLength);
+    std::atomic<int> readies = 0;
+    std::mutex mutex;
+    std::vector<std::optional<TransportError>> closes;
+    client->onReady = [&] { ++readies; };
+    client->onClosed = [&](std::optional<TransportError> error) {
+        std::lock_guard lock(mutex);
+        closes.push_back(error);
+    };
+    client->start(queue);
+    ASSERT_TRUE(testing::waitUntil([&] {
+        std::lock_guard lock(mutex);
+        return !closes.empty();
+    }));
+    queue->sync([] {});
+    std::lock_guard lock(mutex);
+    ASSERT_EQ(closes.size(), 1U);
+    ASSERT_TRUE(closes[0].has_value());
+    EXPECT_EQ(*closes[0], asio::error::connection_refused);
+    EXPECT_EQ(readies, 0);
+}
+
+}  // namespace
+}  // namespace vantrel
