@@ -1,0 +1,24 @@
+#pragma once
+
+#include <optional>
+
+#include "vantrel/Bytes.hpp"
+
+namespace vantrel::JSONMessage {
+
+// Turns a message value into its compact JSON body. Never throws: a value that cannot be encoded
+// (a non-finite number) gives an empty body, which every receiver then fails to decode.
+//
+// Defined for Hello, DisplayInfo, Welcome, PointerPosition, SelectDisplay, AppEntry, AppList,
+// OpenApp and InputEvent.
+template <typename Message>
+[[nodiscard]] Bytes encode(const Message& value);
+
+// Reads a body back. No value when the bytes are not one JSON object of the type's form: a
+// missing key (only AppEntry::icon may be missing or null), a value of the wrong JSON type, an
+// integer with a fraction or outside its field's range, or an icon that is not standard Base64.
+// Unknown keys are ignored. Never throws, never returns a partial value.
+template <typename Message>
+[[nodiscard]] std::optional<Message> decode(ByteView data);
+
+}  // namespace vantrel::JSONMessage
