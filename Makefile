@@ -17,9 +17,10 @@ build/default/CMakeCache.txt: | deps
 build: deps build/default/CMakeCache.txt
 	cmake --build --preset default -j $(JOBS)
 
-# Every test: the unit and integration suites, then a short run of every fuzzer.
+# Every test: the unit, integration and end-to-end suites inside a private test session (its own
+# loopback-only network, D-Bus, avahi, Xvfb with openbox, keyring), then a short run of every fuzzer.
 test: build
-	ctest --preset default -j $(JOBS)
+	./scripts/test-session.sh ctest --preset default -j $(JOBS)
 	$(MAKE) fuzz-smoke
 
 run:
@@ -29,12 +30,12 @@ run:
 asan: deps
 	cmake --preset asan
 	cmake --build --preset asan -j $(JOBS)
-	ctest --preset asan -j $(JOBS)
+	./scripts/test-session.sh ctest --preset asan -j $(JOBS)
 
 tsan: deps
 	cmake --preset tsan
 	cmake --build --preset tsan -j $(JOBS)
-	ctest --preset tsan -j $(JOBS)
+	./scripts/test-session.sh ctest --preset tsan -j $(JOBS)
 
 fuzz: deps
 	cmake --preset fuzz
