@@ -33,23 +33,33 @@ public:
 
     [[nodiscard]] constexpr std::uint8_t rawValue() const { return rawValue_; }
 
-    [[nodiscard]] Modifiers unionWith(Modifiers other) const;
-    [[nodiscard]] Modifiers intersection(Modifiers other) const;
-    [[nodiscard]] Modifiers symmetricDifference(Modifiers other) const;
-    [[nodiscard]] Modifiers subtracting(Modifiers other) const;
-    void insert(Modifiers member);
-    void remove(Modifiers member);
-    void formUnion(Modifiers other);  // update
-    [[nodiscard]] bool contains(Modifiers member) const;
-    [[nodiscard]] bool isSubset(Modifiers of) const;
-    [[nodiscard]] bool isDisjoint(Modifiers with) const;
-    [[nodiscard]] bool isEmpty() const;
+    [[nodiscard]] constexpr Modifiers unionWith(Modifiers other) const { return bits(rawValue_ | other.rawValue_); }
+    [[nodiscard]] constexpr Modifiers intersection(Modifiers other) const { return bits(rawValue_ & other.rawValue_); }
+    [[nodiscard]] constexpr Modifiers symmetricDifference(Modifiers other) const {
+        return bits(rawValue_ ^ other.rawValue_);
+    }
+    [[nodiscard]] constexpr Modifiers subtracting(Modifiers other) const { return bits(rawValue_ & ~other.rawValue_); }
+    constexpr void insert(Modifiers member) { rawValue_ = unionWith(member).rawValue_; }
+    constexpr void remove(Modifiers member) { rawValue_ = subtracting(member).rawValue_; }
+    constexpr void formUnion(Modifiers other) { insert(other); }  // update
+    // Every bit of member is set (true for the empty set).
+    [[nodiscard]] constexpr bool contains(Modifiers member) const { return member.isSubset(*this); }
+    [[nodiscard]] constexpr bool isSubset(Modifiers of) const { return (rawValue_ & ~of.rawValue_) == 0; }
+    [[nodiscard]] constexpr bool isDisjoint(Modifiers with) const { return (rawValue_ & with.rawValue_) == 0; }
+    [[nodiscard]] constexpr bool isEmpty() const { return rawValue_ == 0; }
 
     bool operator==(const Modifiers&) const = default;
 
 private:
+    static constexpr Modifiers bits(int raw) { return Modifiers(static_cast<std::uint8_t>(raw)); }
+
     std::uint8_t rawValue_ = 0;
 };
+
+inline constexpr Modifiers Modifiers::shift{std::uint8_t{1}};
+inline constexpr Modifiers Modifiers::control{std::uint8_t{2}};
+inline constexpr Modifiers Modifiers::option{std::uint8_t{4}};
+inline constexpr Modifiers Modifiers::command{std::uint8_t{8}};
 
 // The six kinds of remote input, in the protocol's order. The JSON form is an object with exactly
 // one known key, the case name, holding the case's fields (text under "_0").

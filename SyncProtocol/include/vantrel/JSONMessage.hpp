@@ -3,6 +3,8 @@
 #include <optional>
 
 #include "vantrel/Bytes.hpp"
+#include "vantrel/ControlMessages.hpp"
+#include "vantrel/InputEvent.hpp"
 
 namespace vantrel::JSONMessage {
 
@@ -20,5 +22,20 @@ template <typename Message>
 // Unknown keys are ignored. Never throws, never returns a partial value.
 template <typename Message>
 [[nodiscard]] std::optional<Message> decode(ByteView data);
+
+// The message types above are the only ones: both templates are compiled once, in the library.
+#define VANTREL_DECLARE_JSON_MESSAGE(Type)                 \
+    extern template Bytes encode<Type>(const Type& value); \
+    extern template std::optional<Type> decode<Type>(ByteView data);
+VANTREL_DECLARE_JSON_MESSAGE(Hello)
+VANTREL_DECLARE_JSON_MESSAGE(DisplayInfo)
+VANTREL_DECLARE_JSON_MESSAGE(Welcome)
+VANTREL_DECLARE_JSON_MESSAGE(PointerPosition)
+VANTREL_DECLARE_JSON_MESSAGE(SelectDisplay)
+VANTREL_DECLARE_JSON_MESSAGE(AppEntry)
+VANTREL_DECLARE_JSON_MESSAGE(AppList)
+VANTREL_DECLARE_JSON_MESSAGE(OpenApp)
+VANTREL_DECLARE_JSON_MESSAGE(InputEvent)
+#undef VANTREL_DECLARE_JSON_MESSAGE
 
 }  // namespace vantrel::JSONMessage
