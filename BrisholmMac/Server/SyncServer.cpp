@@ -1,0 +1,470 @@
+#include "SyncServer.hpp"
+
+#include <algorithm>
+#include <asio/error.hpp>
+#include <cassert>
+#include <string>
+#include <utility>
+
+#include "ServiceAdvertiser.hpp"
+#include "Text.hpp"
+#include "vantrel/Frame.hpp"
+#include "vantrel/JSONMessage.hpp"
+#include "vantrel/PairingInfo.hpp"
+#include "vantrel/SerialQueue.hpp"
+
+namespace vantrel {
+
+namespace {
+
+using asio::ip::tcp;
+
+// Limits on what the phone hands us, in user-perceived characters.
+constexpr std::size_t maxClientNameCharacters = 64;
+constexpr std::size_t maxApplicationIdCharacters = 256;
+// A pong echoes at most this many bytes of its ping.
+constexpr std::size_t maxPongBytes = 64;
+// Pointer updates yield to video while more sends than this are outstanding.
+constexpr std::int64_t maxPendingSendsForPointer = 3;
+// After an accept error that is about the process rather than the peer (out of descriptors,
+// out of memory), wait a little before accepting again instead of spinning on the error.
+constexpr auto acceptRetryDelay = std::chrono::milliseconds(100);
+
+}  // namespace
+
+// One listening socket and what it makes of the connections it accepts. Identity matters: the
+// accept loop of a listener the server has since replaced stops quietly.
+struct SyncServer::Listener {
+    Listener(asio::io_context& context, TransportFactory factory, std::uint16_t requested, bool fallback)
+        : acceptor(context), makeTransport(std::move(factory)), requestedPort(requested), allowFallback(fallback) {}
+
+    tcp::acceptor acceptor;
+    TransportFactory makeTransport;
+    std::uint16_t requestedPort;
+    bool allowFallback;
+    std::optional<std::uint16_t> port;  // once listening
+};
+
+std::shared_ptr<SyncServer> SyncServer::create(Options options) {
+    assert(options.monotonicNow && options.security && options.isAllowedPeer);
+    return std::shared_ptr<SyncServer>(new SyncServer(std::move(options)));
+}
+
+SyncServer::SyncServer(Options options)
+    : options_(std::move(options)),
+      queue_(std::make_shared<SerialQueue>("vantrel.server")),
+      congestion_(options_.monotonicNow()) {}
+
+SyncServer::~SyncServer() {
+    // Nothing can reach the server any more (every closure holds it weakly), so the state can be
+    // torn down from here; the sockets still belong to the queue's thread, though. The last owner
+    // may be a closure running on the queue: then the work runs right here instead of waiting for
+    // the queue's own thread, which would be waiting for itself.
+    queue_->sync([this] { tearDown(); });
+}
+
+void SyncServer::tearDown() {
+    cancelListener();
+    // Closing reports through callbacks that hold the server weakly, so nothing comes back here.
+    for (auto& [identity, connection] : handshaking_) {
+        connection->close();
+    }
+    handshaking_.clear();
+    if (client_) {
+        client_->close();
+        client_.reset();
+    }
+}
+
+void SyncServer::post(std::function<void(SyncServer&)> work) {
+    queue_->post([weakSelf = weak_from_this(), work = std::move(work)] {
+        if (auto self = weakSelf.lock()) {
+            work(*self);
+        }
+    });
+}
+
+// MARK: - Public operations
+
+void SyncServer::start(Bytes key, std::uint16_t preferredPort) {
+    post([key = std::move(key), preferredPort](SyncServer& self) mutable {
+        self.key_ = std::move(key);
+        self.dropClient();
+        self.listen(preferredPort, true);
+    });
+}
+
+void SyncServer::stop() {
+    post([](SyncServer& self) {
+        self.dropClient();
+        self.cancelListener();
+    });
+}
+
+void SyncServer::disconnectClient() {
+    post([](SyncServer& self) { self.dropClient(); });
+}
+
+void SyncServer::setWelcome(Welcome welcome) {
+    post([welcome = std::move(welcome)](SyncServer& self) mutable {
+        self.welcome_ = std::move(welcome);
+        if (self.client_ && self.clientGreeted_) {
+            self.client_->send(MessageType::welcome, JSONMessage::encode(*self.welcome_));
+        }
+    });
+}
+
+void SyncServer::send(const VideoConfig& config) {
+    post([body = config.encoded()](SyncServer& self) {
+        self.lastConfig_ = body;
+        if (self.client_ && self.clientGreeted_) {
+            self.client_->send(MessageType::videoConfig, body);
+        }
+    });
+}
+
+void SyncServer::send(VideoFrame frame) {
+    post([frame = std::move(frame)](SyncServer& self) mutable { self.sendFrame(std::move(frame)); });
+}
+
+void SyncServer::send(PointerPosition pointer) {
+    post([pointer](SyncServer& self) { self.sendPointer(pointer); });
+}
+
+void SyncServer::send(const AppList& apps) {
+    post([body = JSONMessage::encode(apps)](SyncServer& self) mutable { self.sendApps(std::move(body)); });
+}
+
+void SyncServer::readStatus(std::function<void(const Status&)> completion) {
+    post([completion = std::move(completion)](SyncServer& self) {
+        Status status;
+        status.port = self.listener_ ? self.listener_->port : std::nullopt;
+        status.handshaking = self.handshaking_.size();
+        status.hasClient = self.client_ != nullptr;
+        status.clientGreeted = self.clientGreeted_;
+        status.bitrate = self.congestion_.bitrate();
+        completion(status);
+    });
+}
+
+// MARK: - Listening
+
+void SyncServer::listen(std::uint16_t port, bool allowFallback) {
+    cancelListener();
+
+    auto factory = options_.security(key_);
+    if (!factory) {
+        if (onListening) {
+            onListening(std::nullopt);
+        }
+        return;
+    }
+    auto listener = std::make_shared<Listener>(queue_->context(), std::move(*factory), port, allowFallback);
+    std::error_code error;
+    // IPv4 only: the listener never accepts IPv6 connections.
+    listener->acceptor.open(tcp::v4(), error);
+    if (!error) {
+        listener->acceptor.set_option(tcp::acceptor::reuse_address(true), error);
+    }
+    if (error) {
+        // The listener could not even be made: there is no fallback for that.
+        if (onListening) {
+            onListening(std::nullopt);
+        }
+        return;
+    }
+    listener_ = listener;
+
+    listener->acceptor.bind(tcp::endpoint(options_.listenAddress, port), error);
+    if (!error) {
+        listener->acceptor.listen(asio::socket_base::max_listen_connections, error);
+    }
+    if (error) {
+        listenerFailed(listener);
+        return;
+    }
+    const auto local = listener->acceptor.local_endpoint(error);
+    if (!error) {
+        listener->port = local.port();
+    }
+    if (listener->port && options_.advertiser) {
+        options_.advertiser->advertise(std::string(PairingInfo::bonjourType), *listener->port);
+    }
+    if (onListening) {
+        onListening(listener->port);
+    }
+    acceptNext(listener);
+}
+
+void SyncServer::listenerFailed(const std::shared_ptr<Listener>& failed) {
+    if (failed != listener_) {
+        return;
+    }
+    cancelListener();
+    // Exactly one retry, on a port the system chooses, and only for a listen that named a port.
+    if (failed->allowFallback && failed->requestedPort != 0) {
+        listen(0, false);
+        return;
+    }
+    if (onListening) {
+        onListening(std::nullopt);
+    }
+}
+
+void SyncServer::cancelListener() {
+    if (!listener_) {
+        return;
+    }
+    if (listener_->port && options_.advertiser) {
+        options_.advertiser->withdraw();
+    }
+    std::error_code ignored;
+    listener_->acceptor.close(ignored);
+    listener_.reset();
+}
+
+void SyncServer::acceptNext(const std::shared_ptr<Listener>& listener) {
+    listener->acceptor.async_accept([weakSelf = weak_from_this(), weakListener = std::weak_ptr<Listener>(listener)](
+                                        const std::error_code& error, tcp::socket socket) {
+        auto self = weakSelf.lock();
+        auto listener = weakListener.lock();
+        if (!self || !listener || listener != self->listener_ || error == asio::error::operation_aborted) {
+            return;
+        }
+        if (!error) {
+            self->accept(listener, std::move(socket));
+            self->acceptNext(listener);
+            return;
+        }
+        if (error == asio::error::connection_aborted) {
+            self->acceptNext(listener);  // the peer gave up before we took it: nothing to wait for
+            return;
+        }
+        self->queue_->postAfter(acceptRetryDelay, [weakSelf, weakListener] {
+            auto self = weakSelf.lock();
+            auto listener = weakListener.lock();
+            if (self && listener && listener == self->listener_) {
+                self->acceptNext(listener);
+            }
+        });
+    });
+}
+
+// MARK: - Admission
+
+void SyncServer::accept(const std::shared_ptr<Listener>& listener, tcp::socket socket) {
+    std::error_code error;
+    const auto remote = socket.remote_endpoint(error);
+    // The peer filter comes before anything else: a refused peer costs no handshake and is
+    // reported nowhere.
+    if (error || !options_.isAllowedPeer(remote)) {
+        socket.close(error);
+        return;
+    }
+    if (handshaking_.size() >= options_.maxHandshaking) {
+        socket.close(error);
+        return;
+    }
+
+    auto connection = FramedConnection::create(listener->makeTransport(std::move(socket)), hostMaxInboundLength);
+    std::weak_ptr<SyncServer> weakSelf = weak_from_this();
+    std::weak_ptr<FramedConnection> weakConnection = connection;
+    connection->onMessage = [weakSelf, weakConnection](MessageType type, Bytes body) {
+        auto self = weakSelf.lock();
+        auto connection = weakConnection.lock();
+        if (self && connection && connection == self->client_) {
+            self->handle(type, body, connection);
+        }
+    };
+    connection->onClosed = [weakSelf, weakConnection](const std::optional<TransportError>&) {
+        auto self = weakSelf.lock();
+        auto connection = weakConnection.lock();
+        if (self && connection) {
+            self->connectionClosed(connection);
+        }
+    };
+    connection->onReady = [weakSelf, weakConnection] {
+        auto self = weakSelf.lock();
+        auto connection = weakConnection.lock();
+        if (self && connection) {
+            self->connectionReady(connection);
+        }
+    };
+    handshaking_.emplace(connection.get(), connection);
+    connection->start(queue_);
+
+    // The deadline counts from acceptance and covers the handshake and the greeting together.
+    queue_->postAfter(options_.greetingDeadline, [weakSelf, weakConnection] {
+        auto self = weakSelf.lock();
+        auto connection = weakConnection.lock();
+        if (self && connection) {
+            self->checkDeadline(connection);
+        }
+    });
+}
+
+void SyncServer::connectionReady(const Connection& connection) {
+    // The handshake succeeded, so the peer holds the pairing key: it becomes the client. A
+    // client before it is replaced without a report; the next report is the new one's name.
+    handshaking_.erase(connection.get());
+    if (client_ && client_ != connection) {
+        auto replaced = std::exchange(client_, nullptr);
+        replaced->onClosed = nullptr;
+        replaced->close();
+    }
+    client_ = connection;
+    clientGreeted_ = false;
+    congestion_.setDroppingUntilKeyframe(false);
+}
+
+void SyncServer::connectionClosed(const Connection& connection) {
+    handshaking_.erase(connection.get());
+    if (connection == client_) {
+        client_.reset();
+        clientGreeted_ = false;
+        if (onClientChanged) {
+            onClientChanged(std::nullopt);
+        }
+    }
+}
+
+void SyncServer::checkDeadline(const Connection& connection) {
+    if (connection != client_ || !clientGreeted_) {
+        connection->close();
+    }
+}
+
+void SyncServer::dropClient() {
+    if (!client_) {
+        return;
+    }
+    auto dropped = std::exchange(client_, nullptr);
+    clientGreeted_ = false;
+    dropped->onClosed = nullptr;  // the close below is reported here, once
+    dropped->close();
+    if (onClientChanged) {
+        onClientChanged(std::nullopt);
+    }
+}
+
+// MARK: - Client messages
+
+void SyncServer::handle(MessageType type, const Bytes& body, const Connection& from) {
+    if (!clientGreeted_) {
+        if (type == MessageType::hello) {
+            greet(body, from);
+        } else {
+            from->close();  // reported through the connection's closed callback
+        }
+        return;
+    }
+    switch (type) {
+        case MessageType::input:
+            if (auto event = JSONMessage::decode<InputEvent>(body); event && onInput) {
+                onInput(*event);
+            }
+            break;
+        case MessageType::requestKeyframe:
+            if (onKeyframeRequest) {
+                onKeyframeRequest();
+            }
+            break;
+        case MessageType::selectDisplay:
+            if (auto choice = JSONMessage::decode<SelectDisplay>(body); choice && onSelectDisplay) {
+                onSelectDisplay(choice->id);
+            }
+            break;
+        case MessageType::ping:
+            from->send(MessageType::pong, ByteView(body).first(std::min(body.size(), maxPongBytes)));
+            break;
+        case MessageType::frameAck: congestion_.frameAcknowledged(); break;
+        case MessageType::openApp:
+            if (auto request = JSONMessage::decode<OpenApp>(body); request && onOpenApp) {
+                onOpenApp(Text::prefixCharacters(request->id, maxApplicationIdCharacters));
+            }
+            break;
+        case MessageType::hello:  // a second hello neither greets again nor resends the welcome
+        case MessageType::welcome:
+        case MessageType::videoConfig:
+        case MessageType::videoFrame:
+        case MessageType::pong:
+        case MessageType::pointer:
+        case MessageType::apps: break;
+    }
+}
+
+void SyncServer::greet(const Bytes& body, const Connection& from) {
+    const auto hello = JSONMessage::decode<Hello>(body);
+    if (!hello || hello->version != SyncProtocolVersion::current || !welcome_) {
+        from->close();  // no reply names the reason
+        return;
+    }
+    // The order is what the phone relies on: welcome, the cached configuration and list, and
+    // no video until the key frame requested last.
+    clientGreeted_ = true;
+    from->send(MessageType::welcome, JSONMessage::encode(*welcome_));
+    if (lastConfig_) {
+        from->send(MessageType::videoConfig, *lastConfig_);
+    }
+    if (lastApps_) {
+        from->send(MessageType::apps, *lastApps_);
+    }
+    lastPointer_.reset();
+    congestion_.reset(now());
+    if (onBitrateChange) {
+        onBitrateChange(congestion_.bitrate());
+    }
+    if (onClientChanged) {
+        onClientChanged(Text::prefixCharacters(hello->deviceName, maxClientNameCharacters));
+    }
+    if (onKeyframeRequest) {
+        onKeyframeRequest();
+    }
+}
+
+// MARK: - Sending
+
+void SyncServer::sendFrame(VideoFrame frame) {
+    if (!client_ || !clientGreeted_) {
+        return;  // nothing counted, the controller does not run
+    }
+    const auto decision = congestion_.offerFrame(frame.isKeyframe, client_->pendingSends(), now());
+    const auto client = client_;
+    if (decision.newBitrate && onBitrateChange) {
+        onBitrateChange(*decision.newBitrate);
+    }
+    for (int request = 0; request < decision.keyframeRequests; ++request) {
+        if (onKeyframeRequest) {
+            onKeyframeRequest();
+        }
+    }
+    if (decision.send) {
+        client->send(MessageType::videoFrame, frame.encoded());
+    }
+}
+
+void SyncServer::sendPointer(PointerPosition pointer) {
+    if (!client_ || !clientGreeted_) {
+        return;
+    }
+    if (lastPointer_ && lastPointer_->x == pointer.x && lastPointer_->y == pointer.y) {
+        return;
+    }
+    if (client_->pendingSends() > maxPendingSendsForPointer) {
+        return;  // lastPointer_ stays, so a later call sends this position once the link drained
+    }
+    lastPointer_ = pointer;
+    client_->send(MessageType::pointer, JSONMessage::encode(pointer));
+}
+
+void SyncServer::sendApps(Bytes body) {
+    if (lastApps_ && *lastApps_ == body) {
+        return;
+    }
+    lastApps_ = std::move(body);
+    if (client_ && clientGreeted_) {
+        client_->send(MessageType::apps, *lastApps_);
+    }
+}
+
+}  // namespace vantrel
