@@ -1,0 +1,225 @@
+#include "Platform/desktop/DesktopWorkspace.hpp"
+
+#include <gio/gdesktopappinfo.h>
+
+#include <algorithm>
+#include <map>
+#include <unordered_set>
+
+#include "Platform/desktop/GioHandles.hpp"
+#include "Platform/desktop/GnomeFavourites.hpp"
+#include "Platform/desktop/X11Windows.hpp"
+
+namespace vantrel::desktop {
+
+namespace {
+
+using AppInfoPtr = GObjectPtr<GDesktopAppInfo>;
+
+// Shown when an entry names no icon or one the theme lacks, as desktops show such entries.
+constexpr const char* genericApplicationIcon = "application-x-executable";
+
+AppInfoPtr entryById(const std::string& id) {
+    // GIO takes ids only in their ".desktop" form; anything else would never match a file.
+    if (id.empty() || !id.ends_with(".desktop")) {
+        return nullptr;
+    }
+    return AppInfoPtr(g_desktop_app_info_new(id.c_str()));
+}
+
+AppInfoPtr entryAt(const std::string& location) {
+    if (location.empty()) {
+        return nullptr;
+    }
+    return AppInfoPtr(g_desktop_app_info_new_from_filename(location.c_str()));
+}
+
+std::string text(const char* value) {
+    return value != nullptr ? std::string(value) : std::string();
+}
+
+// The entries that name a StartupWMClass, read once per listing and only when a window needs it:
+// reading every installed entry costs far more than the few windows of a session.
+class StartupWMClassIndex {
+public:
+    std::optional<std::string> find(const std::string& wmClass) {
+        if (!loaded_) {
+            load();
+        }
+        const auto found = byClass_.find(wmClass);
+        return found == byClass_.end() ? std::nullopt : std::optional(found->second);
+    }
+
+private:
+    void load() {
+        loaded_ = true;
+        std::unique_ptr<GList, GListOfObjectsFree> all(g_app_info_get_all());
+        // Entries shown in menus win over hidden helpers that claim the same class.
+        for (const bool shown : {true, false}) {
+            for (GList* item = all.get(); item != nullptr; item = item->next) {
+                auto* info = G_APP_INFO(item->data);
+                if (!G_IS_DESKTOP_APP_INFO(info) || g_app_info_should_show(info) != shown) {
+                    continue;
+                }
+                const char* wmClass = g_desktop_app_info_get_startup_wm_class(G_DESKTOP_APP_INFO(info));
+                const char* id = g_app_info_get_id(info);
+                if (wmClass != nullptr && id != nullptr) {
+                    byClass_.try_emplace(wmClass, id);
+                }
+            }
+        }
+    }
+
+    bool loaded_ = false;
+    std::map<std::string, std::string> byClass_;
+};
+
+}  // namespace
+
+DesktopWorkspace::DesktopWorkspace(std::shared_ptr<IconRenderer> icons) : icons_(std::move(icons)) {}
+DesktopWorkspace::~DesktopWorkspace() = default;
+
+std::vector<std::string> DesktopWorkspace::pinnedIds() {
+    return gnomeFavourites();
+}
+
+X11Windows* DesktopWorkspace::windows() {
+    if (windows_ && windows_->broken()) {
+        windows_.reset();
+    }
+    if (!windows_) {
+        windows_ = X11Windows::connect();
+    }
+    return windows_.get();
+}
+
+std::vector<DesktopWorkspace::Window> DesktopWorkspace::applicationWindows() {
+    X11Windows* const x11 = windows();
+    if (x11 == nullptr) {
+        return {};
+    }
+    // One lookup per id and listing: a session has many windows of few applications.
+    std::map<std::string, AppInfoPtr> entries;
+    const auto lookUp = [&entries](const std::string& id) -> GDesktopAppInfo* {
+        auto [position, inserted] = entries.try_emplace(id);
+        if (inserted) {
+            position->second = entryById(id);
+        }
+        return position->second.get();
+    };
+    StartupWMClassIndex classes;
+    const EntryLookup lookup{
+        [&lookUp](const std::string& id) { return lookUp(id) != nullptr; },
+        [&classes](const std::string& wmClass) { return classes.find(wmClass); },
+    };
+
+    std::vector<Window> result;
+    for (const auto& facts : x11->clientWindows()) {
+        if (!isRegularApplicationWindow(facts)) {
+            continue;
+        }
+        auto id = matchDesktopEntry(facts, lookup);
+        GDesktopAppInfo* const entry = id ? lookUp(*id) : nullptr;
+        if (entry == nullptr) {
+            continue;
+        }
+        RunningApplication application{*id, std::nullopt, std::nullopt};
+        if (const char* file = g_desktop_app_info_get_filename(entry)) {
+            application.location = file;
+        }
+        if (const char* name = g_app_info_get_name(G_APP_INFO(entry))) {
+            application.localizedName = name;
+        }
+        result.push_back({facts.window, std::move(application)});
+    }
+    return result;
+}
+
+std::vector<RunningApplication> DesktopWorkspace::runningApplications() {
+    std::vector<RunningApplication> applications;
+    std::unordered_set<std::string> listed;
+    for (auto& window : applicationWindows()) {
+        if (listed.insert(window.application.id).second) {
+            applications.push_back(std::move(window.application));
+        }
+    }
+    return applications;
+}
+
+std::optional<std::string> DesktopWorkspace::locate(const std::string& id) {
+    const auto entry = entryById(id);
+    if (!entry) {
+        return std::nullopt;
+    }
+    const char* file = g_desktop_app_info_get_filename(entry.get());
+    return file != nullptr ? std::optional<std::string>(file) : std::nullopt;
+}
+
+std::string DesktopWorkspace::displayName(const std::string& location) {
+    if (const auto entry = entryAt(location)) {
+        return text(g_app_info_get_name(G_APP_INFO(entry.get())));
+    }
+    // Not a readable entry (any more): its file name is the best name left.
+    auto name = location.substr(location.find_last_of('/') + 1);
+    if (name.ends_with(".desktop")) {
+        name.erase(name.size() - std::string_view(".desktop").size());
+    }
+    return name;
+}
+
+std::optional<Bytes> DesktopWorkspace::iconPNG(const std::string& location) {
+    if (!icons_) {
+        return std::nullopt;
+    }
+    IconSource source;
+    if (const auto entry = entryAt(location)) {
+        GIcon* const icon = g_app_info_get_icon(G_APP_INFO(entry.get()));  // owned by the entry
+        if (icon != nullptr && G_IS_THEMED_ICON(icon)) {
+            for (const gchar* const* name = g_themed_icon_get_names(G_THEMED_ICON(icon)); *name != nullptr; ++name) {
+                source.themedNames.emplace_back(*name);
+            }
+        } else if (icon != nullptr && G_IS_FILE_ICON(icon)) {
+            std::unique_ptr<char, GFree> path(g_file_get_path(g_file_icon_get_file(G_FILE_ICON(icon))));
+            source.file = text(path.get());
+        }
+    }
+    source.themedNames.emplace_back(genericApplicationIcon);
+    return icons_->renderPNG(source, iconSize);
+}
+
+void DesktopWorkspace::openOrActivate(const std::string& location) {
+    const auto entry = entryAt(location);
+    if (!entry) {
+        return;
+    }
+    // A running application is brought forward through its front-most window.
+    std::unordered_set<std::uint32_t> ownWindows;
+    for (const auto& window : applicationWindows()) {
+        if (window.application.location == location) {
+            ownWindows.insert(window.window);
+        }
+    }
+    if (!ownWindows.empty()) {
+        if (X11Windows* const x11 = windows()) {
+            const auto stacking = x11->stackingFrontToBack();
+            const auto front = std::find_if(stacking.begin(), stacking.end(),
+                                            [&](std::uint32_t window) { return ownWindows.contains(window); });
+            x11->activate(front != stacking.end() ? *front : *ownWindows.begin());
+            return;
+        }
+    }
+    GObjectPtr<GAppLaunchContext> context(g_app_launch_context_new());
+    GError* rawError = nullptr;
+    g_app_info_launch(G_APP_INFO(entry.get()), nullptr, context.get(), &rawError);
+    std::unique_ptr<GError, GErrorFree> error(rawError);  // not reported: the next list shows the outcome
+}
+
+}  // namespace vantrel::desktop
+
+namespace vantrel {
+
+std::shared_ptr<Workspace> Workspace::create() {
+    return std::make_shared<desktop::DesktopWorkspace>(desktop::IconRenderer::createQt());
+}
+
+}  // namespace vantrel

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "Platform/desktop/WindowMatching.hpp"
+
+namespace vantrel::desktop {
+
+// The window manager's list of managed top-level windows on one X display, read with xcb and the
+// window-manager conventions (EWMH), and the request that brings one of them to the front.
+//
+// Lives on the main thread; owns its own connection to the display.
+class X11Windows {
+public:
+    // Connects to the display named by DISPLAY; absent when it is unset or cannot be opened.
+    [[nodiscard]] static std::unique_ptr<X11Windows> connect();
+    ~X11Windows();
+    X11Windows(const X11Windows&) = delete;
+    X11Windows& operator=(const X11Windows&) = delete;
+
+    // Whether the connection has failed (the server went away); such an object stays broken.
+    [[nodiscard]] bool broken() const;
+
+    // The managed top-level windows in the order the window manager lists its clients, oldest
+    // first (_NET_CLIENT_LIST; the stacking list when the manager offers only that). Windows that
+    // disappear while being read are left out.
+    [[nodiscard]] std::vector<WindowFacts> clientWindows();
+
+    // The managed windows from the front to the back.
+    [[nodiscard]] std::vector<std::uint32_t> stackingFrontToBack();
+
+    // The window with the input focus as the window manager reports it.
+    [[nodiscard]] std::optional<std::uint32_t> activeWindow();
+
+    // Asks the window manager to activate window (raise, restore from minimised, focus), as a
+    // pager or taskbar would, so that focus-stealing prevention does not refuse it.
+    void activate(std::uint32_t window);
+
+private:
+    struct State;
+    explicit X11Windows(std::unique_ptr<State> state);
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace vantrel::desktop
