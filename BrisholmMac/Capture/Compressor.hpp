@@ -1,0 +1,72 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "vantrel/Bytes.hpp"
+
+namespace vantrel {
+
+class PixelBuffer;
+
+// What a compression session is made for. The encoder passes the size of the frames it is fed,
+// its frame rate and the bitrate wanted at the moment the session is made.
+struct CompressionSettings {
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::int64_t framesPerSecond = 60;
+    // Average bits per second.
+    std::int64_t bitrate = 8'000'000;
+    // A key frame at least every this many frames.
+    std::int64_t maxKeyframeInterval = 600;
+};
+
+// The stream format a key frame starts: the picture size and the H.264 parameter sets (sequence,
+// then picture parameter set), each a raw NAL unit without start code or length prefix.
+struct StreamFormat {
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::vector<Bytes> parameterSets;
+};
+
+// One compressed picture. payload holds the NAL units of the picture, each preceded by its length
+// as a 4-byte big-endian integer; the parameter sets are never in it. An empty payload means the
+// compressor produced nothing for this picture. format is set on key frames when the compressor
+// could describe the stream; the phone needs it before it can decode the key frame.
+struct CompressedFrame {
+    bool isKeyframe = false;
+    Bytes payload;
+    std::optional<StreamFormat> format;
+};
+
+// One open H.264 compressor for one picture size. Output is synchronous: compress() returns the
+// picture it was given, already compressed (no reordering, no lookahead, no frame delay). Used
+// from one thread at a time.
+class CompressionSession {
+public:
+    virtual ~CompressionSession() = default;
+
+    // Changes the average bitrate from the next picture on.
+    virtual void setBitrate(std::int64_t bitsPerSecond) = 0;
+
+    // Compresses one picture of the session's size; forceKeyframe makes it an IDR picture. No
+    // value when the compressor rejects the picture: the session is then not to be used again.
+    [[nodiscard]] virtual std::optional<CompressedFrame> compress(const PixelBuffer& picture, bool forceKeyframe) = 0;
+};
+
+// Makes compression sessions. The host's one implementation runs libx264 on the CPU; a hardware
+// encoder could sit behind the same interface.
+class Compressor {
+public:
+    virtual ~Compressor() = default;
+
+    // The host's compressor (libx264 with its low-latency settings).
+    [[nodiscard]] static std::unique_ptr<Compressor> create();
+
+    // Null when no session can be made for these settings (an odd or out-of-range size, say).
+    [[nodiscard]] virtual std::unique_ptr<CompressionSession> makeSession(const CompressionSettings& settings) = 0;
+};
+
+}  // namespace vantrel

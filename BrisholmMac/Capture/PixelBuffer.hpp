@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+
+namespace vantrel {
+
+// One captured or generated picture: width x height pixels of 32-bit BGRA (blue, green, red,
+// alpha in memory), rows `stride` bytes apart. It is filled once, by the function given to make(),
+// and immutable from then on, so the capture path, the encoder and the streamer's "last frame"
+// share one buffer across threads without copying it or locking it.
+class PixelBuffer {
+public:
+    static constexpr std::int32_t bytesPerPixel = 4;
+    // Larger than any display we stream (the longer side is capped at 2560) and small enough that
+    // stride x height never overflows.
+    static constexpr std::int32_t maxDimension = 16384;
+
+    // The writable view handed to the fill function; valid only during that call.
+    struct Pixels {
+        std::uint8_t* bytes;
+        std::size_t stride;
+        std::int32_t width;
+        std::int32_t height;
+
+        [[nodiscard]] std::uint8_t* row(std::int32_t y) const { return bytes + static_cast<std::size_t>(y) * stride; }
+    };
+
+    // Allocates the buffer (rows stride bytes apart; 0 means tightly packed, width x 4), lets fill
+    // write every pixel (without a fill function the picture is all zero), and freezes it. Null when a side is
+    // outside 1...maxDimension or the stride is shorter than a row.
+    [[nodiscard]] static std::shared_ptr<const PixelBuffer> make(std::int32_t width, std::int32_t height,
+                                                                 const std::function<void(const Pixels&)>& fill,
+                                                                 std::size_t stride = 0);
+
+    [[nodiscard]] std::int32_t width() const { return width_; }
+    [[nodiscard]] std::int32_t height() const { return height_; }
+    [[nodiscard]] std::size_t stride() const { return stride_; }
+    [[nodiscard]] const std::uint8_t* data() const { return bytes_.get(); }
+    [[nodiscard]] std::span<const std::uint8_t> row(std::int32_t y) const {
+        return {data() + static_cast<std::size_t>(y) * stride_, static_cast<std::size_t>(width_) * bytesPerPixel};
+    }
+
+    PixelBuffer(const PixelBuffer&) = delete;
+    PixelBuffer& operator=(const PixelBuffer&) = delete;
+    ~PixelBuffer() = default;
+
+private:
+    PixelBuffer(std::int32_t width, std::int32_t height, std::size_t stride);
+
+    std::int32_t width_;
+    std::int32_t height_;
+    std::size_t stride_;
+    std::unique_ptr<std::uint8_t[]> bytes_;
+};
+
+}  // namespace vantrel

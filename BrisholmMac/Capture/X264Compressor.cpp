@@ -1,0 +1,218 @@
+#include "X264Compressor.hpp"
+
+#include <x264.h>
+
+#include <libyuv/convert.h>
+#include <algorithm>
+#include <cmath>
+
+#include "PixelBuffer.hpp"
+
+namespace vantrel {
+
+std::unique_ptr<Compressor> Compressor::create() {
+    return std::make_unique<X264Compressor>();
+}
+
+namespace {
+
+struct EncoderCloser {
+    void operator()(x264_t* encoder) const { x264_encoder_close(encoder); }
+};
+using EncoderHandle = std::unique_ptr<x264_t, EncoderCloser>;
+
+struct PictureCleaner {
+    void operator()(x264_picture_t* picture) const {
+        x264_picture_clean(picture);
+        delete picture;
+    }
+};
+using PictureHandle = std::unique_ptr<x264_picture_t, PictureCleaner>;
+
+// Parsed options may allocate strings inside the parameters.
+struct ParamCleaner {
+    void operator()(x264_param_t* param) const {
+        x264_param_cleanup(param);
+        delete param;
+    }
+};
+using ParamHandle = std::unique_ptr<x264_param_t, ParamCleaner>;
+
+// x264 counts rates in kbit/s and buffer sizes in kbit.
+int kilobits(std::int64_t bits) {
+    return static_cast<int>(std::clamp<std::int64_t>(bits / 1000, 1, 2'000'000));
+}
+
+// Sets the average rate and a rate-control buffer of vbvFrames pictures at that rate: no picture
+// can be larger than the buffer, so a forced key frame costs the phone at most that much extra
+// delay on a link that just carries the average.
+void applyRate(x264_param_t& param, std::int64_t bitsPerSecond, std::int64_t framesPerSecond, double vbvFrames) {
+    const int rate = kilobits(bitsPerSecond);
+    param.rc.i_rc_method = X264_RC_ABR;
+    param.rc.i_bitrate = rate;
+    param.rc.i_vbv_max_bitrate = rate;
+    const double buffer = std::ceil(rate * vbvFrames / static_cast<double>(framesPerSecond));
+    param.rc.i_vbv_buffer_size = std::max(1, static_cast<int>(std::min(buffer, 2e6)));
+}
+
+// The raw NAL unit behind one length-prefixed x264 NAL.
+Bytes withoutLengthPrefix(const x264_nal_t& nal) {
+    constexpr int prefixLength = 4;
+    if (nal.i_payload <= prefixLength) {
+        return {};
+    }
+    return Bytes(nal.p_payload + prefixLength, nal.p_payload + nal.i_payload);
+}
+
+class X264Session final : public CompressionSession {
+public:
+    X264Session(ParamHandle param, EncoderHandle encoder, PictureHandle input, std::int64_t framesPerSecond,
+                double vbvFrames)
+        : param_(std::move(param)),
+          encoder_(std::move(encoder)),
+          input_(std::move(input)),
+          framesPerSecond_(framesPerSecond),
+          vbvFrames_(vbvFrames) {}
+
+    void setBitrate(std::int64_t bitsPerSecond) override {
+        applyRate(*param_, bitsPerSecond, framesPerSecond_, vbvFrames_);
+        // A rejected value leaves the previous rate in force, which is the best we can do.
+        x264_encoder_reconfig(encoder_.get(), param_.get());
+    }
+
+    std::optional<CompressedFrame> compress(const PixelBuffer& picture, bool forceKeyframe) override {
+        if (picture.width() != param_->i_width || picture.height() != param_->i_height) {
+            return std::nullopt;
+        }
+        auto& image = input_->img;
+        if (libyuv::ARGBToI420(picture.data(), static_cast<int>(picture.stride()), image.plane[0], image.i_stride[0],
+                               image.plane[1], image.i_stride[1], image.plane[2], image.i_stride[2], picture.width(),
+                               picture.height()) != 0) {
+            return std::nullopt;
+        }
+        input_->i_type = forceKeyframe ? X264_TYPE_IDR : X264_TYPE_AUTO;
+        // x264 wants strictly increasing presentation times; the host's timestamps travel beside
+        // the picture instead, since each picture comes back out of this very call.
+        input_->i_pts = nextPts_++;
+
+        x264_nal_t* nals = nullptr;
+        int nalCount = 0;
+        x264_picture_t output;
+        x264_picture_init(&output);
+        const int size = x264_encoder_encode(encoder_.get(), &nals, &nalCount, input_.get(), &output);
+        if (size < 0) {
+            return std::nullopt;
+        }
+        CompressedFrame frame;
+        frame.isKeyframe = output.b_keyframe != 0;
+        if (size > 0 && nals != nullptr) {
+            // With b_annexb off each NAL is already its 4-byte big-endian length and its bytes,
+            // and x264 lays the NALs of one picture out back to back.
+            frame.payload.reserve(static_cast<std::size_t>(size));
+            for (int index = 0; index < nalCount; ++index) {
+                frame.payload.insert(frame.payload.end(), nals[index].p_payload,
+                                     nals[index].p_payload + nals[index].i_payload);
+            }
+        }
+        if (frame.isKeyframe) {
+            // Read after the picture has been copied out: the headers reuse x264's NAL buffer.
+            frame.format = streamFormat();
+        }
+        return frame;
+    }
+
+private:
+    std::optional<StreamFormat> streamFormat() {
+        x264_nal_t* nals = nullptr;
+        int nalCount = 0;
+        if (x264_encoder_headers(encoder_.get(), &nals, &nalCount) < 0 || nals == nullptr) {
+            return std::nullopt;
+        }
+        StreamFormat format;
+        format.width = param_->i_width;
+        format.height = param_->i_height;
+        // Sequence parameter set first, then picture parameter set; x264's version SEI stays out.
+        for (const int type : {NAL_SPS, NAL_PPS}) {
+            for (int index = 0; index < nalCount; ++index) {
+                if (nals[index].i_type == type) {
+                    auto unit = withoutLengthPrefix(nals[index]);
+                    if (!unit.empty()) {
+                        format.parameterSets.push_back(std::move(unit));
+                    }
+                }
+            }
+        }
+        return format;
+    }
+
+    // Kept for reconfiguration: x264 takes a whole parameter set and copies what may change.
+    ParamHandle param_;
+    EncoderHandle encoder_;
+    PictureHandle input_;
+    const std::int64_t framesPerSecond_;
+    const double vbvFrames_;
+    std::int64_t nextPts_ = 0;
+};
+
+}  // namespace
+
+X264Compressor::X264Compressor(X264Options options) : options_(std::move(options)) {}
+
+std::unique_ptr<CompressionSession> X264Compressor::makeSession(const CompressionSettings& settings) {
+    // 4:2:0 needs even sides; the stream sizes the host announces always are.
+    if (settings.width < 2 || settings.height < 2 || settings.width % 2 != 0 || settings.height % 2 != 0 ||
+        settings.width > PixelBuffer::maxDimension || settings.height > PixelBuffer::maxDimension ||
+        settings.framesPerSecond < 1 || settings.framesPerSecond > 1000) {
+        return nullptr;
+    }
+    ParamHandle paramHandle(new x264_param_t);
+    auto& param = *paramHandle;
+    if (x264_param_default_preset(&param, options_.preset.c_str(), "zerolatency") < 0) {
+        // x264_param_default has run inside it, so the handle may clean up as usual.
+        return nullptr;
+    }
+    for (const auto& [name, value] : options_.overrides) {
+        if (x264_param_parse(&param, name.c_str(), value.c_str()) != 0) {
+            return nullptr;
+        }
+    }
+    param.i_log_level = X264_LOG_ERROR;
+    param.i_csp = X264_CSP_I420;
+    param.i_width = settings.width;
+    param.i_height = settings.height;
+    param.i_fps_num = static_cast<std::uint32_t>(settings.framesPerSecond);
+    param.i_fps_den = 1;
+    param.b_vfr_input = 0;
+    // Low latency first: every picture comes out of the call that submits it.
+    param.i_bframe = 0;
+    param.rc.i_lookahead = 0;
+    param.i_sync_lookahead = 0;
+    param.rc.b_mb_tree = 0;
+    param.b_sliced_threads = 1;
+    param.i_threads = options_.threads > 0 ? options_.threads : X264_THREADS_AUTO;
+    // Key frames are IDR pictures (a phone may join at any of them), never later than the interval.
+    param.i_keyint_max = static_cast<int>(std::clamp<std::int64_t>(settings.maxKeyframeInterval, 1, 1 << 20));
+    param.b_open_gop = 0;
+    param.b_intra_refresh = 0;
+    // Length-prefixed NAL units; the parameter sets travel only in the stream configuration.
+    param.b_annexb = 0;
+    param.b_repeat_headers = 0;
+    param.b_aud = 0;
+    param.i_nal_hrd = X264_NAL_HRD_NONE;
+    applyRate(param, settings.bitrate, settings.framesPerSecond, options_.vbvFrames);
+
+    EncoderHandle encoder(x264_encoder_open(&param));
+    if (!encoder) {
+        return nullptr;
+    }
+    PictureHandle input(new x264_picture_t);
+    if (x264_picture_alloc(input.get(), X264_CSP_I420, settings.width, settings.height) < 0) {
+        // Nothing was allocated: x264_picture_clean must not run on it.
+        delete input.release();
+        return nullptr;
+    }
+    return std::make_unique<X264Session>(std::move(paramHandle), std::move(encoder), std::move(input),
+                                         settings.framesPerSecond, options_.vbvFrames);
+}
+
+}  // namespace vantrel

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Compressor.hpp"
+
+namespace vantrel {
+
+// How the libx264 sessions are set up. The defaults are the host's choice, made by measured
+// quality per CPU-millisecond (see docs/ARCHITECTURE.md, "Video encoder"); the other values exist
+// so the benchmark can compare alternatives on the same code path.
+struct X264Options {
+    std::string preset = "ultrafast";
+    // Any further x264 option by its command-line name ("cabac", "subme", ...), applied after the
+    // preset and before the host's own low-latency settings, which always win.
+    std::vector<std::pair<std::string, std::string>> overrides;
+    // Slice threads per picture; 0 lets x264 choose from the processor count.
+    int threads = 0;
+    // The rate-control buffer, in frames at the average rate: the largest burst one picture can
+    // make, and so the size of a forced key frame before its quality is squeezed.
+    double vbvFrames = 4.0;
+};
+
+// The host's H.264 compressor: libx264 with no B-frames, no lookahead, no frame delay and slice
+// threads, bitrate-capped rate control, IDR key frames, 4-byte length-prefixed NAL units, and the
+// parameter sets kept out of the pictures. BGRA pictures are converted by libyuv straight into
+// the encoder's input planes.
+class X264Compressor final : public Compressor {
+public:
+    explicit X264Compressor(X264Options options = {});
+
+    [[nodiscard]] std::unique_ptr<CompressionSession> makeSession(const CompressionSettings& settings) override;
+
+private:
+    X264Options options_;
+};
+
+}  // namespace vantrel

@@ -1,0 +1,189 @@
+#include "TestPictures.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace vantrel::testing {
+
+namespace {
+
+constexpr std::size_t bytesPerPixel = PixelBuffer::bytesPerPixel;
+
+// A small deterministic generator: the pictures must be the same on every run.
+struct Lcg {
+    std::uint32_t state;
+    std::uint32_t next() {
+        state = state * 1664525u + 1013904223u;
+        return state >> 8;
+    }
+};
+
+void setPixel(std::uint8_t* row, std::int32_t x, std::uint8_t blue, std::uint8_t green, std::uint8_t red) {
+    auto* pixel = row + static_cast<std::size_t>(x) * bytesPerPixel;
+    pixel[0] = blue;
+    pixel[1] = green;
+    pixel[2] = red;
+    pixel[3] = 255;
+}
+
+std::shared_ptr<const PixelBuffer> copyOf(std::int32_t width, std::int32_t height,
+                                          const std::vector<std::uint8_t>& background,
+                                          const std::function<void(const PixelBuffer::Pixels&)>& draw) {
+    return PixelBuffer::make(width, height, [&](const PixelBuffer::Pixels& pixels) {
+        const auto rowBytes = static_cast<std::size_t>(width) * bytesPerPixel;
+        for (std::int32_t y = 0; y < height; ++y) {
+            std::memcpy(pixels.row(y), background.data() + static_cast<std::size_t>(y) * rowBytes, rowBytes);
+        }
+        draw(pixels);
+    });
+}
+
+// One glyph-sized cell of strokes in dark grey on the background, anti-aliased edges included.
+void drawGlyph(const PixelBuffer::Pixels& pixels, std::int32_t left, std::int32_t top, Lcg& random) {
+    constexpr std::int32_t glyphWidth = 7;
+    constexpr std::int32_t glyphHeight = 12;
+    const std::uint32_t shape = random.next();
+    for (std::int32_t y = 0; y < glyphHeight && top + y < pixels.height; ++y) {
+        for (std::int32_t x = 0; x < glyphWidth && left + x < pixels.width; ++x) {
+            const bool vertical = ((shape >> (x % 5)) & 1u) != 0 && (x == 1 || x == 5);
+            const bool horizontal = ((shape >> (8 + y % 6)) & 1u) != 0 && (y == 2 || y == 6 || y == 10);
+            if (vertical || horizontal) {
+                setPixel(pixels.row(top + y), left + x, 40, 40, 40);
+            } else if (((shape >> (16 + (x + y) % 8)) & 3u) == 3u) {
+                setPixel(pixels.row(top + y), left + x, 150, 150, 150);
+            }
+        }
+    }
+}
+
+}  // namespace
+
+TestPattern::TestPattern(std::int32_t width, std::int32_t height)
+    : width_(width), height_(height), background_(static_cast<std::size_t>(width) * height * bytesPerPixel) {
+    for (std::int32_t y = 0; y < height; ++y) {
+        auto* row = background_.data() + static_cast<std::size_t>(y) * width * bytesPerPixel;
+        for (std::int32_t x = 0; x < width; ++x) {
+            setPixel(row, x, static_cast<std::uint8_t>(static_cast<std::int64_t>(x) * 255 / width),
+                     static_cast<std::uint8_t>(static_cast<std::int64_t>(y) * 255 / height), 60);
+        }
+    }
+}
+
+std::shared_ptr<const PixelBuffer> TestPattern::picture(std::int64_t tick) const {
+    const auto barX = static_cast<std::int32_t>((tick * 8) % width_);
+    return copyOf(width_, height_, background_, [&](const PixelBuffer::Pixels& pixels) {
+        const auto barEnd = std::min(barX + 40, width_);
+        for (std::int32_t y = 0; y < height_; ++y) {
+            std::memset(pixels.row(y) + static_cast<std::size_t>(barX) * bytesPerPixel, 255,
+                        static_cast<std::size_t>(barEnd - barX) * bytesPerPixel);
+        }
+    });
+}
+
+DesktopPicture::DesktopPicture(std::int32_t width, std::int32_t height)
+    : width_(width), height_(height), background_(static_cast<std::size_t>(width) * height * bytesPerPixel) {
+    // Wallpaper, then two overlapping windows with title bars, a sidebar and lines of text.
+    const PixelBuffer::Pixels pixels{background_.data(), static_cast<std::size_t>(width) * bytesPerPixel, width,
+                                     height};
+    for (std::int32_t y = 0; y < height; ++y) {
+        for (std::int32_t x = 0; x < width; ++x) {
+            setPixel(pixels.row(y), x, static_cast<std::uint8_t>(120 + y * 60 / height), 80, 50);
+        }
+    }
+    Lcg random{12345};
+    struct Window {
+        double left, top, right, bottom;
+    };
+    for (const Window window : {Window{0.05, 0.06, 0.70, 0.90}, Window{0.45, 0.15, 0.97, 0.80}}) {
+        const auto left = static_cast<std::int32_t>(window.left * width);
+        const auto top = static_cast<std::int32_t>(window.top * height);
+        const auto right = static_cast<std::int32_t>(window.right * width);
+        const auto bottom = static_cast<std::int32_t>(window.bottom * height);
+        for (std::int32_t y = top; y < bottom; ++y) {
+            for (std::int32_t x = left; x < right; ++x) {
+                const bool titleBar = y < top + 28;
+                const bool sidebar = x < left + (right - left) / 5;
+                const std::uint8_t shade = titleBar ? 225 : (sidebar ? 240 : 252);
+                setPixel(pixels.row(y), x, shade, shade, shade);
+            }
+        }
+        for (std::int32_t y = top + 40; y + 12 < bottom; y += 18) {
+            std::int32_t x = left + (right - left) / 5 + 12;
+            while (x + 8 < right - 12) {
+                const auto wordLength = static_cast<std::int32_t>(2 + random.next() % 9);
+                for (std::int32_t letter = 0; letter < wordLength && x + 8 < right - 12; ++letter, x += 8) {
+                    drawGlyph(pixels, x, y, random);
+                }
+                x += 8;
+                if (random.next() % 7 == 0) {
+                    break;  // a short line, as at the end of a paragraph
+                }
+            }
+        }
+    }
+}
+
+std::shared_ptr<const PixelBuffer> DesktopPicture::picture(std::int64_t tick) const {
+    return copyOf(width_, height_, background_, [&](const PixelBuffer::Pixels& pixels) {
+        // A status line of 24 glyphs near the bottom left, one more typed every tick and the line
+        // restarting when full, plus a blinking caret after it.
+        const std::int32_t top = std::max(0, height_ - 40);
+        const std::int32_t left = std::min(width_ - 1, 40);
+        const auto typed = static_cast<std::int32_t>(tick % 24);
+        Lcg random{static_cast<std::uint32_t>(tick / 24) * 977u + 3u};
+        for (std::int32_t y = top; y < std::min(height_, top + 16); ++y) {
+            for (std::int32_t x = left; x < std::min(width_, left + 24 * 8 + 8); ++x) {
+                setPixel(pixels.row(y), x, 252, 252, 252);
+            }
+        }
+        for (std::int32_t letter = 0; letter < typed; ++letter) {
+            drawGlyph(pixels, left + letter * 8, top + 2, random);
+        }
+        if (tick % 2 == 0) {
+            for (std::int32_t y = top + 1; y < std::min(height_, top + 15); ++y) {
+                const auto x = left + typed * 8;
+                if (x < width_) {
+                    setPixel(pixels.row(y), x, 0, 0, 0);
+                }
+            }
+        }
+    });
+}
+
+std::shared_ptr<const PixelBuffer> noisePicture(std::int32_t width, std::int32_t height, std::uint32_t seed) {
+    return PixelBuffer::make(width, height, [&](const PixelBuffer::Pixels& pixels) {
+        Lcg random{seed};
+        for (std::int32_t y = 0; y < height; ++y) {
+            for (std::int32_t x = 0; x < width; ++x) {
+                const auto value = random.next();
+                setPixel(pixels.row(y), x, static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+                         static_cast<std::uint8_t>(value >> 16));
+            }
+        }
+    });
+}
+
+double psnr(const PixelBuffer& a, const PixelBuffer& b) {
+    if (a.width() != b.width() || a.height() != b.height()) {
+        return 0;
+    }
+    double squaredError = 0;
+    for (std::int32_t y = 0; y < a.height(); ++y) {
+        const auto rowA = a.row(y);
+        const auto rowB = b.row(y);
+        for (std::size_t offset = 0; offset < rowA.size(); offset += bytesPerPixel) {
+            for (std::size_t channel = 0; channel < 3; ++channel) {
+                const double difference = double(rowA[offset + channel]) - double(rowB[offset + channel]);
+                squaredError += difference * difference;
+            }
+        }
+    }
+    const double meanSquaredError = squaredError / (3.0 * a.width() * a.height());
+    if (meanSquaredError <= 0) {
+        return 100;
+    }
+    return 10 * std::log10(255.0 * 255.0 / meanSquaredError);
+}
+
+}  // namespace vantrel::testing
