@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "Capture/Compressor.hpp"
 #include "Headless/HeadlessLog.hpp"
 #include "Headless/HeadlessOptions.hpp"
 #include "Server/SyncServer.hpp"
@@ -16,7 +17,6 @@
 
 namespace vantrel {
 
-class Compressor;
 class FramePump;
 class VideoEncoder;
 
