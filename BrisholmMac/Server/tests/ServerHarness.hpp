@@ -3,6 +3,7 @@
 // A SyncServer on loopback with TLS, a driven clock and recorded callbacks, and a scriptable
 // phone built on FramedConnection: what the server tests share.
 
+#include <algorithm>
 #include <asio/ip/tcp.hpp>
 #include <atomic>
 #include <chrono>
