@@ -15,8 +15,9 @@ namespace vantrel::SyncSecurity {
 namespace {
 
 // An OpenSSL context together with the derived key its PSK callbacks hand out. The callbacks
-// find it through the context's app data, so the two live and die together; connections hold
-// the context through an aliasing pointer to this holder.
+// find it through an ex_data slot of the context (Asio keeps its own verify callback in the app
+// data slot and deletes whatever it finds there), so the two live and die together; connections
+// hold the context through an aliasing pointer to this holder.
 struct ContextHolder {
     ContextHolder(asio::ssl::context::method method, Bytes key) : context(method), psk(std::move(key)) {}
     ~ContextHolder() { OPENSSL_cleanse(psk.data(), psk.size()); }
@@ -27,8 +28,13 @@ struct ContextHolder {
     Bytes psk;
 };
 
+int holderSlot() {
+    static const int slot = SSL_CTX_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
+    return slot;
+}
+
 const ContextHolder* holderOf(SSL* ssl) {
-    return static_cast<const ContextHolder*>(SSL_CTX_get_app_data(SSL_get_SSL_CTX(ssl)));
+    return static_cast<const ContextHolder*>(SSL_CTX_get_ex_data(SSL_get_SSL_CTX(ssl), holderSlot()));
 }
 
 // Server side: the client names its key; anything but our identity fails the handshake
@@ -61,7 +67,7 @@ std::shared_ptr<asio::ssl::context> makeContext(Role role, const Bytes& psk) {
     auto holder = std::make_shared<ContextHolder>(
         role == Role::server ? asio::ssl::context::tls_server : asio::ssl::context::tls_client, psk);
     SSL_CTX* context = holder->context.native_handle();
-    SSL_CTX_set_app_data(context, holder.get());
+    SSL_CTX_set_ex_data(context, holderSlot(), holder.get());
 
     // TLS 1.2 and nothing else: 1.3 would bring other PSK rules and suites, anything older is
     // weaker. The 1.2 cipher list holds the one suite; the 1.3 suites never apply.

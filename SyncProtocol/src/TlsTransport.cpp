@@ -23,6 +23,22 @@ public:
           role_(role),
           peer_(peer) {}
 
+    // Sends made before the handshake is done wait for it, as the framed connection may send
+    // before it hears "ready"; TLS cannot carry application data earlier.
+    void send(Bytes content, SendCompletion completion) override {
+        if (!established_ && !ended_) {
+            held_.emplace_back(std::move(content), std::move(completion));
+            return;
+        }
+        AsioStreamTransport::send(std::move(content), std::move(completion));
+    }
+
+    void cancel() override {
+        ended_ = true;
+        AsioStreamTransport::cancel();
+        failHeld(asio::error::operation_aborted);
+    }
+
 private:
     void establish(EstablishDone done) override {
         if (role_ == SyncSecurity::Role::server) {
@@ -35,7 +51,7 @@ private:
         auto deadline = std::make_shared<asio::steady_timer>(queue().context(), parameters_.tcp().connectTimeout);
         deadline->async_wait([this, keepAlive = shared_from_this()](const std::error_code& error) {
             if (!error) {
-                closeStream();  // the pending connect or handshake then completes with an error
+                closeSocket();  // the pending connect or handshake then completes with an error
             }
         });
         stream().next_layer().async_connect(*peer_, [this, keepAlive = shared_from_this(), deadline,
@@ -57,39 +73,85 @@ private:
                    done = std::move(done)](const std::error_code& error) { finish(done, deadline, error); });
     }
 
-    static void finish(const EstablishDone& done, const std::shared_ptr<asio::steady_timer>& deadline,
-                       const std::error_code& error) {
+    void finish(const EstablishDone& done, const std::shared_ptr<asio::steady_timer>& deadline,
+                const std::error_code& error) {
         const bool timedOut = deadline && deadline->expiry() <= asio::steady_timer::clock_type::now();
         if (deadline) {
             deadline->cancel();
         }
+        if (ended_) {
+            return;  // cancelled meanwhile; cancel() has failed the held sends
+        }
         if (!error) {
+            established_ = true;
+            auto held = std::move(held_);
+            held_.clear();
+            for (auto& [content, completion] : held) {
+                AsioStreamTransport::send(std::move(content), std::move(completion));
+            }
             done(std::nullopt);
-        } else if (timedOut) {
-            done(std::make_error_code(std::errc::timed_out));
-        } else {
-            done(error);
+            return;
+        }
+        ended_ = true;
+        const std::error_code reported = timedOut ? std::make_error_code(std::errc::timed_out) : error;
+        done(reported);
+        failHeld(reported);
+    }
+
+    void failHeld(const std::error_code& error) {
+        auto held = std::move(held_);
+        held_.clear();
+        for (auto& write : held) {
+            asio::post(queue().context(), [completion = std::move(write.second), error] { completion(error); });
         }
     }
 
-    // Closes TCP without a TLS close_notify: the read loop is always pending, and Asio cannot
-    // run a TLS shutdown beside it. Peers treat the bare close as the end of the stream, as we do.
+    // After the handshake the peer gets a close_notify, so it can tell our orderly end from a cut
+    // connection (OpenSSL peers report a bare TCP close as "unexpected eof"). Pending operations
+    // are cancelled first: the TLS shutdown must not run beside the read loop. The socket closes
+    // when the peer answers or after a short grace period, whichever comes first.
     void closeStream() override {
+        if (!established_ || shuttingDown_) {
+            closeSocket();
+            return;
+        }
+        shuttingDown_ = true;
+        std::error_code ignored;
+        stream().next_layer().cancel(ignored);
+        auto grace = std::make_shared<asio::steady_timer>(queue().context(), closeGrace);
+        grace->async_wait([this, keepAlive = shared_from_this()](const std::error_code& error) {
+            if (!error) {
+                closeSocket();
+            }
+        });
+        stream().async_shutdown([this, keepAlive = shared_from_this(), grace](const std::error_code&) {
+            grace->cancel();
+            closeSocket();
+        });
+    }
+
+    void closeSocket() {
         std::error_code ignored;
         stream().next_layer().shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
         stream().next_layer().close(ignored);
     }
 
-    // Many peers (s_client, a phone whose app is dropped, this transport's own cancel) close TCP
-    // without a close_notify. Truncation matters only to protocols that delimit data by the
-    // connection's end; every message here carries its own length, so a bare close is just the end.
+    // Many peers (s_client, a phone whose app is dropped) close TCP without a close_notify.
+    // Truncation matters only to protocols that delimit data by the connection's end; every
+    // message here carries its own length, so a bare close is just the end.
     bool isOrderlyEnd(const std::error_code& error) const override {
         return error == asio::error::eof || error == asio::ssl::error::stream_truncated;
     }
 
+    static constexpr std::chrono::milliseconds closeGrace{500};
+
     SyncSecurity::Parameters parameters_;  // keeps the OpenSSL context alive
     SyncSecurity::Role role_;
     std::optional<asio::ip::tcp::endpoint> peer_;
+    std::deque<std::pair<Bytes, SendCompletion>> held_;
+    bool established_ = false;
+    bool ended_ = false;  // cancelled, or the handshake failed
+    bool shuttingDown_ = false;
 };
 
 }  // namespace
