@@ -222,6 +222,7 @@ Sending:
                          {"openApp": {"id": "org.gnome.Terminal"}}
                          {"ping": "any text"}
                          {"requestKeyframe": {}}
+                         {"frameAck": {}}
 
 Video:
   --no-decode          do not decode the stream (saves CPU; frames are still counted)

@@ -51,22 +51,26 @@ std::variant<Bytes, std::string> bodyFor(MessageType type, const json& value) {
                 return std::string("ping takes a string (its bytes are the ping's body)");
             }
             return bytesOf(value.get<std::string>());
-        case MessageType::requestKeyframe: return Bytes{};
+        case MessageType::requestKeyframe:
+        case MessageType::frameAck: return Bytes{};
         default: return std::string("not a message the probe sends");
     }
 }
 
 std::optional<MessageType> scriptKind(std::string_view key) {
-    if (key == "input")
-        return MessageType::input;
-    if (key == "selectDisplay")
-        return MessageType::selectDisplay;
-    if (key == "openApp")
-        return MessageType::openApp;
-    if (key == "ping")
-        return MessageType::ping;
-    if (key == "requestKeyframe")
-        return MessageType::requestKeyframe;
+    static constexpr std::pair<std::string_view, MessageType> kinds[] = {
+        {"input", MessageType::input},
+        {"selectDisplay", MessageType::selectDisplay},
+        {"openApp", MessageType::openApp},
+        {"ping", MessageType::ping},
+        {"requestKeyframe", MessageType::requestKeyframe},
+        {"frameAck", MessageType::frameAck},
+    };
+    for (const auto& [name, type] : kinds) {
+        if (key == name) {
+            return type;
+        }
+    }
     return std::nullopt;
 }
 
@@ -99,7 +103,7 @@ std::variant<ScriptStep, std::string> parseLine(std::string_view line) {
         message.emplace(*kind, &value);
     }
     if (!message) {
-        return std::string("no message (input, selectDisplay, openApp, ping or requestKeyframe)");
+        return std::string("no message (input, selectDisplay, openApp, ping, requestKeyframe or frameAck)");
     }
     step.type = message->first;
     auto body = bodyFor(message->first, *message->second);

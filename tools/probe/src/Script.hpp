@@ -27,7 +27,8 @@ using ParsedScript = std::variant<std::vector<ScriptStep>, ScriptError>;
 
 // Reads a script: one JSON object per line, blank lines and lines starting with '#' skipped.
 // Each object holds an optional "delay" (whole milliseconds, 0 to one hour) and exactly one of
-// "input", "selectDisplay", "openApp", "ping" (a string, sent as its bytes) or "requestKeyframe".
+// "input", "selectDisplay", "openApp", "ping" (a string, sent as its bytes), "requestKeyframe" or
+// "frameAck" (a single acknowledgement, for testing how a host treats a phone that stops acking).
 // Bodies are checked with the protocol's own decoders and sent in their canonical encoding, so a
 // typo is reported with its line before anything reaches the host.
 [[nodiscard]] ParsedScript parseScript(std::string_view text);

@@ -77,7 +77,7 @@ TEST(OptionsTest, EveryOptionInBothSpellings) {
 }
 
 TEST(OptionsTest, HelpWinsWhereverItStands) {
-    for (const std::vector<std::string_view> arguments :
+    for (const auto& arguments :
          {std::vector<std::string_view>{"--help"}, {link, "-h"}, {"--port", "1", "--help", "--bogus"}}) {
         EXPECT_TRUE(std::holds_alternative<ShowHelp>(parseOptions(arguments)));
     }
