@@ -2,6 +2,7 @@
 
 #include <asio/error.hpp>
 #include <asio/ssl/error.hpp>
+#include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <system_error>
@@ -27,15 +28,18 @@ std::string describe(const std::error_code& error) {
 }
 
 // Errors that mean nothing answered at that address: the TCP connection never came about.
-// Anything else happened after TCP connected, inside the TLS handshake.
+// Anything else happened after TCP connected, inside the TLS handshake. Asio reports socket
+// errors in a category of its own that does not map onto std::errc, so errno values are compared.
 bool isUnreachable(const std::error_code& error) {
-    static const std::errc unreachable[] = {
-        std::errc::connection_refused,           std::errc::timed_out,    std::errc::host_unreachable,
-        std::errc::network_unreachable,          std::errc::network_down, std::errc::address_not_available,
-        std::errc::address_family_not_supported,
-    };
-    for (const auto condition : unreachable) {
-        if (error == condition) {
+    const auto& category = error.category();
+    if (category != asio::error::get_system_category() && category != std::system_category() &&
+        category != std::generic_category()) {
+        return false;
+    }
+    static constexpr int unreachable[] = {ECONNREFUSED, ETIMEDOUT,     EHOSTUNREACH, ENETUNREACH,
+                                          ENETDOWN,     EADDRNOTAVAIL, EAFNOSUPPORT, EHOSTDOWN};
+    for (const int value : unreachable) {
+        if (error.value() == value) {
             return true;
         }
     }
