@@ -123,6 +123,15 @@ std::optional<std::map<std::string, std::string, std::less<>>> foldedQuery(const
     if (!isPresent(query) || query.first == query.afterLast) {
         return items;
     }
+    // uriparser hands back C strings, so an encoded NUL would silently cut a name or value short
+    // (a key followed by "%00" and junk would pass as the key alone). No link we build carries
+    // one, so such a link is refused rather than read differently from what it says.
+    const std::string_view text = textOf(query);
+    for (std::size_t at = text.find('%'); at != std::string_view::npos; at = text.find('%', at + 1)) {
+        if (text.substr(at + 1, 2) == "00") {
+            return std::nullopt;
+        }
+    }
     UriQueryListA* raw = nullptr;
     int count = 0;
     if (uriDissectQueryMallocExA(&raw, &count, query.first, query.afterLast, URI_FALSE, URI_BR_DONT_TOUCH) !=

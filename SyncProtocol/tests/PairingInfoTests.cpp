@@ -138,6 +138,8 @@ INSTANTIATE_TEST_SUITE_P(
         linkWith("port=1&key=" + keyText + "A"),  // remainder 1 after 44 symbols
         linkWith("port=1&key=" + keyText.substr(0, 20) + "=" + keyText.substr(21)),
         linkWith("port=1&key=" + keyText + "===="),
+        // An encoded NUL would cut the text short: the key would pass without its junk.
+        linkWith("port=1&key=" + keyText + "%00junk"), linkWith("name=a%00b&port=1&key=" + keyText),
         // Port: missing, removed by a later item without "=", empty, too large, not decimal.
         linkWith("key=" + keyText), linkWith("port=1&port&key=" + keyText), linkWith("port=&key=" + keyText),
         linkWith("port=70000&key=" + keyText), linkWith("port=65536&key=" + keyText),
