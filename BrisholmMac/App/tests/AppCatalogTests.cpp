@@ -107,6 +107,7 @@ TEST_F(AppCatalogTest, NeverListsTheHostItself) {
 }
 
 struct NameCase {
+    const char* name;
     std::string displayName;
     std::optional<std::string> localizedName;
     std::string expectedPinned;
@@ -130,12 +131,14 @@ TEST_P(AppCatalogNames, NamesPinnedAndRunningApplications) {
     EXPECT_EQ(list.apps[1].name, param.expectedRunning);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rules, AppCatalogNames,
-                         ::testing::Values(NameCase{"Safari.app", std::nullopt, "Safari", "Safari"},
-                                           NameCase{"My.app Tool.app", std::nullopt, "My Tool", "My Tool"},
-                                           NameCase{"Calculator", std::nullopt, "Calculator", "Calculator"},
-                                           NameCase{"Other.app", "Local.app Name", "Other", "Local.app Name"},
-                                           NameCase{"Fallback.app", "", "Fallback", "Fallback"}));
+INSTANTIATE_TEST_SUITE_P(
+    Rules, AppCatalogNames,
+    ::testing::Values(NameCase{"trailingSuffix", "Safari.app", std::nullopt, "Safari", "Safari"},
+                      NameCase{"everySuffix", "My.app Tool.app", std::nullopt, "My Tool", "My Tool"},
+                      NameCase{"noSuffix", "Calculator", std::nullopt, "Calculator", "Calculator"},
+                      NameCase{"localizedKept", "Other.app", "Local.app Name", "Other", "Local.app Name"},
+                      NameCase{"emptyLocalized", "Fallback.app", "", "Fallback", "Fallback"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(AppCatalogTest, CutsAtFortyAndOnlyOffersWhatWasListed) {
     std::vector<std::string> runningIds;

@@ -209,6 +209,12 @@ void DesktopWorkspace::openOrActivate(const std::string& location) {
         }
     }
     GObjectPtr<GAppLaunchContext> context(g_app_launch_context_new());
+    // The host may draw offscreen (the headless host does, through this variable); a Qt
+    // application started from the phone would inherit that and never show a window.
+    if (const char* platform = g_getenv("QT_QPA_PLATFORM");
+        platform != nullptr && (g_str_equal(platform, "offscreen") || g_str_equal(platform, "minimal"))) {
+        g_app_launch_context_unsetenv(context.get(), "QT_QPA_PLATFORM");
+    }
     GError* rawError = nullptr;
     g_app_info_launch(G_APP_INFO(entry.get()), nullptr, context.get(), &rawError);
     std::unique_ptr<GError, GErrorFree> error(rawError);  // not reported: the next list shows the outcome
