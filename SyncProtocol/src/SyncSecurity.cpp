@@ -73,7 +73,11 @@ std::shared_ptr<asio::ssl::context> makeContext(Role role, const Bytes& psk) {
     // weaker. The 1.2 cipher list holds the one suite; the 1.3 suites never apply.
     SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
     SSL_CTX_set_max_proto_version(context, TLS1_2_VERSION);
-    SSL_CTX_set_cipher_list(context, std::string(ecdhePskChaCha20Poly1305Name).c_str());
+    if (SSL_CTX_set_cipher_list(context, std::string(ecdhePskChaCha20Poly1305Name).c_str()) != 1) {
+        // An OpenSSL without the suite would keep its default list and negotiate anything; an
+        // empty version range instead fails every handshake, so the context fails closed.
+        SSL_CTX_set_min_proto_version(context, TLS1_3_VERSION);
+    }
 
     // No resumption, renegotiation or compression: every connection proves the key afresh, and a
     // peer cannot make us redo handshakes inside one connection.

@@ -11,7 +11,9 @@ namespace vantrel {
 // TLS 1.2 with the pre-shared key over TCP: the transport of every production connection.
 // It reports preparing while TCP and the handshake run, ready once the handshake is done,
 // failed with the error when either fails (wrong key, version or cipher suite), and cancelled
-// on cancel(). A peer that closes TCP without a TLS close_notify ends the stream in order.
+// on cancel(). Sends made before ready wait for the handshake. cancel() on an established
+// connection sends a close_notify before the socket closes; a peer that closes TCP without one
+// still ends the stream in order.
 //
 // Like every transport it lives on the queue given to start(), whose io_context must be the one
 // the socket was made on.
