@@ -9,7 +9,7 @@
 namespace vantrel {
 
 // How the libx264 sessions are set up. The defaults are the host's choice, made by measured
-// quality per CPU-millisecond (see docs/ARCHITECTURE.md, "Video encoder"); the other values exist
+// quality per CPU-millisecond (see ENCODER.md beside this file); the other values exist
 // so the benchmark can compare alternatives on the same code path.
 struct X264Options {
     std::string preset = "ultrafast";
