@@ -182,7 +182,7 @@ public:
     }
     std::shared_ptr<HoldingTransport> lastTransport() {
         std::lock_guard lock(transports_->mutex);
-        return transports_->list.empty() ? nullptr : transports_->list.back();
+        return transports_->list.empty() ? nullptr : transports_->list.back().lock();
     }
 
     void setClock(std::chrono::nanoseconds now) { clock_->store(now.count()); }
@@ -198,7 +198,8 @@ private:
 
     struct Transports {
         std::mutex mutex;
-        std::vector<std::shared_ptr<HoldingTransport>> list;
+        // Weak: a transport kept alive here could outlive its queue's event loop.
+        std::vector<std::weak_ptr<HoldingTransport>> list;
     };
     std::shared_ptr<std::atomic<std::int64_t>> clock_ = std::make_shared<std::atomic<std::int64_t>>(0);
     std::shared_ptr<Transports> transports_ = std::make_shared<Transports>();
