@@ -151,6 +151,11 @@ int run(const std::vector<std::string_view>& arguments) {
         signals.reset();
         session.reset();
     });
+    // Let the completions of the closed connection run: until they have, they hold the transport,
+    // and the transport holds the queue.
+    for (int round = 0; round < 16; ++round) {
+        queue->sync([] {});
+    }
     if (!result.message.empty()) {
         std::cerr << "vantrel-probe: " << result.message << '\n';
     }
