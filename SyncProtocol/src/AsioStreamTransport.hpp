@@ -2,6 +2,8 @@
 
 #include <asio/buffer.hpp>
 #include <asio/error.hpp>
+#include <asio/execution/context.hpp>
+#include <asio/query.hpp>
 #include <asio/io_context.hpp>
 #include <asio/post.hpp>
 #include <asio/read.hpp>
@@ -23,16 +25,18 @@ namespace vantrel::detail {
 //
 // Lives on the queue given to start(), which must be the one whose io_context the stream was
 // made on: every completion then arrives there. Pending operations hold the transport strongly
-// (the Asio idiom), which is why the owner ends it with cancel().
+// (the Asio idiom), which is why the owner ends it with cancel(). The transport does not hold
+// the queue: it posts through the stream's own executor, so that destroying the queue (which
+// destroys the pending operations) also releases every transport still waiting on it.
 template <typename Stream>
 class AsioStreamTransport : public Transport, public std::enable_shared_from_this<AsioStreamTransport<Stream>> {
 public:
     void setStateHandler(StateHandler handler) override { stateHandler_ = std::move(handler); }
 
     void start(std::shared_ptr<SerialQueue> queue) override {
-        queue_ = std::move(queue);
-        assert(&queue_->context() == &static_cast<asio::io_context&>(stream_.get_executor().context()));
-        asio::post(queue_->context(), [self = this->shared_from_this()] {
+        assert(&queue->context() == &context());
+        (void)queue;
+        asio::post(context(), [self = this->shared_from_this()] {
             if (self->cancelled_) {
                 return;
             }
@@ -44,9 +48,14 @@ public:
                 if (error) {
                     self->failed_ = true;
                     self->closeStream();
+                    self->failQueuedWrites(*error);
                     self->report(TransportState::failed, error);
-                } else {
-                    self->report(TransportState::ready, std::nullopt);
+                    return;
+                }
+                self->established_ = true;
+                self->report(TransportState::ready, std::nullopt);
+                if (!self->writing_ && !self->writes_.empty()) {
+                    self->writeNext();
                 }
             });
         });
@@ -70,13 +79,16 @@ public:
 
     void send(Bytes content, SendCompletion completion) override {
         if (cancelled_ || failed_) {
-            asio::post(queue_->context(), [completion = std::move(completion)] {
+            asio::post(context(), [completion = std::move(completion)] {
                 completion(asio::error::operation_aborted);
             });
             return;
         }
         writes_.emplace_back(std::move(content), std::move(completion));
-        if (!writing_) {
+        // The framed connection may send before it hears "ready" (a phone greets at once);
+        // those sends wait for the stream, since neither a connecting socket nor an unfinished
+        // TLS handshake can carry them.
+        if (established_ && !writing_) {
             writeNext();
         }
     }
@@ -87,7 +99,10 @@ public:
         }
         cancelled_ = true;
         closeStream();
-        asio::post(queue_->context(), [self = this->shared_from_this()] {
+        if (!writing_) {
+            failQueuedWrites(asio::error::operation_aborted);
+        }
+        asio::post(context(), [self = this->shared_from_this()] {
             self->report(TransportState::cancelled, std::nullopt);
         });
     }
@@ -106,12 +121,24 @@ protected:
     virtual bool isOrderlyEnd(const std::error_code& error) const { return error == asio::error::eof; }
 
     Stream& stream() { return stream_; }
-    SerialQueue& queue() { return *queue_; }
+    // The event loop of the queue the transport lives on.
+    asio::io_context& context() {
+        return static_cast<asio::io_context&>(asio::query(stream_.get_executor(), asio::execution::context));
+    }
 
 private:
     void report(TransportState state, std::optional<TransportError> error) {
         if (stateHandler_) {
             stateHandler_(state, error);
+        }
+    }
+
+    // Every send completes exactly once, so the owner's count of sends in flight never sticks.
+    void failQueuedWrites(const std::error_code& error) {
+        auto abandoned = std::move(writes_);
+        writes_.clear();
+        for (auto& write : abandoned) {
+            asio::post(context(), [completion = std::move(write.second), error] { completion(error); });
         }
     }
 
@@ -140,10 +167,10 @@ private:
     }
 
     Stream stream_;
-    std::shared_ptr<SerialQueue> queue_;
     StateHandler stateHandler_;
     std::deque<std::pair<Bytes, SendCompletion>> writes_;
     bool writing_ = false;
+    bool established_ = false;
     bool cancelled_ = false;
     bool failed_ = false;
 };

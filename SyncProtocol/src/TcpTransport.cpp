@@ -21,7 +21,7 @@ private:
             done(std::nullopt);
             return;
         }
-        auto timer = std::make_shared<asio::steady_timer>(queue().context(), timeout_);
+        auto timer = std::make_shared<asio::steady_timer>(context(), timeout_);
         timer->async_wait([this, keepAlive = shared_from_this()](const std::error_code& error) {
             if (!error) {
                 closeStream();  // the pending connect then completes with operation_aborted

@@ -23,20 +23,9 @@ public:
           role_(role),
           peer_(peer) {}
 
-    // Sends made before the handshake is done wait for it, as the framed connection may send
-    // before it hears "ready"; TLS cannot carry application data earlier.
-    void send(Bytes content, SendCompletion completion) override {
-        if (!established_ && !ended_) {
-            held_.emplace_back(std::move(content), std::move(completion));
-            return;
-        }
-        AsioStreamTransport::send(std::move(content), std::move(completion));
-    }
-
     void cancel() override {
         ended_ = true;
         AsioStreamTransport::cancel();
-        failHeld(asio::error::operation_aborted);
     }
 
 private:
@@ -48,7 +37,7 @@ private:
         }
         // The client's deadline covers the TCP connection and the handshake: a host that takes
         // the connection but never answers the handshake must not hang the caller either.
-        auto deadline = std::make_shared<asio::steady_timer>(queue().context(), parameters_.tcp().connectTimeout);
+        auto deadline = std::make_shared<asio::steady_timer>(context(), parameters_.tcp().connectTimeout);
         deadline->async_wait([this, keepAlive = shared_from_this()](const std::error_code& error) {
             if (!error) {
                 closeSocket();  // the pending connect or handshake then completes with an error
@@ -80,30 +69,15 @@ private:
             deadline->cancel();
         }
         if (ended_) {
-            return;  // cancelled meanwhile; cancel() has failed the held sends
+            return;  // cancelled meanwhile
         }
         if (!error) {
             established_ = true;
-            auto held = std::move(held_);
-            held_.clear();
-            for (auto& [content, completion] : held) {
-                AsioStreamTransport::send(std::move(content), std::move(completion));
-            }
             done(std::nullopt);
             return;
         }
         ended_ = true;
-        const std::error_code reported = timedOut ? std::make_error_code(std::errc::timed_out) : error;
-        done(reported);
-        failHeld(reported);
-    }
-
-    void failHeld(const std::error_code& error) {
-        auto held = std::move(held_);
-        held_.clear();
-        for (auto& write : held) {
-            asio::post(queue().context(), [completion = std::move(write.second), error] { completion(error); });
-        }
+        done(timedOut ? std::make_error_code(std::errc::timed_out) : error);
     }
 
     // After the handshake the peer gets a close_notify, so it can tell our orderly end from a cut
@@ -118,7 +92,7 @@ private:
         shuttingDown_ = true;
         std::error_code ignored;
         stream().next_layer().cancel(ignored);
-        auto grace = std::make_shared<asio::steady_timer>(queue().context(), closeGrace);
+        auto grace = std::make_shared<asio::steady_timer>(context(), closeGrace);
         grace->async_wait([this, keepAlive = shared_from_this()](const std::error_code& error) {
             if (!error) {
                 closeSocket();
@@ -148,7 +122,6 @@ private:
     SyncSecurity::Parameters parameters_;  // keeps the OpenSSL context alive
     SyncSecurity::Role role_;
     std::optional<asio::ip::tcp::endpoint> peer_;
-    std::deque<std::pair<Bytes, SendCompletion>> held_;
     bool established_ = false;
     bool ended_ = false;  // cancelled, or the handshake failed
     bool shuttingDown_ = false;
