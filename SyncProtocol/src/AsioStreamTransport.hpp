@@ -3,9 +3,9 @@
 #include <asio/buffer.hpp>
 #include <asio/error.hpp>
 #include <asio/execution/context.hpp>
-#include <asio/query.hpp>
 #include <asio/io_context.hpp>
 #include <asio/post.hpp>
+#include <asio/query.hpp>
 #include <asio/read.hpp>
 #include <asio/write.hpp>
 #include <cassert>
@@ -79,9 +79,7 @@ public:
 
     void send(Bytes content, SendCompletion completion) override {
         if (cancelled_ || failed_) {
-            asio::post(context(), [completion = std::move(completion)] {
-                completion(asio::error::operation_aborted);
-            });
+            asio::post(context(), [completion = std::move(completion)] { completion(asio::error::operation_aborted); });
             return;
         }
         writes_.emplace_back(std::move(content), std::move(completion));
@@ -102,9 +100,8 @@ public:
         if (!writing_) {
             failQueuedWrites(asio::error::operation_aborted);
         }
-        asio::post(context(), [self = this->shared_from_this()] {
-            self->report(TransportState::cancelled, std::nullopt);
-        });
+        asio::post(context(),
+                   [self = this->shared_from_this()] { self->report(TransportState::cancelled, std::nullopt); });
     }
 
 protected:

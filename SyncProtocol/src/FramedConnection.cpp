@@ -31,8 +31,7 @@ void FramedConnection::handleState(TransportState state, const std::optional<Tra
     assert(onOwnQueue());
     switch (state) {
         case TransportState::setup:
-        case TransportState::preparing:
-            break;
+        case TransportState::preparing: break;
         case TransportState::ready:
             if (onReady) {
                 onReady();
@@ -44,9 +43,7 @@ void FramedConnection::handleState(TransportState state, const std::optional<Tra
             // A connection that would otherwise wait for a change of network ends at once.
             end(error);
             break;
-        case TransportState::cancelled:
-            end(std::nullopt);
-            break;
+        case TransportState::cancelled: end(std::nullopt); break;
     }
 }
 
@@ -81,8 +78,7 @@ void FramedConnection::readHeader() {
 void FramedConnection::readBody(MessageType type, std::uint32_t length) {
     std::weak_ptr<FramedConnection> weakSelf = weak_from_this();
     connection_->receive(length, length,
-                         [weakSelf, type, length](Bytes data, bool isComplete,
-                                                  std::optional<TransportError> error) {
+                         [weakSelf, type, length](Bytes data, bool isComplete, std::optional<TransportError> error) {
                              auto self = weakSelf.lock();
                              if (!self || self->closed_) {
                                  return;

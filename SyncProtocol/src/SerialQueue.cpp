@@ -1,11 +1,11 @@
 #include "vantrel/SerialQueue.hpp"
 
+#include <pthread.h>
 #include <asio/executor_work_guard.hpp>
 #include <asio/io_context.hpp>
 #include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
 #include <future>
-#include <pthread.h>
 
 namespace vantrel {
 
@@ -14,8 +14,7 @@ struct SerialQueue::State {
 
     std::string label;
     asio::io_context context{1};
-    asio::executor_work_guard<asio::io_context::executor_type> keepRunning{
-        asio::make_work_guard(context)};
+    asio::executor_work_guard<asio::io_context::executor_type> keepRunning{asio::make_work_guard(context)};
 };
 
 SerialQueue::SerialQueue(std::string label) : state_(std::make_shared<State>(std::move(label))) {

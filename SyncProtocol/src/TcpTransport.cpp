@@ -27,10 +27,10 @@ private:
                 closeStream();  // the pending connect then completes with operation_aborted
             }
         });
-        stream().async_connect(*peer_, [this, keepAlive = shared_from_this(), timer, done = std::move(done)](
-                                           const std::error_code& error) {
-            const bool timedOut = timer->expiry() <= asio::steady_timer::clock_type::now() &&
-                                  error == asio::error::operation_aborted;
+        stream().async_connect(*peer_, [this, keepAlive = shared_from_this(), timer,
+                                        done = std::move(done)](const std::error_code& error) {
+            const bool timedOut =
+                timer->expiry() <= asio::steady_timer::clock_type::now() && error == asio::error::operation_aborted;
             timer->cancel();
             if (error) {
                 done(timedOut ? std::make_error_code(std::errc::timed_out) : error);

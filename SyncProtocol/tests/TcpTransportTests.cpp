@@ -110,7 +110,8 @@ TEST(TcpTransportTest, ManySendsInARowGoOutWholeAndInOrder) {
     client->start(queue);
     constexpr int count = 300;
     for (int index = 0; index < count; ++index) {
-        client->send(MessageType::input, Bytes(static_cast<std::size_t>(index * 97 % 60000), static_cast<std::uint8_t>(index)));
+        client->send(MessageType::input,
+                     Bytes(static_cast<std::size_t>(index * 97 % 60000), static_cast<std::uint8_t>(index)));
     }
     ASSERT_TRUE(testing::waitUntil([&] { return server.messages().size() == count; }, 10s));
     const auto messages = server.messages();

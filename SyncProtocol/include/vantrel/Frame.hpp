@@ -29,7 +29,7 @@ struct FrameHeader {
 // Applies the receive rules in their order: the length against maxInboundLength (equal is
 // accepted), then the type byte. No value means the stream is unusable and must end: the
 // protocol has no markers to resynchronise on.
-[[nodiscard]] std::optional<FrameHeader> readFrameHeader(
-    const std::array<std::uint8_t, frameHeaderLength>& header, std::int64_t maxInboundLength);
+[[nodiscard]] std::optional<FrameHeader> readFrameHeader(const std::array<std::uint8_t, frameHeaderLength>& header,
+                                                         std::int64_t maxInboundLength);
 
 }  // namespace vantrel

@@ -31,12 +31,12 @@ public:
     void cancel() override;
 
     // Scripting.
-    void setReadyOnStart(bool ready);          // default true: start() reports preparing, then ready
+    void setReadyOnStart(bool ready);  // default true: start() reports preparing, then ready
     void enterState(TransportState state, std::optional<TransportError> error = std::nullopt);
-    void deliver(Bytes data);                  // bytes from the peer
-    void endStream();                          // the peer ends its side
-    void failReceive(TransportError error);    // the current or next receive fails
-    void holdSendCompletions(bool hold);       // completions wait for completeHeldSends()
+    void deliver(Bytes data);                // bytes from the peer
+    void endStream();                        // the peer ends its side
+    void failReceive(TransportError error);  // the current or next receive fails
+    void holdSendCompletions(bool hold);     // completions wait for completeHeldSends()
     void completeHeldSends(std::size_t count, std::optional<TransportError> error = std::nullopt);
 
     // Observation.
@@ -59,7 +59,7 @@ private:
     bool readyOnStart_ = true;
     bool cancelled_ = false;
 
-    std::deque<Bytes> inbound_;          // received chunks, the first one read from inboundOffset_
+    std::deque<Bytes> inbound_;  // received chunks, the first one read from inboundOffset_
     std::size_t inboundOffset_ = 0;
     std::size_t inboundSize_ = 0;
     bool peerEnded_ = false;
