@@ -9,6 +9,7 @@
 #include "vantrel/FramedConnection.hpp"
 #include "vantrel/SerialQueue.hpp"
 #include "vantrel/TcpTransport.hpp"
+#include "vantrel/testing/ConnectionRecord.hpp"
 #include "vantrel/testing/Waiting.hpp"
 
 namespace vantrel {
@@ -26,14 +27,7 @@ public:
                 return;
             }
             connection_ = FramedConnection::create(TcpTransport::accepted(std::move(socket)), hostMaxInboundLength);
-            connection_->onMessage = [this](MessageType type, Bytes body) {
-                std::lock_guard lock(mutex_);
-                messages_.emplace_back(type, std::move(body));
-            };
-            connection_->onClosed = [this](std::optional<TransportError> error) {
-                std::lock_guard lock(mutex_);
-                closes_.push_back(error);
-            };
+            record_.attach(*connection_);
             connection_->start(queue_);
         });
     }
@@ -50,22 +44,15 @@ public:
 
     [[nodiscard]] std::uint16_t port() const { return acceptor_.local_endpoint().port(); }
 
-    std::vector<std::pair<MessageType, Bytes>> messages() {
-        std::lock_guard lock(mutex_);
-        return messages_;
-    }
-    std::vector<std::optional<TransportError>> closes() {
-        std::lock_guard lock(mutex_);
-        return closes_;
-    }
+    std::vector<std::pair<MessageType, Bytes>> messages() { return record_.messages(); }
+    std::vector<std::optional<TransportError>> closes() { return record_.closes(); }
 
 private:
+    // Declared first, so it outlives the queue whose thread records into it.
+    testing::ConnectionRecord record_;
     std::shared_ptr<SerialQueue> queue_ = std::make_shared<SerialQueue>("vantrel.test");
     tcp::acceptor acceptor_;
     std::shared_ptr<FramedConnection> connection_;
-    std::mutex mutex_;
-    std::vector<std::pair<MessageType, Bytes>> messages_;
-    std::vector<std::optional<TransportError>> closes_;
 };
 
 TEST(TcpTransportTest, FramesSplitOverManySegmentsOrMergedIntoOneArriveWhole) {

@@ -13,6 +13,7 @@
 #include "vantrel/FramedConnection.hpp"
 #include "vantrel/SerialQueue.hpp"
 #include "vantrel/TlsTransport.hpp"
+#include "vantrel/testing/ConnectionRecord.hpp"
 #include "vantrel/testing/Waiting.hpp"
 
 namespace vantrel {
@@ -33,44 +34,7 @@ std::string hex(ByteView bytes) {
     return text;
 }
 
-// What one framed connection reported, readable from the test thread.
-class Record {
-public:
-    void attach(FramedConnection& connection) {
-        connection.onReady = [this] {
-            std::lock_guard lock(mutex_);
-            ++readies_;
-        };
-        connection.onMessage = [this](MessageType type, Bytes body) {
-            std::lock_guard lock(mutex_);
-            messages_.emplace_back(type, std::move(body));
-        };
-        connection.onClosed = [this](std::optional<TransportError> error) {
-            std::lock_guard lock(mutex_);
-            closes_.push_back(error);
-        };
-    }
-
-    int readies() {
-        std::lock_guard lock(mutex_);
-        return readies_;
-    }
-    std::vector<std::pair<MessageType, Bytes>> messages() {
-        std::lock_guard lock(mutex_);
-        return messages_;
-    }
-    std::vector<std::optional<TransportError>> closes() {
-        std::lock_guard lock(mutex_);
-        return closes_;
-    }
-    bool closed() { return !closes().empty(); }
-
-private:
-    std::mutex mutex_;
-    int readies_ = 0;
-    std::vector<std::pair<MessageType, Bytes>> messages_;
-    std::vector<std::optional<TransportError>> closes_;
-};
+using Record = testing::ConnectionRecord;
 
 // Closes once every send has left, so a peer that waits for our close (s_client) gets the reply.
 void closeWhenFlushed(const std::shared_ptr<SerialQueue>& queue, const std::weak_ptr<FramedConnection>& weak) {
