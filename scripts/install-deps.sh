@@ -8,7 +8,7 @@ packages=(
   # toolchain
   build-essential cmake pkg-config git clang-14 libclang-rt-14-dev clang-format clang-tidy
   # protocol library
-  libasio-dev libssl-dev nlohmann-json3-dev libutf8proc-dev liburiparser-dev
+  libasio-dev libssl-dev nlohmann-json3-dev libutf8proc-dev liburiparser-dev libspdlog-dev ccache
   # video
   libx264-dev libyuv-dev libavcodec-dev libavutil-dev libswscale-dev libpng-dev
   # desktop platform layer
