@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdint>
 
 namespace vantrel {
 
@@ -44,6 +45,16 @@ struct Rect {
         }
         return {left, top, right - left, bottom - top};
     }
+};
+
+// Where one display sits on the desktop: its id (the one the phone sees in the welcome) and its
+// bounds in global desktop points. Lists of these are in the display inventory's order, primary
+// display first.
+struct DisplayBounds {
+    std::uint32_t id = 0;
+    Rect bounds;
+
+    bool operator==(const DisplayBounds&) const = default;
 };
 
 }  // namespace vantrel
