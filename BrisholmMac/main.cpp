@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QSocketNotifier>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -13,9 +14,11 @@
 #include <vector>
 
 #include "App/AppCatalog.hpp"
+#include "App/QtMainQueue.hpp"
 #include "Headless/HeadlessHost.hpp"
 #include "Headless/HeadlessLog.hpp"
 #include "Headless/HeadlessOptions.hpp"
+#include "Log/DiagnosticLog.hpp"
 #include "Platform/Workspace.hpp"
 
 namespace {
@@ -55,28 +58,27 @@ int runHeadless(int argc, char** argv, const std::vector<std::string_view>& argu
     QGuiApplication application(argc, argv);
 
     HeadlessHost::Environment environment;
+    environment.main = qtMainQueue();
     environment.log = standardOutputLog();
     environment.currentApps = [] {
         AppCatalog catalog(Workspace::create());
         return catalog.current();
     };
-    // Called on the server's queue; the main loop ends and main() returns the status after
-    // shutting the host down.
-    environment.exitProcess = [](int status) {
-        QMetaObject::invokeMethod(
-            qApp, [status] { QCoreApplication::exit(status); }, Qt::QueuedConnection);
-    };
+    // Called on the main queue; the main loop ends and main() returns the status after shutting
+    // the host down.
+    environment.exitProcess = [](int status) { QCoreApplication::exit(status); };
     auto host = HeadlessHost::start(parseHeadlessOptions(arguments), std::move(environment));
 
     std::unique_ptr<QSocketNotifier> signalNotifier;
     if (stopSignals.fd >= 0) {
         signalNotifier = std::make_unique<QSocketNotifier>(stopSignals.fd, QSocketNotifier::Read);
-        QObject::connect(signalNotifier.get(), &QSocketNotifier::activated, [fd = stopSignals.fd] {
+        QObject::connect(signalNotifier.get(), &QSocketNotifier::activated, [fd = stopSignals.fd, &host] {
             signalfd_siginfo info{};
             while (::read(fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
             }
-            // A stop the user asked for is a clean end: status 0.
-            QCoreApplication::exit(0);
+            // A stop the user asked for is a clean end: status 0. The loop runs on until the host
+            // has stopped, so the phone's departure is still logged.
+            host->stop([main = qtMainQueue()] { main->post([] { QCoreApplication::exit(0); }); });
         });
     }
 
@@ -90,6 +92,9 @@ int runHeadless(int argc, char** argv, const std::vector<std::string_view>& argu
 
 int main(int argc, char** argv) {
     const std::vector<std::string_view> arguments(argv, argv + argc);
+    if (std::find(arguments.begin(), arguments.end(), "--verbose") != arguments.end()) {
+        setVerboseDiagnostics();
+    }
     if (wantsHeadlessHost(arguments)) {
         return runHeadless(argc, argv, arguments);
     }

@@ -5,47 +5,41 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <string>
 #include <vector>
 
 #include "Capture/Compressor.hpp"
 #include "Headless/HeadlessLog.hpp"
 #include "Headless/HeadlessOptions.hpp"
-#include "Server/SyncServer.hpp"
+#include "Host/MainQueue.hpp"
 #include "vantrel/Bytes.hpp"
 #include "vantrel/ControlMessages.hpp"
 
 namespace vantrel {
 
-class FramePump;
-class VideoEncoder;
+class HostSession;
+class SyncServer;
 
 // The host without user interface, screen capture or input injection: it serves one phone with
 // a generated test pattern at about 30 frames per second and writes one line per event to its
 // log instead of acting on the phone's input. Phone-client developers run it on machines with no
 // display at all; its contract is the command line, the log lines, the welcome and the pattern.
 //
-// Threads: create() runs on the main thread (the application list is built there). Server
-// callbacks run on "vantrel.server", the frame pump and every encode() on "vantrel.pattern"; the
-// active display is the only state they share, behind the active-display lock. Log lines come
-// from both queues, each one whole.
-//
-// Owns the server, the encoder and the frame pump for as long as it lives; the entry point keeps
-// it until the process ends. Destroying it stops the pump, then stops the server (the client is
-// dropped and the advertisement withdrawn).
+// It is the host session with headless parts: the test pattern as frame source, the log as
+// input sink, and the application list built once at start-up. Lives on the main queue, like
+// the session; log lines are written there, each whole.
 class HeadlessHost {
 public:
     static constexpr std::int64_t initialBitrate = 2'000'000;
-    static constexpr std::int64_t minBitrate = 1'500'000;
-    static constexpr std::int64_t maxBitrate = 14'000'000;
     static constexpr std::chrono::milliseconds frameInterval{33};
 
-    // What the host takes from the process; production() is the real one, tests replace pieces.
+    // What the host takes from the process; tests replace pieces.
     struct Environment {
+        // The main thread's queue: the Qt event loop in the program, a serial queue in tests.
+        std::shared_ptr<MainQueue> main;
         LogSink log;
         // The offered applications, built on the calling (main) thread.
         std::function<AppList()> currentApps;
-        // Ends the process with this status; called on the server's queue after "listen failed".
+        // Ends the process with this status; called on the main queue after "listen failed".
         std::function<void(int status)> exitProcess;
         // The server to wire; null means one with the host's own surroundings (TLS, Avahi).
         std::shared_ptr<SyncServer> server;
@@ -59,29 +53,26 @@ public:
     [[nodiscard]] static std::vector<DisplayInfo> displays(bool twoDisplays);
 
     // Runs the start-up and returns; from then on everything happens on the queues. Call it on
-    // the main thread before the main loop runs.
+    // the main queue before the main loop runs.
     [[nodiscard]] static std::unique_ptr<HeadlessHost> start(const HeadlessOptions& options, Environment environment);
 
     HeadlessHost(const HeadlessHost&) = delete;
     HeadlessHost& operator=(const HeadlessHost&) = delete;
+    // Stops, and waits until the server has stopped.
     ~HeadlessHost();
 
-    // Stops the frame pump and the server and waits until the server has done so. Idempotent.
-    void stop();
+    // Stops the pattern and the server (the phone is dropped, the advertisement withdrawn);
+    // stopped runs on the server's queue once that is done. Call on the main queue.
+    void stop(std::function<void()> stopped);
 
     // The pairing key of this run (tests and the probe's link need nothing else).
-    [[nodiscard]] const Bytes& key() const;
+    [[nodiscard]] const Bytes& key() const { return key_; }
 
 private:
-    struct State;
-
     HeadlessHost() = default;
 
-    std::shared_ptr<State> state_;
-    // The three long-lived objects, held here and nowhere else.
-    std::shared_ptr<SyncServer> server_;
-    std::shared_ptr<VideoEncoder> encoder_;
-    std::unique_ptr<FramePump> pump_;
+    Bytes key_;
+    std::shared_ptr<HostSession> session_;
 };
 
 }  // namespace vantrel

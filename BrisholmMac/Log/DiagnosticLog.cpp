@@ -42,6 +42,29 @@ spdlog::logger& diagnosticLog() {
     return *log;
 }
 
+std::string oneLine(std::string_view text) {
+    static constexpr char hex[] = "0123456789abcdef";
+    std::string line;
+    line.reserve(text.size());
+    for (const char character : text) {
+        const auto byte = static_cast<unsigned char>(character);
+        if (byte >= 0x20 && byte != 0x7F) {
+            line.push_back(character);
+            continue;
+        }
+        switch (byte) {
+            case '\n': line += "\\n"; break;
+            case '\r': line += "\\r"; break;
+            case '\t': line += "\\t"; break;
+            default:
+                line += "\\x";
+                line.push_back(hex[byte >> 4]);
+                line.push_back(hex[byte & 0xF]);
+        }
+    }
+    return line;
+}
+
 void setVerboseDiagnostics() {
     if (diagnosticLog().level() > spdlog::level::debug) {
         diagnosticLog().set_level(spdlog::level::debug);

@@ -2,6 +2,9 @@
 
 #include <spdlog/logger.h>
 
+#include <string>
+#include <string_view>
+
 namespace vantrel {
 
 // The host's diagnostic log: the reason for every failure, refusal and fallback, for the developer
@@ -12,6 +15,10 @@ namespace vantrel {
 // off; info when unset or unknown) when the log is first used; --verbose raises it to debug.
 // Thread-safe: any queue may write.
 [[nodiscard]] spdlog::logger& diagnosticLog();
+
+// Text from the phone (names, identifiers) made safe for a log line: control characters become
+// escapes (\n, \t, \x1b ...), so a phone cannot end a line and forge the next one.
+[[nodiscard]] std::string oneLine(std::string_view text);
 
 // Shows debug messages from now on (the command line's --verbose).
 void setVerboseDiagnostics();

@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "Log/DiagnosticLog.hpp"
 #include "ServiceAdvertiser.hpp"
 #include "Text.hpp"
 #include "vantrel/Frame.hpp"
@@ -30,6 +31,18 @@ constexpr std::int64_t maxPendingSendsForPointer = 3;
 // out of memory), wait a little before accepting again instead of spinning on the error.
 constexpr auto acceptRetryDelay = std::chrono::milliseconds(100);
 
+std::string describe(const tcp::endpoint& endpoint) {
+    return endpoint.address().to_string() + ":" + std::to_string(endpoint.port());
+}
+
+// The reason a connection ended, as a developer reading the log needs it.
+std::string endReason(const FramedConnection& connection, const std::optional<TransportError>& error) {
+    if (error) {
+        return error->message();
+    }
+    return describe(connection.endReason());
+}
+
 }  // namespace
 
 // One listening socket and what it makes of the connections it accepts. Identity matters: the
@@ -52,7 +65,7 @@ std::shared_ptr<SyncServer> SyncServer::create(Options options) {
 
 SyncServer::SyncServer(Options options)
     : options_(std::move(options)),
-      queue_(std::make_shared<SerialQueue>("vantrel.server")),
+      queue_(options_.queue ? options_.queue : std::make_shared<SerialQueue>("vantrel.server")),
       congestion_(options_.monotonicNow()) {}
 
 SyncServer::~SyncServer() {
@@ -74,6 +87,7 @@ void SyncServer::tearDown() {
         client_->close();
         client_.reset();
     }
+    peers_.clear();
 }
 
 void SyncServer::post(std::function<void(SyncServer&)> work) {
@@ -94,10 +108,27 @@ void SyncServer::start(Bytes key, std::uint16_t preferredPort) {
     });
 }
 
-void SyncServer::stop() {
-    post([](SyncServer& self) {
+void SyncServer::stop(std::function<void()> stopped) {
+    post([stopped = std::move(stopped)](SyncServer& self) {
         self.dropClient();
         self.cancelListener();
+        if (stopped) {
+            stopped();
+        }
+    });
+}
+
+void SyncServer::stopAndWait() {
+    // The caller holds the server, so `this` outlives the wait.
+    queue_->sync([this] {
+        dropClient();
+        cancelListener();
+    });
+}
+
+void SyncServer::admit(std::shared_ptr<Transport> transport, std::string peer) {
+    post([transport = std::move(transport), peer = std::move(peer)](SyncServer& self) mutable {
+        self.admitOnQueue(std::move(transport), std::move(peer));
     });
 }
 
@@ -154,6 +185,7 @@ void SyncServer::listen(std::uint16_t port, bool allowFallback) {
 
     auto factory = options_.security(key_);
     if (!factory) {
+        diagnosticLog().error("cannot listen: no TLS setup for the pairing key (see the messages above)");
         if (onListening) {
             onListening(std::nullopt);
         }
@@ -168,6 +200,7 @@ void SyncServer::listen(std::uint16_t port, bool allowFallback) {
     }
     if (error) {
         // The listener could not even be made: there is no fallback for that.
+        diagnosticLog().error("cannot listen: no IPv4 socket: {}", error.message());
         if (onListening) {
             onListening(std::nullopt);
         }
@@ -180,6 +213,7 @@ void SyncServer::listen(std::uint16_t port, bool allowFallback) {
         listener->acceptor.listen(asio::socket_base::max_listen_connections, error);
     }
     if (error) {
+        diagnosticLog().warn("cannot listen on port {}: {}", port, error.message());
         listenerFailed(listener);
         return;
     }
@@ -203,6 +237,7 @@ void SyncServer::listenerFailed(const std::shared_ptr<Listener>& failed) {
     cancelListener();
     // Exactly one retry, on a port the system chooses, and only for a listen that named a port.
     if (failed->allowFallback && failed->requestedPort != 0) {
+        diagnosticLog().info("port {} is taken; listening on a port the system chooses", failed->requestedPort);
         listen(0, false);
         return;
     }
@@ -240,6 +275,7 @@ void SyncServer::acceptNext(const std::shared_ptr<Listener>& listener) {
             self->acceptNext(listener);  // the peer gave up before we took it: nothing to wait for
             return;
         }
+        diagnosticLog().warn("accepting a connection failed: {}; trying again shortly", error.message());
         self->queue_->postAfter(acceptRetryDelay, [weakSelf, weakListener] {
             auto self = weakSelf.lock();
             auto listener = weakListener.lock();
@@ -255,18 +291,30 @@ void SyncServer::acceptNext(const std::shared_ptr<Listener>& listener) {
 void SyncServer::accept(const std::shared_ptr<Listener>& listener, tcp::socket socket) {
     std::error_code error;
     const auto remote = socket.remote_endpoint(error);
+    if (error) {
+        diagnosticLog().debug("an accepted connection was gone before it could be read: {}", error.message());
+        socket.close(error);
+        return;
+    }
     // The peer filter comes before anything else: a refused peer costs no handshake and is
-    // reported nowhere.
-    if (error || !options_.isAllowedPeer(remote)) {
+    // reported to no one but the log.
+    const auto peer = describe(remote);
+    if (!options_.isAllowedPeer(remote)) {
+        diagnosticLog().info("refused {}: not a private or local network address", peer);
         socket.close(error);
         return;
     }
     if (handshaking_.size() >= options_.maxHandshaking) {
+        diagnosticLog().warn("refused {}: {} connections are already in their handshake", peer, handshaking_.size());
         socket.close(error);
         return;
     }
+    admitOnQueue(listener->makeTransport(std::move(socket)), peer);
+}
 
-    auto connection = FramedConnection::create(listener->makeTransport(std::move(socket)), hostMaxInboundLength);
+void SyncServer::admitOnQueue(std::shared_ptr<Transport> transport, std::string peer) {
+    diagnosticLog().debug("connection from {}", peer);
+    auto connection = FramedConnection::create(std::move(transport), hostMaxInboundLength);
     std::weak_ptr<SyncServer> weakSelf = weak_from_this();
     std::weak_ptr<FramedConnection> weakConnection = connection;
     connection->onMessage = [weakSelf, weakConnection](MessageType type, Bytes body) {
@@ -276,11 +324,11 @@ void SyncServer::accept(const std::shared_ptr<Listener>& listener, tcp::socket s
             self->handle(type, body, connection);
         }
     };
-    connection->onClosed = [weakSelf, weakConnection](const std::optional<TransportError>&) {
+    connection->onClosed = [weakSelf, weakConnection](const std::optional<TransportError>& error) {
         auto self = weakSelf.lock();
         auto connection = weakConnection.lock();
         if (self && connection) {
-            self->connectionClosed(connection);
+            self->connectionClosed(connection, error);
         }
     };
     connection->onReady = [weakSelf, weakConnection] {
@@ -291,6 +339,7 @@ void SyncServer::accept(const std::shared_ptr<Listener>& listener, tcp::socket s
         }
     };
     handshaking_.emplace(connection.get(), connection);
+    peers_.emplace(connection.get(), std::move(peer));
     connection->start(queue_);
 
     // The deadline counts from acceptance and covers the handshake and the greeting together.
@@ -307,8 +356,11 @@ void SyncServer::connectionReady(const Connection& connection) {
     // The handshake succeeded, so the peer holds the pairing key: it becomes the client. A
     // client before it is replaced without a report; the next report is the new one's name.
     handshaking_.erase(connection.get());
+    diagnosticLog().debug("{} passed the TLS handshake", peerOf(connection));
     if (client_ && client_ != connection) {
         auto replaced = std::exchange(client_, nullptr);
+        diagnosticLog().info("client {} is replaced by {}", peerOf(replaced), peerOf(connection));
+        peers_.erase(replaced.get());
         replaced->onClosed = nullptr;
         replaced->close();
     }
@@ -317,8 +369,18 @@ void SyncServer::connectionReady(const Connection& connection) {
     congestion_.setDroppingUntilKeyframe(false);
 }
 
-void SyncServer::connectionClosed(const Connection& connection) {
-    handshaking_.erase(connection.get());
+void SyncServer::connectionClosed(const Connection& connection, const std::optional<TransportError>& error) {
+    const bool wasHandshaking = handshaking_.erase(connection.get()) > 0;
+    // Ends this side chose were logged where it chose them.
+    if (connection->endReason() != ConnectionEnd::closedHere) {
+        if (wasHandshaking) {
+            diagnosticLog().info("TLS handshake with {} failed: {} (a phone with another pairing key, or no phone)",
+                                 peerOf(connection), endReason(*connection, error));
+        } else if (connection == client_) {
+            diagnosticLog().info("client {} left: {}", peerOf(connection), endReason(*connection, error));
+        }
+    }
+    peers_.erase(connection.get());
     if (connection == client_) {
         client_.reset();
         clientGreeted_ = false;
@@ -329,9 +391,26 @@ void SyncServer::connectionClosed(const Connection& connection) {
 }
 
 void SyncServer::checkDeadline(const Connection& connection) {
-    if (connection != client_ || !clientGreeted_) {
-        connection->close();
+    if (connection == client_ && clientGreeted_) {
+        return;
     }
+    const auto seconds = std::chrono::duration<double>(options_.greetingDeadline).count();
+    if (handshaking_.contains(connection.get())) {
+        diagnosticLog().info("closed {}: no TLS handshake within {} s", peerOf(connection), seconds);
+    } else if (connection == client_) {
+        diagnosticLog().info("closed {}: no hello within {} s", peerOf(connection), seconds);
+    }
+    connection->close();
+}
+
+void SyncServer::refuse(const Connection& connection, const std::string& reason) {
+    diagnosticLog().info("closed {}: {}", peerOf(connection), reason);
+    connection->close();  // reported through the connection's closed callback
+}
+
+std::string SyncServer::peerOf(const Connection& connection) const {
+    const auto found = peers_.find(connection.get());
+    return found == peers_.end() ? std::string("an unknown peer") : found->second;
 }
 
 void SyncServer::dropClient() {
@@ -340,6 +419,8 @@ void SyncServer::dropClient() {
     }
     auto dropped = std::exchange(client_, nullptr);
     clientGreeted_ = false;
+    diagnosticLog().info("dropped client {}", peerOf(dropped));
+    peers_.erase(dropped.get());
     dropped->onClosed = nullptr;  // the close below is reported here, once
     dropped->close();
     if (onClientChanged) {
@@ -354,7 +435,7 @@ void SyncServer::handle(MessageType type, const Bytes& body, const Connection& f
         if (type == MessageType::hello) {
             greet(body, from);
         } else {
-            from->close();  // reported through the connection's closed callback
+            refuse(from, "sent " + std::string(name(type)) + " before hello");
         }
         return;
     }
@@ -394,11 +475,23 @@ void SyncServer::handle(MessageType type, const Bytes& body, const Connection& f
 }
 
 void SyncServer::greet(const Bytes& body, const Connection& from) {
+    // No reply names the reason: the phone only sees the connection end.
     const auto hello = JSONMessage::decode<Hello>(body);
-    if (!hello || hello->version != SyncProtocolVersion::current || !welcome_) {
-        from->close();  // no reply names the reason
+    if (!hello) {
+        refuse(from, "its hello is not valid");
         return;
     }
+    if (hello->version != SyncProtocolVersion::current) {
+        refuse(from, "it speaks protocol version " + std::to_string(hello->version) + ", this host " +
+                         std::to_string(SyncProtocolVersion::current));
+        return;
+    }
+    if (!welcome_) {
+        refuse(from, "this host has no welcome to give yet");
+        return;
+    }
+    diagnosticLog().info("client {} greeted as \"{}\"", peerOf(from),
+                         oneLine(Text::prefixCharacters(hello->deviceName, maxClientNameCharacters)));
     // The order is what the phone relies on: welcome, the cached configuration and list, and
     // no video until the key frame requested last.
     clientGreeted_ = true;

@@ -65,6 +65,9 @@ public:
         // Connections still in their handshake beyond this number are closed as they arrive, so
         // a flood of connections that never finish cannot use up the process's descriptors.
         std::size_t maxHandshaking = 64;
+        // The queue all server state lives on; null means a new "vantrel.server". Tests hand in
+        // a queue they run themselves, together with in-memory connections (admit()).
+        std::shared_ptr<SerialQueue> queue;
 
         // Steady clock, 10 seconds, all interfaces, TLS with the pre-shared key, the private-
         // network peer filter, Avahi.
@@ -104,9 +107,18 @@ public:
     // one fallback to a port the system chooses when the preferred one cannot be used.
     void start(Bytes key, std::uint16_t preferredPort);
     // Drops the current client (reported as no value) and stops listening and advertising.
-    // Connections still in their handshake stay subject to their deadline.
-    void stop();
+    // Connections still in their handshake stay subject to their deadline. stopped, when given,
+    // runs on the queue once all of that is done.
+    void stop(std::function<void()> stopped = {});
+    // stop(), then waits for it. For the owner's shutdown path on another thread; on the queue
+    // itself (from a server callback) it stops at once.
+    void stopAndWait();
     void disconnectClient();
+
+    // Takes a connection that has passed the peer filter, as the listener does with each socket
+    // it accepts: the connection runs its handshake, and becomes the client once ready. peer names
+    // the remote end in the diagnostic log. Tests hand in in-memory transports here.
+    void admit(std::shared_ptr<Transport> transport, std::string peer);
 
     // The welcome for the next greeting; a greeted client receives the new one at once.
     void setWelcome(Welcome welcome);
@@ -137,11 +149,14 @@ private:
     void cancelListener();
     void acceptNext(const std::shared_ptr<Listener>& listener);
     void accept(const std::shared_ptr<Listener>& listener, asio::ip::tcp::socket socket);
+    void admitOnQueue(std::shared_ptr<Transport> transport, std::string peer);
     void connectionReady(const Connection& connection);
-    void connectionClosed(const Connection& connection);
+    void connectionClosed(const Connection& connection, const std::optional<TransportError>& error);
     void checkDeadline(const Connection& connection);
     void dropClient();
     void handle(MessageType type, const Bytes& body, const Connection& from);
+    void refuse(const Connection& connection, const std::string& reason);
+    [[nodiscard]] std::string peerOf(const Connection& connection) const;
     void greet(const Bytes& body, const Connection& from);
     void sendFrame(VideoFrame frame);
     void sendPointer(PointerPosition pointer);
@@ -157,6 +172,8 @@ private:
     Connection client_;
     // Keyed by object identity; the map holds the only strong reference during the handshake.
     std::unordered_map<const FramedConnection*, Connection> handshaking_;
+    // The remote end of every connection the server holds, for the diagnostic log.
+    std::unordered_map<const FramedConnection*, std::string> peers_;
     bool clientGreeted_ = false;
     std::optional<Welcome> welcome_;
     std::optional<Bytes> lastConfig_;

@@ -125,8 +125,11 @@ protected:
 
 private:
     void report(TransportState state, std::optional<TransportError> error) {
-        if (stateHandler_) {
-            stateHandler_(state, error);
+        // A copy: the handler may replace or clear itself from inside the call (the framed
+        // connection does when it ends), which would destroy the function while it runs.
+        const auto handler = stateHandler_;
+        if (handler) {
+            handler(state, error);
         }
     }
 

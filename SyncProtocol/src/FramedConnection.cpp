@@ -8,6 +8,17 @@
 
 namespace vantrel {
 
+const char* describe(ConnectionEnd end) {
+    switch (end) {
+        case ConnectionEnd::open: return "open";
+        case ConnectionEnd::closedHere: return "closed by this side";
+        case ConnectionEnd::peerEnded: return "the peer ended the connection";
+        case ConnectionEnd::badFrame: return "bad frame (length over the limit or unknown message type)";
+        case ConnectionEnd::failed: return "transport failure";
+    }
+    return "unknown";
+}
+
 std::shared_ptr<FramedConnection> FramedConnection::create(std::shared_ptr<Transport> connection,
                                                            std::int64_t maxInboundLength) {
     return std::shared_ptr<FramedConnection>(new FramedConnection(std::move(connection), maxInboundLength));
@@ -41,9 +52,9 @@ void FramedConnection::handleState(TransportState state, const std::optional<Tra
         case TransportState::waiting:
         case TransportState::failed:
             // A connection that would otherwise wait for a change of network ends at once.
-            end(error);
+            end(ConnectionEnd::failed, error);
             break;
-        case TransportState::cancelled: end(std::nullopt); break;
+        case TransportState::cancelled: end(ConnectionEnd::closedHere); break;
     }
 }
 
@@ -57,14 +68,14 @@ void FramedConnection::readHeader() {
                              }
                              if (error || data.size() != frameHeaderLength) {
                                  // The peer ending the stream between frames is an orderly end.
-                                 self->end(error);
+                                 self->end(error ? ConnectionEnd::failed : ConnectionEnd::peerEnded, error);
                                  return;
                              }
                              std::array<std::uint8_t, frameHeaderLength> raw{};
                              std::memcpy(raw.data(), data.data(), frameHeaderLength);
                              const auto header = readFrameHeader(raw, self->maxInboundLength_);
                              if (!header) {
-                                 self->end(std::nullopt);
+                                 self->end(ConnectionEnd::badFrame);
                                  return;
                              }
                              if (header->length == 0) {
@@ -84,7 +95,7 @@ void FramedConnection::readBody(MessageType type, std::uint32_t length) {
                                  return;
                              }
                              if (error || data.size() != length) {
-                                 self->end(error);
+                                 self->end(error ? ConnectionEnd::failed : ConnectionEnd::peerEnded, error);
                                  return;
                              }
                              self->deliver(type, std::move(data), isComplete);
@@ -100,7 +111,7 @@ void FramedConnection::deliver(MessageType type, Bytes body, bool streamComplete
         return;
     }
     if (streamComplete) {
-        end(std::nullopt);
+        end(ConnectionEnd::peerEnded);
     } else {
         readHeader();
     }
@@ -129,21 +140,22 @@ void FramedConnection::sendFrame(Bytes frame) {
         // the owner reads never sticks above the truth.
         --self->pendingSends_;
         if (error) {
-            self->end(error);
+            self->end(ConnectionEnd::failed, error);
         }
     });
 }
 
 void FramedConnection::close() {
     // Holds the connection until the close has run, so a caller may drop its reference at once.
-    runOnQueue([self = shared_from_this()] { self->end(std::nullopt); });
+    runOnQueue([self = shared_from_this()] { self->end(ConnectionEnd::closedHere); });
 }
 
-void FramedConnection::end(std::optional<TransportError> error) {
+void FramedConnection::end(ConnectionEnd reason, std::optional<TransportError> error) {
     if (closed_) {
         return;
     }
     closed_ = true;
+    endReason_ = reason;
     // The coming cancelled state would be a second report of the same end.
     connection_->setStateHandler(nullptr);
     connection_->cancel();

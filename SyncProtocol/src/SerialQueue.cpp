@@ -25,11 +25,28 @@ SerialQueue::SerialQueue(std::string label) : state_(std::make_shared<State>(std
         pthread_setname_np(pthread_self(), state->label.substr(0, 15).c_str());
         state->context.run();
     });
+    owner_ = thread_.get_id();
+}
+
+SerialQueue::SerialQueue(std::string label, WithoutThread)
+    : state_(std::make_shared<State>(std::move(label))), owner_(std::this_thread::get_id()) {}
+
+std::size_t SerialQueue::runReady() {
+    state_->context.restart();
+    return state_->context.poll();
+}
+
+std::size_t SerialQueue::runOneFor(std::chrono::nanoseconds timeout) {
+    state_->context.restart();
+    return state_->context.run_one_for(timeout);
 }
 
 SerialQueue::~SerialQueue() {
     state_->keepRunning.reset();
     state_->context.stop();
+    if (!thread_.joinable()) {
+        return;
+    }
     if (isCurrent()) {
         thread_.detach();
     } else {
@@ -67,7 +84,7 @@ void SerialQueue::sync(const std::function<void()>& work) {
 }
 
 bool SerialQueue::isCurrent() const {
-    return std::this_thread::get_id() == thread_.get_id();
+    return std::this_thread::get_id() == owner_;
 }
 
 const std::string& SerialQueue::label() const {

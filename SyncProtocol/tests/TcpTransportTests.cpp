@@ -151,5 +151,32 @@ TEST(TcpTransportTest, RefusedConnectionFailsWithItsErrorAndNeverBecomesReady) {
     EXPECT_EQ(readies, 0);
 }
 
+// The framed connection clears the state handler from inside it when it ends; the transport must
+// not be running the very function object that is being destroyed (AddressSanitizer sees that).
+TEST(TcpTransportTest, AStateHandlerMayClearItselfWhileItRuns) {
+    std::uint16_t closedPort = 0;
+    {
+        asio::io_context context;
+        tcp::acceptor probe(context, tcp::endpoint(asio::ip::address_v4::loopback(), 0));
+        closedPort = probe.local_endpoint().port();
+    }
+    auto queue = std::make_shared<SerialQueue>("vantrel.client");
+    auto transport =
+        TcpTransport::connecting(queue->context(), tcp::endpoint(asio::ip::address_v4::loopback(), closedPort), 5s);
+    std::atomic<int> failures = 0;
+    auto witness = std::make_shared<int>(0);  // owned by the handler, read after it cleared itself
+    transport->setStateHandler([&, transport, witness](TransportState state, std::optional<TransportError>) {
+        if (state != TransportState::failed) {
+            return;
+        }
+        transport->setStateHandler(nullptr);
+        failures += *witness + 1;
+    });
+    queue->post([&] { transport->start(queue); });
+    ASSERT_TRUE(testing::waitUntil([&] { return failures.load() > 0; }));
+    queue->sync([] {});
+    EXPECT_EQ(failures.load(), 1);
+}
+
 }  // namespace
 }  // namespace vantrel

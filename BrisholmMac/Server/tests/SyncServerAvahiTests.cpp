@@ -6,8 +6,8 @@
 #include <future>
 #include "AvahiBrowse.hpp"
 
-#include "ServerHarness.hpp"
 #include "ServiceAdvertiser.hpp"
+#include "SyncServer.hpp"
 
 namespace vantrel {
 namespace {
@@ -46,7 +46,7 @@ TEST(SyncServerAvahiTest, BrowsingFindsTheListeningPortUntilTheServerStops) {
     auto server = SyncServer::create(std::move(options));
     std::promise<std::optional<std::uint16_t>> listening;
     server->onListening = [&listening](std::optional<std::uint16_t> port) { listening.set_value(port); };
-    server->start(testing::keyOf(1), 0);
+    server->start(Bytes(32, 1), 0);
     const auto port = listening.get_future().get();
     ASSERT_TRUE(port.has_value());
     EXPECT_TRUE(advertisedOn(*port));

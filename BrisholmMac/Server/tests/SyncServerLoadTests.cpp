@@ -5,15 +5,16 @@
 #include <filesystem>
 #include <thread>
 
-#include "ServerHarness.hpp"
+#include "RecordingServer.hpp"
+#include "vantrel/testing/Waiting.hpp"
 
 namespace vantrel {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::ServerHarness;
+using testing::Phone;
+using testing::RecordingServer;
 using testing::SilentSocket;
-using testing::TestPhone;
 using testing::waitUntil;
 
 std::size_t openDescriptors() {
@@ -30,12 +31,12 @@ std::size_t openDescriptors() {
 // ends with the descriptors it had.
 TEST(SyncServerLoadTest, StrayConnectionsComeAndGoWhileTheClientKeepsStreaming) {
     const Bytes key = testing::keyOf(5);
-    ServerHarness server;
+    RecordingServer server(RecordingServer::Config{.link = RecordingServer::Link::tls});
     server.server->setWelcome(testing::testWelcome());
     const auto port = server.start(key);
     ASSERT_TRUE(port.has_value());
-    TestPhone phone(*port, key);
-    ASSERT_TRUE(phone.greet("streaming"));
+    auto phone = Phone::overTls(*port, key);
+    ASSERT_TRUE(phone->greet("streaming"));
 
     std::atomic<bool> pumping{true};
     std::thread pump([&] {
@@ -44,7 +45,7 @@ TEST(SyncServerLoadTest, StrayConnectionsComeAndGoWhileTheClientKeepsStreaming) 
             std::this_thread::sleep_for(20ms);
         }
     });
-    ASSERT_TRUE(phone.waitForMessages(5));
+    ASSERT_TRUE(phone->waitForCount(MessageType::videoFrame, 3));
 
     auto strayQueue = std::make_shared<SerialQueue>("vantrel.strays");
     {
@@ -60,12 +61,12 @@ TEST(SyncServerLoadTest, StrayConnectionsComeAndGoWhileTheClientKeepsStreaming) 
         std::chrono::steady_clock::time_point connected;
     };
     std::vector<Silent> silent;
-    std::vector<std::unique_ptr<TestPhone>> intruders;
+    std::vector<std::unique_ptr<Phone>> intruders;
     for (int round = 0; round < 50; ++round) {
         silent.push_back({std::make_unique<SilentSocket>(*port), std::chrono::steady_clock::now()});
         ASSERT_TRUE(silent.back().socket->connected());
         for (int i = 0; i < 4; ++i) {
-            intruders.push_back(std::make_unique<TestPhone>(*port, testing::keyOf(6), strayQueue));
+            intruders.push_back(Phone::overTls(*port, testing::keyOf(6), strayQueue));
         }
         // Intruders that have been turned away go, so the wrong-key connections come and go.
         std::erase_if(intruders, [](const auto& intruder) { return intruder->isClosed(); });
@@ -88,9 +89,9 @@ TEST(SyncServerLoadTest, StrayConnectionsComeAndGoWhileTheClientKeepsStreaming) 
 
     pumping = false;
     pump.join();
-    EXPECT_FALSE(phone.isClosed());
+    EXPECT_FALSE(phone->isClosed());
     EXPECT_TRUE(server.status().clientGreeted);
-    auto arrivals = phone.arrivals();
+    auto arrivals = phone->arrivals();
     std::chrono::steady_clock::duration longestGap{0};
     for (std::size_t i = 1; i < arrivals.size(); ++i) {
         if (arrivals[i] >= strayStart && arrivals[i - 1] <= strayEnd) {

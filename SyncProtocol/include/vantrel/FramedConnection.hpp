@@ -14,6 +14,18 @@ namespace vantrel {
 
 class SerialQueue;
 
+// Why a framed connection ended, for the owner's diagnostics. The closed report itself stays as
+// the protocol has it (an error only for a transport failure).
+enum class ConnectionEnd {
+    open,        // not ended yet
+    closedHere,  // close() or cancel on this side
+    peerEnded,   // the peer ended the stream between or inside frames
+    badFrame,    // a header with a length over the limit or an unknown message type
+    failed,      // the transport failed; the error was reported
+};
+
+[[nodiscard]] const char* describe(ConnectionEnd end);
+
 // One transport connection turned into whole messages: it reports readiness, reads frames one
 // after another and hands each to its owner, writes each outgoing message as a single frame,
 // counts the sends still in flight, and reports the end of the connection exactly once.
@@ -43,6 +55,9 @@ public:
     // Frames handed to the transport whose completion has not arrived. Read it on the queue.
     [[nodiscard]] std::int64_t pendingSends() const { return pendingSends_; }
 
+    // Why the connection ended; read it on the queue, for example inside onClosed.
+    [[nodiscard]] ConnectionEnd endReason() const { return endReason_; }
+
     // Set the callbacks first. The queue must be the one the transport delivers on.
     void start(std::shared_ptr<SerialQueue> queue);
 
@@ -61,7 +76,7 @@ private:
     void readBody(MessageType type, std::uint32_t length);
     void deliver(MessageType type, Bytes body, bool streamComplete);
     void sendFrame(Bytes frame);
-    void end(std::optional<TransportError> error);
+    void end(ConnectionEnd reason, std::optional<TransportError> error = std::nullopt);
     void runOnQueue(std::function<void()> work);
     [[nodiscard]] bool onOwnQueue() const;
 
@@ -70,6 +85,7 @@ private:
     std::shared_ptr<SerialQueue> queue_;
     std::int64_t pendingSends_ = 0;
     bool closed_ = false;
+    ConnectionEnd endReason_ = ConnectionEnd::open;
 };
 
 }  // namespace vantrel

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
@@ -48,10 +49,26 @@ public:
     // arrive on this queue.
     [[nodiscard]] asio::io_context& context();
 
+protected:
+    // A queue with no thread of its own: whoever made it runs the ready work by calling
+    // runReady(), on its own thread, which then counts as the queue's. For deterministic tests
+    // (testing::ManualQueue); the host never makes one.
+    struct WithoutThread {};
+    SerialQueue(std::string label, WithoutThread);
+
+    // Runs every handler that is ready, including those the handlers post in turn, and returns
+    // how many ran. Timers that have not expired yet stay pending.
+    std::size_t runReady();
+
+    // Waits up to timeout for one handler to become ready and runs it; returns how many ran (0 or 1).
+    std::size_t runOneFor(std::chrono::nanoseconds timeout);
+
 private:
     struct State;
     std::shared_ptr<State> state_;
     std::thread thread_;
+    // The thread that runs the work: the queue's own, or the maker of a queue without one.
+    std::thread::id owner_;
 };
 
 }  // namespace vantrel

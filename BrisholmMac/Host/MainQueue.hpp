@@ -1,0 +1,24 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+
+namespace vantrel {
+
+class SerialQueue;
+
+// The host's main thread as the layers below the user interface see it: a place to post work
+// that runs later, in order, one item at a time. The hosts hand in the Qt event loop; tests hand
+// in a serial queue. Code below the application layer never includes Qt.
+class MainQueue {
+public:
+    virtual ~MainQueue() = default;
+
+    // Runs work on the main thread after everything posted before it. Callable from any thread.
+    virtual void post(std::function<void()> work) = 0;
+
+    // A serial queue standing in for the main thread (tests, tools).
+    [[nodiscard]] static std::shared_ptr<MainQueue> on(std::shared_ptr<SerialQueue> queue);
+};
+
+}  // namespace vantrel
