@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Platform/FakeWindowList.hpp"
+#include "Printing.hpp"
 
 namespace vantrel {
 namespace {
