@@ -26,9 +26,8 @@ std::optional<FollowDecision> WindowFollower::check(std::uint32_t activeDisplay)
     assert(std::this_thread::get_id() == thread_);
     auto all = windows_->windows();
     if (!all) {
-        // An unreadable list tells nothing about which windows are new; remembered as an empty
-        // desktop, it would make every window look new at the next check.
-        primed = false;
+        // An unreadable list tells nothing about which windows are new. Remembered as an empty
+        // desktop it would make every window look new at the next check, so the memory stays.
         return std::nullopt;
     }
     std::erase_if(*all, [this](const Window& window) { return window.pid == ownPID_; });

@@ -7,13 +7,10 @@
 namespace vantrel {
 
 // Readable failure messages for the follower's values.
-inline void PrintTo(const Rect& rect, std::ostream* out) {
-    *out << "{" << rect.x << ", " << rect.y << ", " << rect.width << "x" << rect.height << "}";
-}
-
 inline void PrintTo(const FollowDecision& decision, std::ostream* out) {
-    *out << "display " << decision.display << " for ";
-    PrintTo(decision.window, out);
+    const Rect& w = decision.window;
+    *out << "display " << decision.display << " for {" << w.x << ", " << w.y << ", " << w.width << "x" << w.height
+         << "}";
 }
 
 }  // namespace vantrel

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "Platform/Geometry.hpp"
+
 namespace vantrel::desktop::testing {
 
 // Makes top-level windows with chosen properties on a connection of its own, as another
@@ -117,12 +119,8 @@ public:
     }
 
     // What the user sees of the window: the top-level window the manager put it in, with its
-    // border; x, y, width, height in root coordinates. Absent until the window is managed.
-    struct Outline {
-        int x, y, width, height;
-        bool operator==(const Outline&) const = default;
-    };
-    [[nodiscard]] std::optional<Outline> outline(xcb_window_t window) {
+    // border, in root coordinates. Absent until the window is managed.
+    [[nodiscard]] std::optional<Rect> outline(xcb_window_t window) {
         xcb_window_t current = window;
         for (;;) {
             auto* tree = xcb_query_tree_reply(connection_, xcb_query_tree(connection_, current), nullptr);
@@ -143,8 +141,9 @@ public:
         if (geometry == nullptr) {
             return std::nullopt;
         }
-        const int border = geometry->border_width;
-        const Outline result{geometry->x, geometry->y, geometry->width + 2 * border, geometry->height + 2 * border};
+        const double border = geometry->border_width;
+        const Rect result{double(geometry->x), double(geometry->y), geometry->width + 2 * border,
+                          geometry->height + 2 * border};
         std::free(geometry);
         return result;
     }
