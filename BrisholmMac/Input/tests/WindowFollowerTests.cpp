@@ -23,19 +23,19 @@ const std::vector<DisplayBounds> twoDisplays = {{left, {0, 0, 1920, 1080}}, {rig
 class WindowFollowerTest : public ::testing::Test {
 protected:
     WindowFollowerTest() {
-        desktop->front = editorInFront;
-        desktop->fileBrowser = filesInFront.id;
+        desktop_->front = editorInFront;
+        desktop_->fileBrowser = filesInFront.id;
     }
 
     // Sets the windows on screen, front first, and checks with the left display streamed.
     std::optional<FollowDecision> checkWith(std::vector<WindowList::Window> windows) {
-        desktop->onScreen = std::move(windows);
-        return follower.check(left);
+        desktop_->onScreen = std::move(windows);
+        return follower_.check(left);
     }
 
-    std::shared_ptr<testing::FakeWindowList> desktop = std::make_shared<testing::FakeWindowList>();
-    double uptime = 500;
-    WindowFollower follower{desktop, [] { return twoDisplays; }, [this] { return uptime; }, host};
+    std::shared_ptr<testing::FakeWindowList> desktop_ = std::make_shared<testing::FakeWindowList>();
+    double uptime_ = 500;
+    WindowFollower follower_{desktop_, [] { return twoDisplays; }, [this] { return uptime_; }, host};
 };
 
 TEST(WindowFollowerDisplay, TheDisplayShowingMostOfTheWindowWinsAndTiesGoToTheEarlierOne) {
@@ -50,7 +50,7 @@ TEST(WindowFollowerDisplay, TheDisplayShowingMostOfTheWindowWinsAndTiesGoToTheEa
 TEST_F(WindowFollowerTest, WindowsThatExistedWhenFollowingBeganNeverCount) {
     EXPECT_EQ(checkWith({{1, editor, onRight}}), std::nullopt) << "the first check only records";
     EXPECT_EQ(checkWith({{1, editor, onRight}}), std::nullopt);
-    follower.primed = false;  // as after a display switch
+    follower_.primed = false;  // as after a display switch
     EXPECT_EQ(checkWith({{2, editor, onRight}, {1, editor, onRight}}), std::nullopt);
     EXPECT_EQ(checkWith({{2, editor, onRight}, {1, editor, onRight}}), std::nullopt);
 }
@@ -68,23 +68,23 @@ TEST_F(WindowFollowerTest, SwitchingToAnApplicationWithoutWindowsOnTheStreamedDi
     const std::vector<WindowList::Window> desk = {
         {1, editor, onLeft}, {5, mail, {2100, 200, 700, 500}}, {6, mail, onRight}};
     checkWith(desk);
-    desktop->front = mailInFront;
+    desktop_->front = mailInFront;
     EXPECT_EQ(checkWith(desk), (FollowDecision{right, {2100, 200, 700, 500}}));
     EXPECT_EQ(checkWith(desk), std::nullopt) << "the same front application again";
-    desktop->front = editorInFront;
+    desktop_->front = editorInFront;
     EXPECT_EQ(checkWith(desk), std::nullopt) << "the editor shows on the streamed display";
-    desktop->front = mailInFront;
+    desktop_->front = mailInFront;
     EXPECT_EQ(checkWith({{1, editor, onLeft}, {5, mail, onRight}, {6, mail, onLeft}}), std::nullopt)
         << "one of its windows shows on the streamed display";
 }
 
 TEST_F(WindowFollowerTest, TheFileBrowserComingForwardRightAfterAPhoneClickIsNoReasonToFollow) {
     const std::vector<WindowList::Window> desk = {{1, editor, onLeft}, {7, files, onRight}, {9, mail, onRight}};
-    const auto switchAfter = [&](WindowList::FrontApplication front, double secondsSinceClick) {
-        desktop->front = editorInFront;
+    const auto switchAfter = [&](const WindowList::FrontApplication& front, double secondsSinceClick) {
+        desktop_->front = editorInFront;
         checkWith(desk);
-        follower.lastPhoneClick = uptime - secondsSinceClick;
-        desktop->front = front;
+        follower_.lastPhoneClick = uptime_ - secondsSinceClick;
+        desktop_->front = front;
         return checkWith(desk);
     };
     EXPECT_EQ(switchAfter(filesInFront, 0.5), std::nullopt);
@@ -92,23 +92,23 @@ TEST_F(WindowFollowerTest, TheFileBrowserComingForwardRightAfterAPhoneClickIsNoR
         << "a new window of the file browser still counts";
     EXPECT_EQ(switchAfter(filesInFront, 1.0), (FollowDecision{right, onRight})) << "a second after the click";
     EXPECT_EQ(switchAfter(mailInFront, 0), (FollowDecision{right, onRight})) << "other applications right away";
-    desktop->fileBrowser.reset();
+    desktop_->fileBrowser.reset();
     EXPECT_EQ(switchAfter({mail, std::nullopt}, 0), (FollowDecision{right, onRight})) << "neither has an id";
 }
 
 TEST_F(WindowFollowerTest, TheHostsOwnWindowsAndActivationsNeverCount) {
     checkWith({{1, editor, onLeft}});
-    desktop->front = {host, "brisholm.desktop"};
+    desktop_->front = {host, "brisholm.desktop"};
     EXPECT_EQ(checkWith({{3, host, onRight}, {2, editor, onRight}, {1, editor, onLeft}}), std::nullopt);
-    desktop->front = editorInFront;
+    desktop_->front = editorInFront;
     EXPECT_EQ(checkWith({{4, host, onRight}, {2, editor, onRight}, {1, editor, onLeft}}), std::nullopt)
         << "the editor's window opened while the host was in front, and the editor shows here";
 }
 
 TEST_F(WindowFollowerTest, AnUnreadableWindowListDoesNotMakeEveryWindowNew) {
     checkWith({{1, editor, onRight}, {2, editor, onLeft}});
-    desktop->onScreen.reset();
-    EXPECT_EQ(follower.check(left), std::nullopt);
+    desktop_->onScreen.reset();
+    EXPECT_EQ(follower_.check(left), std::nullopt);
     EXPECT_EQ(checkWith({{1, editor, onRight}, {2, editor, onLeft}}), std::nullopt);
     EXPECT_EQ(checkWith({{3, editor, onRight}, {1, editor, onRight}}), (FollowDecision{right, onRight}));
 }

@@ -29,19 +29,19 @@ constexpr std::uint32_t otherProcess = 0x7ffffff0;  // names an owner that is no
 class WindowFollowerX11Test : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (const auto reason = maker.unusable()) {
+        if (const auto reason = maker_.unusable()) {
             GTEST_SKIP() << *reason;
         }
     }
 
     // Makes a window, brings it to the front and waits until the window list shows it there.
-    std::uint32_t show(WindowMaker::Spec spec) {
-        const auto window = maker.make(spec);
-        maker.activate(window);
+    std::uint32_t show(const WindowMaker::Spec& spec) {
+        const auto window = maker_.make(spec);
+        maker_.activate(window);
         const bool shown = waitUntil(
             [&] {
-                const auto windows = list->windows().value_or(std::vector<WindowList::Window>{});
-                return maker.activeWindow() == window &&
+                const auto windows = list_->windows().value_or(std::vector<WindowList::Window>{});
+                return maker_.activeWindow() == window &&
                        std::any_of(windows.begin(), windows.end(), [&](const auto& w) { return w.id == window; });
             },
             10s);
@@ -49,10 +49,10 @@ protected:
         return window;
     }
 
-    WindowMaker maker;
-    std::shared_ptr<WindowList> list = WindowList::create();
-    WindowFollower follower{
-        list,
+    WindowMaker maker_;
+    std::shared_ptr<WindowList> list_ = WindowList::create();
+    WindowFollower follower_{
+        list_,
         [] {
             return std::vector<DisplayBounds>{{leftMonitor, {0, 0, 1920, 1080}}, {rightMonitor, {1920, 0, 1920, 1080}}};
         },
@@ -61,24 +61,24 @@ protected:
 
 TEST_F(WindowFollowerX11Test, FollowsANewWindowOnTheOtherMonitorOnceButNeverOneOfTheHost) {
     show({.wmClass = "Resident", .x = 2100, .y = 200, .width = 500, .height = 400, .pid = otherProcess});
-    EXPECT_EQ(follower.check(leftMonitor), std::nullopt) << "priming only records";
-    EXPECT_EQ(follower.check(leftMonitor), std::nullopt) << "a window there at priming never counts";
+    EXPECT_EQ(follower_.check(leftMonitor), std::nullopt) << "priming only records";
+    EXPECT_EQ(follower_.check(leftMonitor), std::nullopt) << "a window there at priming never counts";
 
     const auto fresh =
         show({.wmClass = "Newcomer", .x = 2300, .y = 300, .width = 640, .height = 480, .pid = otherProcess});
     // The frame openbox drew, decorations included, as the window manager's own window shows it.
-    EXPECT_EQ(follower.check(leftMonitor), (FollowDecision{rightMonitor, maker.outline(fresh).value_or(Rect{})}));
-    EXPECT_EQ(follower.check(leftMonitor), std::nullopt) << "once only";
+    EXPECT_EQ(follower_.check(leftMonitor), (FollowDecision{rightMonitor, maker_.outline(fresh).value_or(Rect{})}));
+    EXPECT_EQ(follower_.check(leftMonitor), std::nullopt) << "once only";
 
     show({.wmClass = "Host", .x = 2400, .y = 400, .width = 640, .height = 480, .pid = std::uint32_t(::getpid())});
-    EXPECT_EQ(follower.check(leftMonitor), std::nullopt);
+    EXPECT_EQ(follower_.check(leftMonitor), std::nullopt);
 }
 
 TEST_F(WindowFollowerX11Test, NamesTheFrontApplicationAsTheCatalogDoes) {
     show({.wmClass = desktop::testing::testWindowClass, .pid = otherProcess});
-    EXPECT_EQ(list->frontApplication(),
+    EXPECT_EQ(list_->frontApplication(),
               (WindowList::FrontApplication{pid_t(otherProcess), desktop::testing::testWindowEntry}));
-    EXPECT_EQ(list->fileBrowserId(), desktop::testing::fileBrowserEntry);
+    EXPECT_EQ(list_->fileBrowserId(), desktop::testing::fileBrowserEntry);
 }
 
 }  // namespace
