@@ -128,35 +128,48 @@ struct X11Windows::State {
                owner != XCB_NONE;
     }
 
-    // The facts of each window, in the given order; windows that disappear while being read are
-    // left out.
-    std::vector<WindowFacts> factsOf(const std::vector<xcb_window_t>& windows) {
-        xcb_connection_t* const c = connection.get();
-
-        // Every request goes out before the first reply is awaited: one round trip for the lot.
-        struct Pending {
-            xcb_get_property_cookie_t type, state, transient, wmClass, gtkId;
-        };
-        std::vector<Pending> pending;
+    // Reads facts of each window in the given order: every request goes out before the first
+    // reply is awaited (one round trip for the lot), and windows that disappear meanwhile are left
+    // out. request(window) sends a window's requests; read(cookies, facts, note) takes the replies.
+    template <typename Facts, typename Request, typename Read>
+    std::vector<Facts> readEach(const std::vector<xcb_window_t>& windows, Request request, Read read) {
+        std::vector<decltype(request(xcb_window_t{}))> pending;
         pending.reserve(windows.size());
         for (const auto window : windows) {
-            pending.push_back({xcb_ewmh_get_wm_window_type(&ewmh, window), xcb_ewmh_get_wm_state(&ewmh, window),
-                               xcb_icccm_get_wm_transient_for(c, window), xcb_icccm_get_wm_class(c, window),
-                               xcb_get_property(c, 0, window, gtkApplicationId, ewmh.UTF8_STRING, 0, 256)});
+            pending.push_back(request(window));
         }
-
-        std::vector<WindowFacts> facts;
+        std::vector<Facts> facts;
         facts.reserve(windows.size());
         for (std::size_t i = 0; i < windows.size(); ++i) {
             ErrorNote note;
-            WindowFacts window;
+            Facts window;
             window.window = windows[i];
-            window.type = typeReply(pending[i].type, note);
-            window.skipTaskbar = hasState(pending[i].state, ewmh._NET_WM_STATE_SKIP_TASKBAR, note);
-            window.transient = transientReply(pending[i].transient, note);
+            read(pending[i], window, note);
+            if (!note.gone()) {
+                facts.push_back(std::move(window));
+            }
+        }
+        dropEvents();
+        return facts;
+    }
+
+    std::vector<WindowFacts> factsOf(const std::vector<xcb_window_t>& windows) {
+        xcb_connection_t* const c = connection.get();
+        struct Pending {
+            xcb_get_property_cookie_t type, state, transient, wmClass, gtkId;
+        };
+        const auto request = [&](xcb_window_t window) {
+            return Pending{xcb_ewmh_get_wm_window_type(&ewmh, window), xcb_ewmh_get_wm_state(&ewmh, window),
+                           xcb_icccm_get_wm_transient_for(c, window), xcb_icccm_get_wm_class(c, window),
+                           xcb_get_property(c, 0, window, gtkApplicationId, ewmh.UTF8_STRING, 0, 256)};
+        };
+        const auto read = [&](const Pending& pending, WindowFacts& window, ErrorNote& note) {
+            window.type = typeReply(pending.type, note);
+            window.skipTaskbar = hasState(pending.state, ewmh._NET_WM_STATE_SKIP_TASKBAR, note);
+            window.transient = transientReply(pending.transient, note);
 
             xcb_icccm_get_wm_class_reply_t wmClass{};
-            if (xcb_icccm_get_wm_class_reply(c, pending[i].wmClass, &wmClass, note.slot()) != 0) {
+            if (xcb_icccm_get_wm_class_reply(c, pending.wmClass, &wmClass, note.slot()) != 0) {
                 if (wmClass.instance_name != nullptr) {
                     window.wmInstance = wmClass.instance_name;
                 }
@@ -166,89 +179,73 @@ struct X11Windows::State {
                 xcb_icccm_get_wm_class_reply_wipe(&wmClass);
             }
 
-            XcbReply<xcb_get_property_reply_t> gtkId(xcb_get_property_reply(c, pending[i].gtkId, note.slot()));
+            XcbReply<xcb_get_property_reply_t> gtkId(xcb_get_property_reply(c, pending.gtkId, note.slot()));
             if (gtkId && gtkId->type == ewmh.UTF8_STRING && gtkId->format == 8) {
                 const auto* bytes = static_cast<const char*>(xcb_get_property_value(gtkId.get()));
                 const auto length = static_cast<std::size_t>(xcb_get_property_value_length(gtkId.get()));
                 window.gtkApplicationId = std::string(bytes, strnlen(bytes, length));
             }
-
-            if (!note.gone()) {
-                facts.push_back(std::move(window));
-            }
-        }
-        dropEvents();
-        return facts;
+        };
+        return readEach<WindowFacts>(windows, request, read);
     }
 
-    // What decides whether each window shows on screen and where, in the given order; windows
-    // that disappear while being read are left out.
+    // What decides whether each window shows on screen, and where.
     std::vector<StackedWindowFacts> stackedFactsOf(const std::vector<xcb_window_t>& windows) {
         xcb_connection_t* const c = connection.get();
-
         struct Pending {
             xcb_get_property_cookie_t type, state, transient, pid, opacity, extents;
             xcb_get_window_attributes_cookie_t attributes;
             xcb_get_geometry_cookie_t geometry;
             xcb_translate_coordinates_cookie_t origin;
         };
-        std::vector<Pending> pending;
-        pending.reserve(windows.size());
-        for (const auto window : windows) {
-            pending.push_back({xcb_ewmh_get_wm_window_type(&ewmh, window), xcb_ewmh_get_wm_state(&ewmh, window),
-                               xcb_icccm_get_wm_transient_for(c, window), xcb_ewmh_get_wm_pid(&ewmh, window),
-                               xcb_get_property(c, 0, window, windowOpacity, XCB_ATOM_CARDINAL, 0, 1),
-                               xcb_ewmh_get_frame_extents(&ewmh, window), xcb_get_window_attributes(c, window),
-                               xcb_get_geometry(c, window), xcb_translate_coordinates(c, window, root(), 0, 0)});
-        }
-
-        std::vector<StackedWindowFacts> facts;
-        facts.reserve(windows.size());
-        for (std::size_t i = 0; i < windows.size(); ++i) {
-            ErrorNote note;
-            StackedWindowFacts window;
-            window.window = windows[i];
-            window.type = typeReply(pending[i].type, note);
-            window.hidden = hasState(pending[i].state, ewmh._NET_WM_STATE_HIDDEN, note);
-            window.transient = transientReply(pending[i].transient, note);
+        const auto request = [&](xcb_window_t window) {
+            return Pending{xcb_ewmh_get_wm_window_type(&ewmh, window),
+                           xcb_ewmh_get_wm_state(&ewmh, window),
+                           xcb_icccm_get_wm_transient_for(c, window),
+                           xcb_ewmh_get_wm_pid(&ewmh, window),
+                           xcb_get_property(c, 0, window, windowOpacity, XCB_ATOM_CARDINAL, 0, 1),
+                           xcb_ewmh_get_frame_extents(&ewmh, window),
+                           xcb_get_window_attributes(c, window),
+                           xcb_get_geometry(c, window),
+                           xcb_translate_coordinates(c, window, root(), 0, 0)};
+        };
+        const auto read = [&](const Pending& pending, StackedWindowFacts& window, ErrorNote& note) {
+            window.type = typeReply(pending.type, note);
+            window.hidden = hasState(pending.state, ewmh._NET_WM_STATE_HIDDEN, note);
+            window.transient = transientReply(pending.transient, note);
 
             std::uint32_t pid = 0;
-            if (xcb_ewmh_get_wm_pid_reply(&ewmh, pending[i].pid, &pid, note.slot()) != 0) {
+            if (xcb_ewmh_get_wm_pid_reply(&ewmh, pending.pid, &pid, note.slot()) != 0) {
                 window.pid = pid;
             }
 
-            XcbReply<xcb_get_property_reply_t> opacity(xcb_get_property_reply(c, pending[i].opacity, note.slot()));
+            XcbReply<xcb_get_property_reply_t> opacity(xcb_get_property_reply(c, pending.opacity, note.slot()));
             if (opacity && opacity->type == XCB_ATOM_CARDINAL && opacity->format == 32 &&
                 xcb_get_property_value_length(opacity.get()) >= 4) {
                 window.opacity = *static_cast<const std::uint32_t*>(xcb_get_property_value(opacity.get()));
             }
 
             xcb_ewmh_get_extents_reply_t extents{};
-            if (xcb_ewmh_get_frame_extents_reply(&ewmh, pending[i].extents, &extents, note.slot()) != 0) {
+            if (xcb_ewmh_get_frame_extents_reply(&ewmh, pending.extents, &extents, note.slot()) != 0) {
                 window.extents = {static_cast<double>(extents.left), static_cast<double>(extents.right),
                                   static_cast<double>(extents.top), static_cast<double>(extents.bottom)};
             }
 
             XcbReply<xcb_get_window_attributes_reply_t> attributes(
-                xcb_get_window_attributes_reply(c, pending[i].attributes, note.slot()));
+                xcb_get_window_attributes_reply(c, pending.attributes, note.slot()));
             window.viewable = attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
 
-            XcbReply<xcb_get_geometry_reply_t> geometry(xcb_get_geometry_reply(c, pending[i].geometry, note.slot()));
+            XcbReply<xcb_get_geometry_reply_t> geometry(xcb_get_geometry_reply(c, pending.geometry, note.slot()));
             XcbReply<xcb_translate_coordinates_reply_t> origin(
-                xcb_translate_coordinates_reply(c, pending[i].origin, note.slot()));
+                xcb_translate_coordinates_reply(c, pending.origin, note.slot()));
             if (geometry && origin) {
                 // The origin is inside the border; the border belongs to what the user sees.
                 const double border = geometry->border_width;
                 window.area = Rect{origin->dst_x - border, origin->dst_y - border, geometry->width + 2 * border,
                                    geometry->height + 2 * border};
             }
-
-            if (!note.gone()) {
-                facts.push_back(window);
-            }
-        }
-        dropEvents();
-        return facts;
+        };
+        return readEach<StackedWindowFacts>(windows, request, read);
     }
 };
 
