@@ -53,7 +53,7 @@ public:
     // The display to switch to, away from activeDisplay, with the window that asks for it; none
     // when the stream should stay. Records the windows and the front application for the next
     // check, unless the window list could not be read.
-    [[nodiscard]] std::optional<FollowDecision> check(std::uint32_t activeDisplay);
+    std::optional<FollowDecision> check(std::uint32_t activeDisplay);
 
     // The display showing most of rect (the earlier one of equals); none when rect lies on none.
     [[nodiscard]] std::optional<std::uint32_t> display(const Rect& of) const;
