@@ -6,6 +6,7 @@
 #include <map>
 #include <unordered_set>
 
+#include "Platform/desktop/DesktopEntries.hpp"
 #include "Platform/desktop/GioHandles.hpp"
 #include "Platform/desktop/GnomeFavourites.hpp"
 #include "Platform/desktop/X11Windows.hpp"
@@ -14,18 +15,8 @@ namespace vantrel::desktop {
 
 namespace {
 
-using AppInfoPtr = GObjectPtr<GDesktopAppInfo>;
-
 // Shown when an entry names no icon or one the theme lacks, as desktops show such entries.
 constexpr const char* genericApplicationIcon = "application-x-executable";
-
-AppInfoPtr entryById(const std::string& id) {
-    // GIO takes ids only in their ".desktop" form; anything else would never match a file.
-    if (id.empty() || !id.ends_with(".desktop")) {
-        return nullptr;
-    }
-    return AppInfoPtr(g_desktop_app_info_new(id.c_str()));
-}
 
 AppInfoPtr entryAt(const std::string& location) {
     if (location.empty()) {
@@ -38,42 +29,6 @@ std::string text(const char* value) {
     return value != nullptr ? std::string(value) : std::string();
 }
 
-// The entries that name a StartupWMClass, read once per listing and only when a window needs it:
-// reading every installed entry costs far more than the few windows of a session.
-class StartupWMClassIndex {
-public:
-    std::optional<std::string> find(const std::string& wmClass) {
-        if (!loaded_) {
-            load();
-        }
-        const auto found = byClass_.find(wmClass);
-        return found == byClass_.end() ? std::nullopt : std::optional(found->second);
-    }
-
-private:
-    void load() {
-        loaded_ = true;
-        std::unique_ptr<GList, GListOfObjectsFree> all(g_app_info_get_all());
-        // Entries shown in menus win over hidden helpers that claim the same class.
-        for (const bool shown : {true, false}) {
-            for (GList* item = all.get(); item != nullptr; item = item->next) {
-                auto* info = G_APP_INFO(item->data);
-                if (!G_IS_DESKTOP_APP_INFO(info) || g_app_info_should_show(info) != shown) {
-                    continue;
-                }
-                const char* wmClass = g_desktop_app_info_get_startup_wm_class(G_DESKTOP_APP_INFO(info));
-                const char* id = g_app_info_get_id(info);
-                if (wmClass != nullptr && id != nullptr) {
-                    byClass_.try_emplace(wmClass, id);
-                }
-            }
-        }
-    }
-
-    bool loaded_ = false;
-    std::map<std::string, std::string> byClass_;
-};
-
 }  // namespace
 
 DesktopWorkspace::DesktopWorkspace(std::shared_ptr<IconRenderer> icons) : icons_(std::move(icons)) {}
@@ -84,13 +39,7 @@ std::vector<std::string> DesktopWorkspace::pinnedIds() {
 }
 
 X11Windows* DesktopWorkspace::windows() {
-    if (windows_ && windows_->broken()) {
-        windows_.reset();
-    }
-    if (!windows_) {
-        windows_ = X11Windows::connect();
-    }
-    return windows_.get();
+    return X11Windows::reconnecting(windows_);
 }
 
 std::vector<DesktopWorkspace::Window> DesktopWorkspace::applicationWindows() {
@@ -98,20 +47,8 @@ std::vector<DesktopWorkspace::Window> DesktopWorkspace::applicationWindows() {
     if (x11 == nullptr) {
         return {};
     }
-    // One lookup per id and listing: a session has many windows of few applications.
-    std::map<std::string, AppInfoPtr> entries;
-    const auto lookUp = [&entries](const std::string& id) -> GDesktopAppInfo* {
-        auto [position, inserted] = entries.try_emplace(id);
-        if (inserted) {
-            position->second = entryById(id);
-        }
-        return position->second.get();
-    };
-    StartupWMClassIndex classes;
-    const EntryLookup lookup{
-        [&lookUp](const std::string& id) { return lookUp(id) != nullptr; },
-        [&classes](const std::string& wmClass) { return classes.find(wmClass); },
-    };
+    DesktopEntries entries;
+    const EntryLookup lookup = entries.lookup();
 
     std::vector<Window> result;
     for (const auto& facts : x11->clientWindows()) {
@@ -119,7 +56,7 @@ std::vector<DesktopWorkspace::Window> DesktopWorkspace::applicationWindows() {
             continue;
         }
         auto id = matchDesktopEntry(facts, lookup);
-        GDesktopAppInfo* const entry = id ? lookUp(*id) : nullptr;
+        GDesktopAppInfo* const entry = id ? entries.find(*id) : nullptr;
         if (entry == nullptr) {
             continue;
         }

@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "Platform/desktop/ScreenWindows.hpp"
 #include "Platform/desktop/WindowMatching.hpp"
 
 namespace vantrel::desktop {
@@ -17,6 +18,9 @@ class X11Windows {
 public:
     // Connects to the display named by DISPLAY; absent when it is unset or cannot be opened.
     [[nodiscard]] static std::unique_ptr<X11Windows> connect();
+    // The connection in held, made when there is none and made again when the server dropped it;
+    // null while the display cannot be opened.
+    [[nodiscard]] static X11Windows* reconnecting(std::unique_ptr<X11Windows>& held);
     ~X11Windows();
     X11Windows(const X11Windows&) = delete;
     X11Windows& operator=(const X11Windows&) = delete;
@@ -29,11 +33,22 @@ public:
     // disappear while being read are left out.
     [[nodiscard]] std::vector<WindowFacts> clientWindows();
 
+    // The facts of one window; absent when it does not exist (any more).
+    [[nodiscard]] std::optional<WindowFacts> windowFacts(std::uint32_t window);
+
     // The managed windows from the front to the back.
     [[nodiscard]] std::vector<std::uint32_t> stackingFrontToBack();
 
+    // The managed windows from the front to the back with where they are and whether they show
+    // (_NET_CLIENT_LIST_STACKING); absent when the manager keeps no such list or the server went
+    // away while it was read.
+    [[nodiscard]] std::optional<std::vector<StackedWindowFacts>> stackedWindows();
+
     // The window with the input focus as the window manager reports it.
     [[nodiscard]] std::optional<std::uint32_t> activeWindow();
+
+    // The process that owns window as the window says (_NET_WM_PID); absent when it does not say.
+    [[nodiscard]] std::optional<std::uint32_t> pidOf(std::uint32_t window);
 
     // Asks the window manager to activate window (raise, restore from minimised, focus), as a
     // pager or taskbar would, so that focus-stealing prevention does not refuse it.

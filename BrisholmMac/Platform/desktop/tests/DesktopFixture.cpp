@@ -44,6 +44,8 @@ void makeDesktop(const std::filesystem::path& root) {
           entry("Uninstalled", "TryExec=/nonexistent/vantrel-program\nExec=/nonexistent/vantrel-program\n"));
     write(apps / testWindowEntry, entry("Test Window", "Icon=vantrel-png\nExec=" + helper + " " + testWindowClass +
                                                            "\nStartupWMClass=" + testWindowClass + "\n"));
+    write(apps / fileBrowserEntry, entry("Files", "Exec=true %U\nMimeType=inode/directory;\n"));
+    write(apps / "mimeapps.list", std::string("[Default Applications]\ninode/directory=") + fileBrowserEntry + "\n");
     write(apps / "org.vantrel.GtkApp.desktop", entry("Gtk App", "Exec=true\n"));
     write(apps / "vantrel-byclass.desktop", entry("By Class", "Exec=true\n"));
     write(apps / "org.vantrel.Claimer.desktop", entry("Claimer", "Exec=true\nStartupWMClass=Vantrel-Claimed\n"));
@@ -100,6 +102,9 @@ int main(int argc, char** argv) {
     ::chmod((root / "run").c_str(), 0700);
     setenv("XDG_DATA_DIRS", (root / "data").c_str(), 1);
     setenv("XDG_DATA_HOME", (root / "home").c_str(), 1);
+    // The user's own default applications (mimeapps.list) would override the test's.
+    setenv("XDG_CONFIG_HOME", (root / "home").c_str(), 1);
+    setenv("XDG_CONFIG_DIRS", (root / "home").c_str(), 1);
     setenv("GSETTINGS_BACKEND", "memory", 1);
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     if (getenv("XDG_RUNTIME_DIR") == nullptr) {

@@ -2,15 +2,11 @@
 // of test applications are found, matched to their entries and brought to the front.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <xcb/xcb.h>
-#include <xcb/xcb_ewmh.h>
-#include <xcb/xcb_icccm.h>
 
 #include <QByteArray>
 #include <QImage>
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -18,6 +14,7 @@
 #include "DesktopFixture.hpp"
 #include "Platform/desktop/DesktopWorkspace.hpp"
 #include "Platform/desktop/X11Windows.hpp"
+#include "WindowMaker.hpp"
 #include "vantrel/testing/Waiting.hpp"
 
 namespace vantrel::desktop {
@@ -25,118 +22,18 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::fixture;
+using testing::WindowMaker;
 using vantrel::testing::waitUntil;
-
-// Makes top-level windows with chosen properties on a connection of its own, as another
-// application would, and destroys them at the end.
-class WindowMaker {
-public:
-    struct Spec {
-        std::string wmClass = {};
-        std::string gtkId = {};
-        bool dialog = false;
-        bool skipTaskbar = false;
-    };
-
-    WindowMaker() : connection_(xcb_connect(nullptr, &screen_)) {
-        if (xcb_connection_has_error(connection_) == 0) {
-            ewmhReady_ = xcb_ewmh_init_atoms_replies(&ewmh_, xcb_ewmh_init_atoms(connection_, &ewmh_), nullptr) != 0;
-        }
-    }
-    ~WindowMaker() {
-        for (const auto window : windows_) {
-            xcb_destroy_window(connection_, window);
-        }
-        xcb_flush(connection_);
-        if (ewmhReady_) {
-            xcb_ewmh_connection_wipe(&ewmh_);
-        }
-        xcb_disconnect(connection_);
-    }
-
-    bool ready() const { return ewmhReady_; }
-
-    bool windowManagerRuns() {
-        xcb_window_t check = XCB_WINDOW_NONE;
-        return xcb_ewmh_get_supporting_wm_check_reply(&ewmh_, xcb_ewmh_get_supporting_wm_check(&ewmh_, root()), &check,
-                                                      nullptr) != 0 &&
-               check != XCB_WINDOW_NONE;
-    }
-
-    xcb_window_t make(const Spec& spec) {
-        const xcb_window_t window = xcb_generate_id(connection_);
-        xcb_create_window(connection_, XCB_COPY_FROM_PARENT, window, root(), 50, 50, 200, 120, 0,
-                          XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
-        const std::string wmClass = spec.wmClass + '\0' + spec.wmClass + '\0';
-        xcb_icccm_set_wm_class(connection_, window, static_cast<std::uint32_t>(wmClass.size()), wmClass.data());
-        if (!spec.gtkId.empty()) {
-            xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window, atom("_GTK_APPLICATION_ID"),
-                                ewmh_.UTF8_STRING, 8, static_cast<std::uint32_t>(spec.gtkId.size()), spec.gtkId.data());
-        }
-        xcb_atom_t type = spec.dialog ? ewmh_._NET_WM_WINDOW_TYPE_DIALOG : ewmh_._NET_WM_WINDOW_TYPE_NORMAL;
-        xcb_ewmh_set_wm_window_type(&ewmh_, window, 1, &type);
-        if (spec.skipTaskbar) {
-            xcb_atom_t state = ewmh_._NET_WM_STATE_SKIP_TASKBAR;
-            xcb_ewmh_set_wm_state(&ewmh_, window, 1, &state);
-        }
-        xcb_map_window(connection_, window);
-        xcb_flush(connection_);
-        windows_.push_back(window);
-        return window;
-    }
-
-    void activate(xcb_window_t window) {
-        xcb_ewmh_request_change_active_window(&ewmh_, screen_, window, XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER,
-                                              XCB_CURRENT_TIME, XCB_WINDOW_NONE);
-        xcb_flush(connection_);
-    }
-
-    std::optional<std::uint32_t> pidOf(xcb_window_t window) {
-        std::uint32_t pid = 0;
-        if (xcb_ewmh_get_wm_pid_reply(&ewmh_, xcb_ewmh_get_wm_pid(&ewmh_, window), &pid, nullptr) == 0) {
-            return std::nullopt;
-        }
-        return pid;
-    }
-
-private:
-    xcb_window_t root() const {
-        auto screens = xcb_setup_roots_iterator(xcb_get_setup(connection_));
-        for (int i = 0; i < screen_; ++i) {
-            xcb_screen_next(&screens);
-        }
-        return screens.data->root;
-    }
-    xcb_atom_t atom(const char* name) {
-        auto* reply = xcb_intern_atom_reply(
-            connection_, xcb_intern_atom(connection_, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr);
-        const xcb_atom_t result = reply != nullptr ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-        std::free(reply);
-        return result;
-    }
-
-    int screen_ = 0;
-    xcb_connection_t* connection_;
-    xcb_ewmh_connection_t ewmh_{};
-    bool ewmhReady_ = false;
-    std::vector<xcb_window_t> windows_;
-};
 
 class RunningApplicationsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* display = std::getenv("DISPLAY");
-        if (display == nullptr || *display == '\0') {
-            GTEST_SKIP() << "needs an X display with a window manager (run under scripts/test-session.sh)";
-        }
         maker_ = std::make_unique<WindowMaker>();
+        if (const auto reason = maker_->unusable()) {
+            GTEST_SKIP() << *reason;
+        }
         x11_ = X11Windows::connect();
-        if (!maker_->ready() || !x11_) {
-            GTEST_SKIP() << "cannot open the X display " << display;
-        }
-        if (!maker_->windowManagerRuns()) {
-            GTEST_SKIP() << "no EWMH window manager runs on " << display;
-        }
+        ASSERT_TRUE(x11_);
     }
 
     bool managed(std::uint32_t window) {
