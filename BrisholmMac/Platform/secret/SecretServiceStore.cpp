@@ -83,6 +83,9 @@ Survey survey(const CredentialName& name) {
         result.failure = "no secret service: " + describe(error);
         return result;
     }
+    // GIO ends the whole process when its shared session-bus connection closes; a session bus
+    // that goes away should cost the host its keyring, not its life.
+    g_dbus_connection_set_exit_on_close(g_dbus_proxy_get_connection(G_DBUS_PROXY(result.service.get())), FALSE);
     const auto attributes = attributesOf(name);
     // SECRET_SEARCH_ALL without SECRET_SEARCH_UNLOCK: locked items come back as they are, and no
     // prompt is raised.
