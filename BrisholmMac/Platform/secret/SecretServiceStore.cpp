@@ -1,0 +1,293 @@
+#include "SecretServiceStore.hpp"
+
+#include <libsecret/secret.h>
+
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include "Log/DiagnosticLog.hpp"
+#include "Platform/desktop/GioHandles.hpp"
+
+namespace vantrel {
+
+namespace {
+
+using desktop::GErrorFree;
+using desktop::GListOfObjectsFree;
+using desktop::GObjectPtr;
+
+using ErrorPtr = std::unique_ptr<GError, GErrorFree>;
+
+struct HashTableUnref {
+    void operator()(GHashTable* table) const { g_hash_table_unref(table); }
+};
+struct SecretValueUnref {
+    void operator()(SecretValue* value) const { secret_value_unref(value); }
+};
+
+// Matches on service and account alone, without libsecret's own schema-name attribute, so items
+// another tool filed under the same two attributes are found and replaced too. A schema that
+// matched its name would leave such an item beside ours, and a read would return either.
+const SecretSchema credentialSchema = {
+    "org.vantrel.Credential",
+    SECRET_SCHEMA_DONT_MATCH_NAME,
+    {{"service", SECRET_SCHEMA_ATTRIBUTE_STRING},
+     {"account", SECRET_SCHEMA_ATTRIBUTE_STRING},
+     {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING}},
+    0,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+std::string describe(const ErrorPtr& error) {
+    return error ? error->message : "no reason given";
+}
+
+std::unique_ptr<GHashTable, HashTableUnref> attributesOf(const CredentialName& name) {
+    std::unique_ptr<GHashTable, HashTableUnref> table(g_hash_table_new_full(g_str_hash, g_str_equal, g_free, g_free));
+    g_hash_table_insert(table.get(), g_strdup("service"), g_strdup(name.service.c_str()));
+    g_hash_table_insert(table.get(), g_strdup("account"), g_strdup(name.account.c_str()));
+    return table;
+}
+
+// What the store holds under a name and which of it is locked, found without unlocking anything.
+struct Survey {
+    GObjectPtr<SecretService> service;
+    std::unique_ptr<GList, GListOfObjectsFree> items;  // every item under the name
+    GObjectPtr<SecretCollection> defaultCollection;    // where new items go; absent when there is none
+    bool itemLocked = false;
+    bool defaultLocked = false;
+    std::string failure;  // set: the store could not be asked
+
+    // Nothing under the name can be read: an item is locked, or nothing was found while the default
+    // collection is locked (a service may keep a locked collection's items out of search results).
+    [[nodiscard]] bool readLocked() const { return itemLocked || (items == nullptr && defaultLocked); }
+    // Replacing would have to remove a locked item or add to a locked collection.
+    [[nodiscard]] bool writeLocked() const { return itemLocked || defaultLocked; }
+};
+
+Survey survey(const CredentialName& name) {
+    Survey result;
+    GError* raw = nullptr;
+    // libsecret keeps one connection per process; a bus or service that has gone away shows up as
+    // an error of the search below.
+    result.service.reset(secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, &raw));
+    ErrorPtr error(raw);
+    if (!result.service) {
+        result.failure = "no secret service: " + describe(error);
+        return result;
+    }
+    // GIO ends the whole process when its shared session-bus connection closes; a session bus
+    // that goes away should cost the host its keyring, not its life.
+    g_dbus_connection_set_exit_on_close(g_dbus_proxy_get_connection(G_DBUS_PROXY(result.service.get())), FALSE);
+    const auto attributes = attributesOf(name);
+    // SECRET_SEARCH_ALL without SECRET_SEARCH_UNLOCK: locked items come back as they are, and no
+    // prompt is raised.
+    GList* found = secret_service_search_sync(result.service.get(), &credentialSchema, attributes.get(),
+                                              SECRET_SEARCH_ALL, nullptr, &raw);
+    error.reset(raw);
+    if (error) {
+        result.failure = "searching the secret service failed: " + describe(error);
+        return result;
+    }
+    result.items.reset(found);
+    for (GList* item = found; item != nullptr; item = item->next) {
+        result.itemLocked = result.itemLocked || secret_item_get_locked(SECRET_ITEM(item->data));
+    }
+    result.defaultCollection.reset(secret_collection_for_alias_sync(result.service.get(), SECRET_COLLECTION_DEFAULT,
+                                                                    SECRET_COLLECTION_NONE, nullptr, &raw));
+    error.reset(raw);
+    if (error) {
+        result.failure = "finding the default keyring failed: " + describe(error);
+        return result;
+    }
+    result.defaultLocked = result.defaultCollection && secret_collection_get_locked(result.defaultCollection.get());
+    return result;
+}
+
+const char* const lockedReason = "the keyring is locked";
+
+// A main context of our own for the length of one wait, so that waiting for the user neither
+// runs nor depends on the caller's event loop.
+class PrivateMainContext {
+public:
+    PrivateMainContext() : context_(g_main_context_new()) { g_main_context_push_thread_default(context_); }
+    ~PrivateMainContext() {
+        g_main_context_pop_thread_default(context_);
+        g_main_context_unref(context_);
+    }
+    PrivateMainContext(const PrivateMainContext&) = delete;
+    PrivateMainContext& operator=(const PrivateMainContext&) = delete;
+
+    [[nodiscard]] GMainContext* get() const { return context_; }
+
+private:
+    GMainContext* context_;
+};
+
+struct SourceDestroy {
+    void operator()(GSource* source) const {
+        g_source_destroy(source);
+        g_source_unref(source);
+    }
+};
+
+}  // namespace
+
+SecretServiceStore::SecretServiceStore(Options options) : options_(options) {}
+
+SecretServiceStore::Options SecretServiceStore::sessionOptions() {
+    const auto set = [](const char* variable) {
+        const char* value = std::getenv(variable);
+        return value != nullptr && *value != '\0';
+    };
+    Options options;
+    options.promptForUnlock = set("DISPLAY") || set("WAYLAND_DISPLAY");
+    return options;
+}
+
+CredentialRead SecretServiceStore::read(const CredentialName& name) {
+    const Survey found = survey(name);
+    if (!found.failure.empty()) {
+        return {CredentialStatus::unavailable, {}, found.failure};
+    }
+    if (found.readLocked()) {
+        return {CredentialStatus::locked, {}, lockedReason};
+    }
+    CredentialRead result{CredentialStatus::ok, {}, {}};
+    for (GList* entry = found.items.get(); entry != nullptr; entry = entry->next) {
+        auto* item = SECRET_ITEM(entry->data);
+        GError* raw = nullptr;
+        const bool loaded = secret_item_load_secret_sync(item, nullptr, &raw);
+        const ErrorPtr error(raw);
+        if (!loaded) {
+            return {CredentialStatus::unavailable, {}, "reading a stored secret failed: " + describe(error)};
+        }
+        const std::unique_ptr<SecretValue, SecretValueUnref> value(secret_item_get_secret(item));
+        gsize length = 0;
+        const auto* data =
+            value ? reinterpret_cast<const std::uint8_t*>(secret_value_get(value.get(), &length)) : nullptr;
+        result.secrets.emplace_back(data, data + length);
+    }
+    return result;
+}
+
+CredentialWrite SecretServiceStore::replace(const CredentialName& name, const std::string& label, const Bytes& secret) {
+    const Survey found = survey(name);
+    if (!found.failure.empty()) {
+        return {CredentialStatus::unavailable, found.failure};
+    }
+    // Checked first: libsecret would raise the unlock prompt by itself when asked to add to a
+    // locked collection.
+    if (found.writeLocked()) {
+        return {CredentialStatus::locked, lockedReason};
+    }
+    for (GList* entry = found.items.get(); entry != nullptr; entry = entry->next) {
+        GError* raw = nullptr;
+        const bool deleted = secret_item_delete_sync(SECRET_ITEM(entry->data), nullptr, &raw);
+        const ErrorPtr error(raw);
+        // Adding beside an item that stays would leave two, and later reads would return either.
+        if (!deleted) {
+            return {CredentialStatus::unavailable, "removing a stored secret failed: " + describe(error)};
+        }
+    }
+    const std::unique_ptr<SecretValue, SecretValueUnref> value(secret_value_new(
+        reinterpret_cast<const gchar*>(secret.data()), static_cast<gssize>(secret.size()), "application/octet-stream"));
+    const auto attributes = attributesOf(name);
+    GError* raw = nullptr;
+    const bool stored = secret_service_store_sync(found.service.get(), &credentialSchema, attributes.get(),
+                                                  SECRET_COLLECTION_DEFAULT, label.c_str(), value.get(), nullptr, &raw);
+    const ErrorPtr error(raw);
+    if (!stored) {
+        return {CredentialStatus::unavailable, "storing the secret failed: " + describe(error)};
+    }
+    return {CredentialStatus::ok, {}};
+}
+
+bool SecretServiceStore::unlock(const CredentialName& name) {
+    const Survey found = survey(name);
+    if (!found.failure.empty()) {
+        diagnosticLog().warn("Cannot unlock the keyring: {}", found.failure);
+        return false;
+    }
+    GList* locked = nullptr;  // borrowed from found; only the list cells are ours
+    for (GList* entry = found.items.get(); entry != nullptr; entry = entry->next) {
+        if (secret_item_get_locked(SECRET_ITEM(entry->data))) {
+            locked = g_list_prepend(locked, entry->data);
+        }
+    }
+    if (found.defaultLocked) {
+        locked = g_list_prepend(locked, found.defaultCollection.get());
+    }
+    const std::unique_ptr<GList, decltype(&g_list_free)> objects(locked, &g_list_free);
+    if (objects == nullptr) {
+        return true;
+    }
+    if (!options_.promptForUnlock) {
+        diagnosticLog().info("The keyring is locked; not asking to unlock it: no desktop session to show the prompt");
+        return false;
+    }
+
+    diagnosticLog().info("The keyring is locked; asking the user to unlock it");
+    struct Wait {
+        bool done = false;
+        ErrorPtr error;
+    } wait;
+    const PrivateMainContext context;
+    const GObjectPtr<GCancellable> cancellable(g_cancellable_new());
+    secret_service_unlock(
+        found.service.get(), objects.get(), cancellable.get(),
+        [](GObject* service, GAsyncResult* result, gpointer data) {
+            auto& wait = *static_cast<Wait*>(data);
+            GError* raw = nullptr;
+            secret_service_unlock_finish(SECRET_SERVICE(service), result, nullptr, &raw);
+            wait.error.reset(raw);
+            wait.done = true;
+        },
+        &wait);
+    // A prompt nobody answers must not hold the host for ever: cancelling withdraws it.
+    const std::unique_ptr<GSource, SourceDestroy> deadline(
+        g_timeout_source_new(static_cast<guint>(options_.unlockDeadline.count())));
+    g_source_set_callback(
+        deadline.get(),
+        [](gpointer data) -> gboolean {
+            g_cancellable_cancel(G_CANCELLABLE(data));
+            return G_SOURCE_REMOVE;
+        },
+        cancellable.get(), nullptr);
+    g_source_attach(deadline.get(), context.get());
+    while (!wait.done) {
+        g_main_context_iteration(context.get(), TRUE);
+    }
+
+    if (g_cancellable_is_cancelled(cancellable.get())) {
+        diagnosticLog().warn("Nobody answered the keyring's unlock prompt within {} s",
+                             std::chrono::duration_cast<std::chrono::seconds>(options_.unlockDeadline).count());
+        return false;
+    }
+    if (wait.error) {
+        diagnosticLog().warn("Unlocking the keyring failed: {}", describe(wait.error));
+        return false;
+    }
+    // A dismissed prompt is no error; what counts is whether the locks are gone now.
+    const Survey after = survey(name);
+    if (!after.failure.empty() || after.writeLocked()) {
+        diagnosticLog().warn("The keyring stays locked: {}",
+                             after.failure.empty() ? "the prompt was dismissed" : after.failure);
+        return false;
+    }
+    diagnosticLog().info("The keyring was unlocked");
+    return true;
+}
+
+std::unique_ptr<CredentialStore> CredentialStore::create() {
+    return std::make_unique<SecretServiceStore>(SecretServiceStore::sessionOptions());
+}
+
+}  // namespace vantrel

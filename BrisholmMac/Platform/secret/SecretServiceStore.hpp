@@ -1,0 +1,43 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+
+#include "CredentialStore.hpp"
+
+namespace vantrel {
+
+// The session's Secret Service (gnome-keyring, KWallet, KeePassXC ...) through libsecret. Items
+// carry the attributes "service" and "account" under a schema of our own that also matches items
+// other tools filed under the same two attributes (secret-tool, say), so that after a replace
+// exactly one item is left. New items go to the default collection (the login keyring).
+//
+// Quick and quiet without a session bus or secret service: every call answers unavailable at
+// once. Locks are looked at before anything is read: libsecret's plain lookup would either raise
+// the unlock prompt on its own or, where no prompt can be shown, answer exactly as if no item
+// were stored.
+class SecretServiceStore final : public CredentialStore {
+public:
+    struct Options {
+        // Whether unlock may put the service's password prompt in front of the user.
+        bool promptForUnlock = true;
+        // How long unlock waits for the user's answer before it withdraws the prompt.
+        std::chrono::milliseconds unlockDeadline = std::chrono::minutes(2);
+    };
+
+    explicit SecretServiceStore(Options options);
+
+    // Prompts only where this process runs in a desktop session (an X or Wayland display), since
+    // only there is the user who started the host in front of the prompt.
+    [[nodiscard]] static Options sessionOptions();
+
+    [[nodiscard]] CredentialRead read(const CredentialName& name) override;
+    [[nodiscard]] CredentialWrite replace(const CredentialName& name, const std::string& label,
+                                          const Bytes& secret) override;
+    [[nodiscard]] bool unlock(const CredentialName& name) override;
+
+private:
+    Options options_;
+};
+
+}  // namespace vantrel
