@@ -1,0 +1,345 @@
+#include "Input/x11/X11InputDevice.hpp"
+
+#include <poll.h>
+#include <xcb/xcb.h>
+// xcb's XKB header names a field "explicit", a C++ keyword; the usual rename keeps it compiling.
+#define explicit explicit_
+#include <xcb/xkb.h>
+#undef explicit
+#include <xcb/xtest.h>
+#include <xkbcommon/xkbcommon-x11.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <set>
+
+#include "Input/x11/XkbKeymap.hpp"
+#include "Log/DiagnosticLog.hpp"
+
+namespace vantrel {
+
+namespace {
+
+struct FreeDeleter {
+    void operator()(void* memory) const { std::free(memory); }
+};
+template <typename T>
+using XcbReply = std::unique_ptr<T, FreeDeleter>;
+
+struct ConnectionDeleter {
+    void operator()(xcb_connection_t* connection) const { xcb_disconnect(connection); }
+};
+using Connection = std::unique_ptr<xcb_connection_t, ConnectionDeleter>;
+
+// The XKB events share their first bytes; the kind is in the second.
+union XkbEvent {
+    struct {
+        std::uint8_t responseType;
+        std::uint8_t xkbType;
+    } any;
+    xcb_xkb_new_keyboard_notify_event_t newKeyboard;
+    xcb_xkb_map_notify_event_t map;
+};
+
+// The longest wait for the server's word on a new mapping. It answers within a round trip; this
+// only bounds the wait should a notification never come.
+constexpr auto mappingNotifyTimeout = std::chrono::seconds(1);
+
+Connection connectToDisplay(int& screenNumber) {
+    Connection connection(xcb_connect(nullptr, &screenNumber));
+    if (xcb_connection_has_error(connection.get()) != 0) {
+        diagnosticLog().warn("input: cannot open the X display \"{}\"",
+                             std::getenv("DISPLAY") != nullptr ? std::getenv("DISPLAY") : "");
+        return nullptr;
+    }
+    return connection;
+}
+
+bool hasXtest(xcb_connection_t* connection) {
+    const auto* extension = xcb_get_extension_data(connection, &xcb_test_id);
+    return extension != nullptr && extension->present != 0;
+}
+
+}  // namespace
+
+struct X11InputDevice::State {
+    Connection connection;
+    xcb_window_t root = XCB_NONE;
+    int rootWidth = 0;
+    int rootHeight = 0;
+    std::uint8_t xkbEventBase = 0;
+    std::int32_t keyboard = -1;
+    XkbContextPtr context;
+    std::optional<XkbKeymap> keymap;
+    std::uint64_t generation = 0;
+    // Keys this device has bound: notifications about them are our own.
+    std::set<Keycode> boundByUs;
+    bool brokenLogged = false;
+    bool notifyTimeoutLogged = false;
+
+    xcb_connection_t* c() const { return connection.get(); }
+
+    bool usable() {
+        if (xcb_connection_has_error(c()) == 0) {
+            return true;
+        }
+        if (!brokenLogged) {
+            brokenLogged = true;
+            diagnosticLog().warn("input: the connection to the X display is lost; input is dropped");
+        }
+        return false;
+    }
+
+    bool ours(Keycode first, unsigned count) const {
+        for (unsigned i = 0; i < count; ++i) {
+            if (!boundByUs.contains(first + i)) {
+                return false;
+            }
+        }
+        return count > 0;
+    }
+
+    // Reads one event; says whether it announced a mapping of keycode (when given). A change made
+    // by someone else drops the keymap, so that the next question reads the new one.
+    bool handle(const xcb_generic_event_t* event, std::optional<Keycode> keycode) {
+        const std::uint8_t type = event->response_type & 0x7FU;
+        Keycode first = 0;
+        unsigned count = 0;
+        bool replaced = false;
+        if (type == XCB_MAPPING_NOTIFY) {
+            const auto* notify = reinterpret_cast<const xcb_mapping_notify_event_t*>(event);
+            if (notify->request == XCB_MAPPING_KEYBOARD) {
+                first = notify->first_keycode;
+                count = notify->count;
+            } else {
+                replaced = notify->request == XCB_MAPPING_MODIFIER;
+            }
+        } else if (type == xkbEventBase) {
+            const auto* xkb = reinterpret_cast<const XkbEvent*>(event);
+            if (xkb->any.xkbType == XCB_XKB_MAP_NOTIFY) {
+                first = xkb->map.firstKeySym;
+                count = xkb->map.nKeySyms;
+                replaced = count == 0;
+            } else if (xkb->any.xkbType == XCB_XKB_NEW_KEYBOARD_NOTIFY) {
+                replaced = true;
+            }
+        }
+        const bool announced = keycode && count > 0 && *keycode >= first && *keycode < first + count;
+        if (replaced || (count > 0 && !ours(first, count))) {
+            if (keymap) {
+                keymap.reset();
+                ++generation;
+                boundByUs.clear();
+            }
+        }
+        return announced;
+    }
+
+    void drainEvents() {
+        while (XcbReply<xcb_generic_event_t> event{xcb_poll_for_event(c())}) {
+            handle(event.get(), std::nullopt);
+        }
+    }
+
+    XkbKeymap* currentKeymap() {
+        drainEvents();
+        if (!keymap && usable()) {
+            XkbKeymapPtr fresh(
+                xkb_x11_keymap_new_from_device(context.get(), c(), keyboard, XKB_KEYMAP_COMPILE_NO_FLAGS));
+            if (!fresh) {
+                diagnosticLog().warn("input: cannot read the keyboard's keymap");
+                return nullptr;
+            }
+            keymap.emplace(std::move(fresh));
+        }
+        return keymap ? &*keymap : nullptr;
+    }
+
+    // Waits until the server has told its clients about the new mapping of keycode.
+    bool waitForMapping(Keycode keycode) {
+        const auto deadline = std::chrono::steady_clock::now() + mappingNotifyTimeout;
+        while (usable()) {
+            while (XcbReply<xcb_generic_event_t> event{xcb_poll_for_event(c())}) {
+                if (handle(event.get(), keycode)) {
+                    drainEvents();  // the XKB and the core notification come together
+                    return true;
+                }
+            }
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                break;
+            }
+            pollfd descriptor{xcb_get_file_descriptor(c()), POLLIN, 0};
+            ::poll(&descriptor, 1, static_cast<int>(left.count()) + 1);
+        }
+        if (!notifyTimeoutLogged) {
+            notifyTimeoutLogged = true;
+            diagnosticLog().warn("input: the X server did not announce a key mapping change in time");
+        }
+        return false;
+    }
+};
+
+X11InputDevice::X11InputDevice(std::unique_ptr<State> state) : state_(std::move(state)) {}
+
+X11InputDevice::~X11InputDevice() = default;
+
+bool X11InputDevice::xtestAvailable() {
+    int screenNumber = 0;
+    const Connection connection = connectToDisplay(screenNumber);
+    return connection && hasXtest(connection.get());
+}
+
+std::shared_ptr<X11InputDevice> X11InputDevice::open() {
+    auto state = std::make_unique<State>();
+    int screenNumber = 0;
+    state->connection = connectToDisplay(screenNumber);
+    if (!state->connection) {
+        return nullptr;
+    }
+    xcb_connection_t* c = state->c();
+    if (!hasXtest(c)) {
+        diagnosticLog().warn("input: the X display has no XTEST extension; the phone cannot operate it");
+        return nullptr;
+    }
+    auto screens = xcb_setup_roots_iterator(xcb_get_setup(c));
+    for (int i = 0; i < screenNumber && screens.rem > 0; ++i) {
+        xcb_screen_next(&screens);
+    }
+    state->root = screens.data->root;
+    state->rootWidth = screens.data->width_in_pixels;
+    state->rootHeight = screens.data->height_in_pixels;
+
+    std::uint8_t firstError = 0;
+    if (xkb_x11_setup_xkb_extension(c, XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
+                                    XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr, &state->xkbEventBase,
+                                    &firstError) == 0) {
+        diagnosticLog().warn("input: the X display has no usable XKB extension");
+        return nullptr;
+    }
+    state->keyboard = xkb_x11_get_core_keyboard_device_id(c);
+    state->context.reset(xkb_context_new(XKB_CONTEXT_NO_FLAGS));
+    if (state->keyboard < 0 || !state->context) {
+        diagnosticLog().warn("input: cannot find the X display's keyboard");
+        return nullptr;
+    }
+    // Hear of new layouts and of key mapping changes, ours (the wait for them) and others'.
+    constexpr std::uint16_t events = XCB_XKB_EVENT_TYPE_NEW_KEYBOARD_NOTIFY | XCB_XKB_EVENT_TYPE_MAP_NOTIFY;
+    constexpr std::uint16_t mapParts = XCB_XKB_MAP_PART_KEY_TYPES | XCB_XKB_MAP_PART_KEY_SYMS |
+                                       XCB_XKB_MAP_PART_MODIFIER_MAP | XCB_XKB_MAP_PART_KEY_ACTIONS |
+                                       XCB_XKB_MAP_PART_VIRTUAL_MODS | XCB_XKB_MAP_PART_VIRTUAL_MOD_MAP;
+    xcb_xkb_select_events_details_t details{};
+    details.affectNewKeyboard = XCB_XKB_NKN_DETAIL_KEYCODES;
+    details.newKeyboardDetails = XCB_XKB_NKN_DETAIL_KEYCODES;
+    const auto cookie = xcb_xkb_select_events_aux_checked(c, static_cast<xcb_xkb_device_spec_t>(state->keyboard),
+                                                          events, 0, 0, mapParts, mapParts, &details);
+    if (XcbReply<xcb_generic_error_t> error{xcb_request_check(c, cookie)}) {
+        diagnosticLog().warn("input: cannot follow keymap changes (X error {})", error->error_code);
+        return nullptr;
+    }
+    auto device = std::shared_ptr<X11InputDevice>(new X11InputDevice(std::move(state)));
+    if (device->state_->currentKeymap() == nullptr) {
+        return nullptr;
+    }
+    return device;
+}
+
+std::optional<Point> X11InputDevice::pointerLocation() {
+    State& s = *state_;
+    if (!s.usable()) {
+        return std::nullopt;
+    }
+    const XcbReply<xcb_query_pointer_reply_t> reply(
+        xcb_query_pointer_reply(s.c(), xcb_query_pointer(s.c(), s.root), nullptr));
+    if (!reply) {
+        return std::nullopt;
+    }
+    return Point{static_cast<double>(reply->root_x), static_cast<double>(reply->root_y)};
+}
+
+void X11InputDevice::movePointer(Point to) {
+    State& s = *state_;
+    if (!s.usable()) {
+        return;
+    }
+    // Absolute motion on the root window: XTest takes 16-bit coordinates, and the root bounds them.
+    const auto x = static_cast<std::int16_t>(std::clamp(std::lround(to.x), 0L, static_cast<long>(s.rootWidth - 1)));
+    const auto y = static_cast<std::int16_t>(std::clamp(std::lround(to.y), 0L, static_cast<long>(s.rootHeight - 1)));
+    xcb_test_fake_input(s.c(), XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, s.root, x, y, 0);
+}
+
+void X11InputDevice::pressButton(int button, bool down) {
+    State& s = *state_;
+    if (s.usable()) {
+        xcb_test_fake_input(s.c(), down ? XCB_BUTTON_PRESS : XCB_BUTTON_RELEASE, static_cast<std::uint8_t>(button),
+                            XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    }
+}
+
+void X11InputDevice::pressKey(Keycode keycode, bool down) {
+    State& s = *state_;
+    if (s.usable() && keycode <= 255) {
+        xcb_test_fake_input(s.c(), down ? XCB_KEY_PRESS : XCB_KEY_RELEASE, static_cast<std::uint8_t>(keycode),
+                            XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    }
+}
+
+std::optional<Keycode> X11InputDevice::keycodeForKeyName(std::string_view name) {
+    const XkbKeymap* keymap = state_->currentKeymap();
+    return keymap != nullptr ? keymap->keycodeForName(name) : std::nullopt;
+}
+
+std::optional<Keycode> X11InputDevice::modifierKeycode(ModifierKey key) {
+    const XkbKeymap* keymap = state_->currentKeymap();
+    return keymap != nullptr ? keymap->modifierKeycode(key) : std::nullopt;
+}
+
+std::optional<KeyStroke> X11InputDevice::strokeForCharacter(char32_t character) {
+    State& s = *state_;
+    const XkbKeymap* keymap = s.currentKeymap();
+    const xkb_keysym_t keysym = keysymForCharacter(character);
+    if (keymap == nullptr || keysym == XKB_KEY_NoSymbol) {
+        return std::nullopt;
+    }
+    // The active group and the locks decide which level of a key types what.
+    const XkbStatePtr live(xkb_x11_state_new_from_device(keymap->get(), s.c(), s.keyboard));
+    if (!live) {
+        return keymap->strokeFor(keysym, 0, 0);
+    }
+    return keymap->strokeFor(keysym, xkb_state_serialize_layout(live.get(), XKB_STATE_LAYOUT_EFFECTIVE),
+                             xkb_state_serialize_mods(live.get(), XKB_STATE_MODS_LOCKED));
+}
+
+std::vector<Keycode> X11InputDevice::spareKeycodes() {
+    const XkbKeymap* keymap = state_->currentKeymap();
+    return keymap != nullptr ? keymap->spareKeycodes() : std::vector<Keycode>{};
+}
+
+bool X11InputDevice::bindKeycode(Keycode keycode, std::optional<char32_t> character) {
+    State& s = *state_;
+    const xkb_keysym_t keysym = character ? keysymForCharacter(*character) : XKB_KEY_NoSymbol;
+    if ((character && keysym == XKB_KEY_NoSymbol) || keycode < 8 || keycode > 255 || s.currentKeymap() == nullptr) {
+        return false;
+    }
+    // The same symbol on both levels: Shift or Caps Lock held at the desk cannot change it.
+    const std::array<xcb_keysym_t, 2> keysyms{keysym, keysym};
+    s.boundByUs.insert(keycode);
+    xcb_change_keyboard_mapping(s.c(), 1, static_cast<xcb_keycode_t>(keycode), 2, keysyms.data());
+    xcb_flush(s.c());
+    return s.waitForMapping(keycode);
+}
+
+std::uint64_t X11InputDevice::keymapGeneration() {
+    state_->drainEvents();
+    return state_->generation;
+}
+
+void X11InputDevice::flush() {
+    xcb_flush(state_->c());
+}
+
+}  // namespace vantrel
