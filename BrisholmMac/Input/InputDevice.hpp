@@ -68,6 +68,10 @@ public:
     // the new mapping to its clients, so that a key press sent afterwards is read with it. False
     // when the change failed.
     virtual bool bindKeycode(Keycode keycode, std::optional<char32_t> character) = 0;
+    // Waits until the application with the keyboard focus has read every event sent before (it
+    // answers the window manager's ping), so that a key it has not read yet is not rebound under it.
+    // False when it does not answer pings, or not in time.
+    virtual bool syncWithFocusedClient() = 0;
     // Counts replacements of the keymap by others (a new layout chosen on the desktop). Bindings made
     // with bindKeycode do not survive such a replacement.
     [[nodiscard]] virtual std::uint64_t keymapGeneration() = 0;

@@ -55,6 +55,10 @@ public:
                                 : fmt::format("unbind {}", keycode));
         return true;
     }
+    bool syncWithFocusedClient() override {
+        log.push_back("sync");
+        return true;
+    }
     std::uint64_t keymapGeneration() override { return generation; }
     void flush() override { ++flushes; }
 

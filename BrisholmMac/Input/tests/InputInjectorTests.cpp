@@ -217,12 +217,15 @@ TEST_F(InjectorTest, CharactersTheKeymapLacksBorrowSpareKeys) {
     injector.handle(input::Text{"\u00F1a\u00F1"});
     EXPECT_THAT(device->take(), ElementsAre("bind 200 U+00F1", "key 200 down", "key 200 up", "key 38 down", "key 38 up",
                                             "key 200 down", "key 200 up"));
-    // Two spare keys, three characters: the least recently used key is taken back.
+    // Two spare keys, three characters: the least recently used key is taken back, once the focused
+    // application has read what was typed on it.
     injector.handle(input::Text{"\u20AC\u00F1\u00DF"});
     EXPECT_THAT(device->take(), ElementsAre("bind 201 U+20AC", "key 201 down", "key 201 up", "key 200 down",
-                                            "key 200 up", "bind 201 U+00DF", "key 201 down", "key 201 up"));
+                                            "key 200 up", "sync", "bind 201 U+00DF", "key 201 down", "key 201 up"));
     injector.releaseAll();
-    EXPECT_THAT(device->take(), ElementsAre("unbind 200", "unbind 201"));
+    EXPECT_THAT(device->take(), ElementsAre("sync", "unbind 200", "unbind 201"));
+    injector.handle(input::Text{"\u00F1"});  // the keys are empty again: no wait for the application
+    EXPECT_THAT(device->take(), ElementsAre("bind 200 U+00F1", "key 200 down", "key 200 up"));
 }
 
 TEST_F(InjectorTest, ANewKeymapForgetsTheBorrowedKeys) {

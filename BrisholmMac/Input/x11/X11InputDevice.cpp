@@ -47,6 +47,15 @@ union XkbEvent {
 // The longest wait for the server's word on a new mapping. It answers within a round trip; this
 // only bounds the wait should a notification never come.
 constexpr auto mappingNotifyTimeout = std::chrono::seconds(1);
+// The longest wait for the focused application's answer to a ping. A responsive one answers
+// within milliseconds; a stuck one costs this much once per round through the spare keys.
+constexpr auto pingTimeout = std::chrono::milliseconds(250);
+
+xcb_atom_t internAtom(xcb_connection_t* connection, std::string_view name) {
+    const XcbReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(name.size()), name.data()), nullptr));
+    return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+}
 
 Connection connectToDisplay(int& screenNumber) {
     Connection connection(xcb_connect(nullptr, &screenNumber));
@@ -79,6 +88,13 @@ struct X11InputDevice::State {
     std::set<Keycode> boundByUs;
     bool brokenLogged = false;
     bool notifyTimeoutLogged = false;
+    bool pingTimeoutLogged = false;
+    xcb_atom_t wmProtocols = XCB_ATOM_NONE;
+    xcb_atom_t netWmPing = XCB_ATOM_NONE;
+    std::uint32_t pingSerial = 0;
+    // The last focused window asked, and the window of its application that answers pings.
+    xcb_window_t pingFocus = XCB_NONE;
+    std::optional<xcb_window_t> pingTarget;
 
     xcb_connection_t* c() const { return connection.get(); }
 
@@ -158,13 +174,13 @@ struct X11InputDevice::State {
         return keymap ? &*keymap : nullptr;
     }
 
-    // Waits until the server has told its clients about the new mapping of keycode.
-    bool waitForMapping(Keycode keycode) {
-        const auto deadline = std::chrono::steady_clock::now() + mappingNotifyTimeout;
+    // Reads events until one satisfies seen or the timeout passes; says which.
+    template <typename Seen>
+    bool waitFor(std::chrono::milliseconds timeout, Seen seen) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
         while (usable()) {
             while (XcbReply<xcb_generic_event_t> event{xcb_poll_for_event(c())}) {
-                if (handle(event.get(), keycode)) {
-                    drainEvents();  // the XKB and the core notification come together
+                if (seen(event.get())) {
                     return true;
                 }
             }
@@ -176,11 +192,96 @@ struct X11InputDevice::State {
             pollfd descriptor{xcb_get_file_descriptor(c()), POLLIN, 0};
             ::poll(&descriptor, 1, static_cast<int>(left.count()) + 1);
         }
+        return false;
+    }
+
+    // Waits until the server has told its clients about the new mapping of keycode.
+    bool waitForMapping(Keycode keycode) {
+        if (waitFor(mappingNotifyTimeout, [&](const xcb_generic_event_t* event) { return handle(event, keycode); })) {
+            drainEvents();  // the XKB and the core notification come together
+            return true;
+        }
         if (!notifyTimeoutLogged) {
             notifyTimeoutLogged = true;
             diagnosticLog().warn("input: the X server did not announce a key mapping change in time");
         }
         return false;
+    }
+
+    bool answersPings(xcb_window_t window) {
+        const XcbReply<xcb_get_property_reply_t> reply(
+            xcb_get_property_reply(c(), xcb_get_property(c(), 0, window, wmProtocols, XCB_ATOM_ATOM, 0, 32), nullptr));
+        if (!reply || reply->format != 32) {
+            return false;
+        }
+        const auto* atoms = static_cast<const xcb_atom_t*>(xcb_get_property_value(reply.get()));
+        const int count = xcb_get_property_value_length(reply.get()) / 4;
+        return std::find(atoms, atoms + count, netWmPing) != atoms + count;
+    }
+
+    // The window that answers pings for the application owning window: it or one of its ancestors
+    // below the root (the focus is often on a child of the application's top-level window).
+    std::optional<xcb_window_t> pingWindowFor(xcb_window_t window) {
+        for (int depth = 0; depth < 16 && window != XCB_NONE && window != root; ++depth) {
+            if (answersPings(window)) {
+                return window;
+            }
+            const XcbReply<xcb_query_tree_reply_t> tree(
+                xcb_query_tree_reply(c(), xcb_query_tree(c(), window), nullptr));
+            if (!tree) {
+                break;
+            }
+            window = tree->parent;
+        }
+        return std::nullopt;
+    }
+
+    bool syncWithFocus() {
+        if (!usable() || netWmPing == XCB_ATOM_NONE) {
+            return false;
+        }
+        const XcbReply<xcb_get_input_focus_reply_t> focus(
+            xcb_get_input_focus_reply(c(), xcb_get_input_focus(c()), nullptr));
+        if (!focus || focus->focus == XCB_NONE || focus->focus == XCB_INPUT_FOCUS_POINTER_ROOT) {
+            return false;
+        }
+        if (focus->focus != pingFocus) {
+            pingFocus = focus->focus;
+            pingTarget = pingWindowFor(focus->focus);
+        }
+        if (!pingTarget) {
+            return false;
+        }
+        // The ping of the window-manager conventions: the application echoes it to the root window,
+        // and does so after reading every event sent to it before, as X delivers a client's events
+        // in order.
+        xcb_client_message_event_t ping{};
+        ping.response_type = XCB_CLIENT_MESSAGE;
+        ping.format = 32;
+        ping.window = *pingTarget;
+        ping.type = wmProtocols;
+        const std::uint32_t serial = ++pingSerial;
+        ping.data.data32[0] = netWmPing;
+        ping.data.data32[1] = serial;
+        ping.data.data32[2] = *pingTarget;
+        xcb_send_event(c(), 0, *pingTarget, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&ping));
+        xcb_flush(c());
+        const bool answered = waitFor(pingTimeout, [&](const xcb_generic_event_t* event) {
+            if ((event->response_type & 0x7FU) != XCB_CLIENT_MESSAGE) {
+                handle(event, std::nullopt);
+                return false;
+            }
+            const auto* message = reinterpret_cast<const xcb_client_message_event_t*>(event);
+            return message->type == wmProtocols && message->data.data32[0] == netWmPing &&
+                   message->data.data32[1] == serial;
+        });
+        if (!answered && !pingTimeoutLogged) {
+            pingTimeoutLogged = true;
+            diagnosticLog().warn(
+                "input: the focused application did not answer a ping in time; characters typed through "
+                "borrowed keys may arrive wrong");
+        }
+        return answered;
     }
 };
 
@@ -241,6 +342,11 @@ std::shared_ptr<X11InputDevice> X11InputDevice::open() {
         diagnosticLog().warn("input: cannot follow keymap changes (X error {})", error->error_code);
         return nullptr;
     }
+    // The focused application's answer to a ping goes to the root window.
+    state->wmProtocols = internAtom(c, "WM_PROTOCOLS");
+    state->netWmPing = internAtom(c, "_NET_WM_PING");
+    const std::uint32_t rootEvents = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+    xcb_change_window_attributes(c, state->root, XCB_CW_EVENT_MASK, &rootEvents);
     auto device = std::shared_ptr<X11InputDevice>(new X11InputDevice(std::move(state)));
     if (device->state_->currentKeymap() == nullptr) {
         return nullptr;
@@ -331,6 +437,10 @@ bool X11InputDevice::bindKeycode(Keycode keycode, std::optional<char32_t> charac
     xcb_change_keyboard_mapping(s.c(), 1, static_cast<xcb_keycode_t>(keycode), 2, keysyms.data());
     xcb_flush(s.c());
     return s.waitForMapping(keycode);
+}
+
+bool X11InputDevice::syncWithFocusedClient() {
+    return state_->syncWithFocus();
 }
 
 std::uint64_t X11InputDevice::keymapGeneration() {

@@ -31,6 +31,7 @@ public:
     [[nodiscard]] std::optional<KeyStroke> strokeForCharacter(char32_t character) override;
     [[nodiscard]] std::vector<Keycode> spareKeycodes() override;
     bool bindKeycode(Keycode keycode, std::optional<char32_t> character) override;
+    bool syncWithFocusedClient() override;
     [[nodiscard]] std::uint64_t keymapGeneration() override;
     void flush() override;
 
