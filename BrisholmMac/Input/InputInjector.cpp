@@ -1,6 +1,7 @@
 #include "Input/InputInjector.hpp"
 
 #include <algorithm>
+#include <cassert>
 #include <chrono>
 #include <cmath>
 #include <utility>
@@ -57,7 +58,12 @@ InputInjector::~InputInjector() {
     releaseAll();
 }
 
+void InputInjector::checkThread() const {
+    assert(std::this_thread::get_id() == thread_ && "the injector lives on the thread that made it (main)");
+}
+
 void InputInjector::handle(const InputEvent& event) {
+    checkThread();
     std::visit(
         [this](const auto& e) {
             using E = std::decay_t<decltype(e)>;
@@ -102,6 +108,7 @@ std::optional<Point> InputInjector::pointerLocation() {
 }
 
 void InputInjector::movePointer(Point to) {
+    checkThread();
     if (!finite(to.x, to.y)) {
         return;
     }
@@ -158,10 +165,6 @@ void InputInjector::scroll(double dx, double dy) {
     }
 }
 
-void InputInjector::pressKey(Keycode keycode, bool down) {
-    device_->pressKey(keycode, down);
-}
-
 void InputInjector::key(const input::Key& event) {
     const auto position = keyPosition(event.code);
     const auto keycode = position ? device_->keycodeForKeyName(position->keyName) : std::nullopt;
@@ -174,7 +177,7 @@ void InputInjector::key(const input::Key& event) {
     }
     if (position->modifier) {
         // A modifier key of its own is pressed and held as it is; the keys after it see it held.
-        pressKey(*keycode, event.down);
+        device_->pressKey(*keycode, event.down);
         if (event.down) {
             keysDown_[*keycode] = position->modifier;
         } else {
@@ -210,17 +213,17 @@ void InputInjector::key(const input::Key& event) {
         }
     }
     for (const Keycode k : letGo) {
-        pressKey(k, false);
+        device_->pressKey(k, false);
     }
     for (const Keycode k : added) {
-        pressKey(k, true);
+        device_->pressKey(k, true);
     }
-    pressKey(*keycode, event.down);
+    device_->pressKey(*keycode, event.down);
     for (auto k = added.rbegin(); k != added.rend(); ++k) {
-        pressKey(*k, false);
+        device_->pressKey(*k, false);
     }
     for (const Keycode k : letGo) {
-        pressKey(k, true);
+        device_->pressKey(k, true);
     }
     if (event.down) {
         keysDown_[*keycode] = std::nullopt;
@@ -232,7 +235,7 @@ void InputInjector::key(const input::Key& event) {
 
 void InputInjector::releaseKeys() {
     for (const auto& [keycode, modifier] : keysDown_) {
-        pressKey(keycode, false);
+        device_->pressKey(keycode, false);
     }
     keysDown_.clear();
 }
@@ -257,12 +260,12 @@ void InputInjector::type(const std::string& text) {
                 stroke = KeyStroke{*spare, {}};
             }
             for (const Keycode modifier : stroke->modifiers) {
-                pressKey(modifier, true);
+                device_->pressKey(modifier, true);
             }
-            pressKey(stroke->keycode, true);
-            pressKey(stroke->keycode, false);
+            device_->pressKey(stroke->keycode, true);
+            device_->pressKey(stroke->keycode, false);
             for (auto modifier = stroke->modifiers.rbegin(); modifier != stroke->modifiers.rend(); ++modifier) {
-                pressKey(*modifier, false);
+                device_->pressKey(*modifier, false);
             }
         }
         device_->flush();
@@ -270,6 +273,7 @@ void InputInjector::type(const std::string& text) {
 }
 
 void InputInjector::releaseAll() {
+    checkThread();
     const auto held = buttonsDown_;
     for (const MouseButton button : held) {
         if (buttonsDown_.erase(button) != 0) {

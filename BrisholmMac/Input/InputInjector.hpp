@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <thread>
 
 #include "Input/InputDevice.hpp"
 #include "Input/SpareKeycodes.hpp"
@@ -76,9 +77,9 @@ private:
     void scroll(double dx, double dy);
     void key(const input::Key& event);
     void type(const std::string& text);
-    void pressKey(Keycode keycode, bool down);
     void releaseKeys();
     [[nodiscard]] Point currentLocation();
+    void checkThread() const;
 
     std::shared_ptr<InputDevice> device_;
     DisplayBoundsLookup displayBounds_;
@@ -91,6 +92,7 @@ private:
     // Keys held through key events, with the modifier each holds (if it is a modifier key).
     std::map<Keycode, std::optional<ModifierKey>> keysDown_;
     SpareKeycodes spareKeycodes_;
+    std::thread::id thread_ = std::this_thread::get_id();
 };
 
 }  // namespace vantrel

@@ -7,6 +7,7 @@ add_library(vantrel_input
   KeyPositions.cpp
   SpareKeycodes.cpp
   TypedText.cpp
+  x11/CreateInjector.cpp
   x11/X11InputDevice.cpp
   x11/XkbKeymap.cpp
 )
