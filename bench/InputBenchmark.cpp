@@ -21,11 +21,25 @@ using namespace vantrel;
 
 constexpr Rect desktop{0, 0, 1920, 1080};
 
+// A focused window to type into and the injector on the display; none (the benchmark skipped
+// with the reason) when there is no display to work on.
 struct Rig {
-    std::unique_ptr<testing::KeyRecorder> recorder = testing::KeyRecorder::open(desktop);
-    std::shared_ptr<InputInjector> injector =
-        InputInjector::create([](std::uint32_t) { return std::optional<Rect>(desktop); }, 0);
-    [[nodiscard]] bool ok() const { return recorder && injector; }
+    std::unique_ptr<testing::KeyRecorder> recorder;
+    std::shared_ptr<InputInjector> injector;
+
+    static std::optional<Rig> open(benchmark::State& state) {
+        if (std::getenv("DISPLAY") == nullptr) {
+            state.SkipWithError("needs an X display: run inside scripts/test-session.sh");
+            return std::nullopt;
+        }
+        Rig rig{testing::KeyRecorder::open(desktop),
+                InputInjector::create([](std::uint32_t) { return std::optional<Rect>(desktop); }, 0)};
+        if (!rig.recorder || !rig.injector) {
+            state.SkipWithError("cannot open the display or focus the window");
+            return std::nullopt;
+        }
+        return rig;
+    }
 };
 
 std::string utf8(char32_t c) {
@@ -36,23 +50,18 @@ std::string utf8(char32_t c) {
 
 // Types text per iteration and waits until the window has received all of it.
 void typeAndCheck(benchmark::State& state, const std::string& text, std::size_t characters) {
-    if (std::getenv("DISPLAY") == nullptr) {
-        state.SkipWithError("needs an X display: run inside scripts/test-session.sh");
-        return;
-    }
-    Rig rig;
-    if (!rig.ok()) {
-        state.SkipWithError("cannot open the display or focus the window");
+    auto rig = Rig::open(state);
+    if (!rig) {
         return;
     }
     for (auto _ : state) {
-        rig.recorder->clear();
-        rig.injector->handle(input::Text{text});
-        if (!testing::waitUntil([&] { return rig.recorder->text().size() >= text.size(); })) {
+        rig->recorder->clear();
+        rig->injector->handle(input::Text{text});
+        if (!testing::waitUntil([&] { return rig->recorder->text().size() >= text.size(); })) {
             state.SkipWithError("characters went missing");
             return;
         }
-        if (rig.recorder->text() != text) {
+        if (rig->recorder->text() != text) {
             state.SkipWithError("characters arrived wrong");
             return;
         }
@@ -85,21 +94,16 @@ BENCHMARK(typeCharactersOnTheKeymap)->Unit(benchmark::kMillisecond)->UseRealTime
 
 // Pointer moves, each sent and flushed on its own; the last one is confirmed with a round trip.
 void pointerMoves(benchmark::State& state) {
-    if (std::getenv("DISPLAY") == nullptr) {
-        state.SkipWithError("needs an X display: run inside scripts/test-session.sh");
-        return;
-    }
-    Rig rig;
-    if (!rig.ok()) {
-        state.SkipWithError("cannot open the display or focus the window");
+    auto rig = Rig::open(state);
+    if (!rig) {
         return;
     }
     double x = 0;
     for (auto _ : state) {
         x = x >= 1000 ? 0 : x + 1;
-        rig.injector->handle(input::PointerMoveAbsolute{x / 1920, 0.5});
+        rig->injector->handle(input::PointerMoveAbsolute{x / 1920, 0.5});
     }
-    if (rig.injector->pointerLocation() != Point{x, 540}) {
+    if (rig->injector->pointerLocation() != Point{x, 540}) {
         state.SkipWithError("the pointer is not where the last move put it");
     }
     state.counters["moves/s"] =

@@ -1,9 +1,5 @@
 #include "Input/tests/KeyRecorder.hpp"
 
-#include <xcb/xcb.h>
-#define explicit explicit_
-#include <xcb/xkb.h>
-#undef explicit
 #include <xkbcommon/xkbcommon-x11.h>
 
 #include <array>
@@ -12,26 +8,15 @@
 #include <string_view>
 #include <thread>
 
+#include "Input/x11/XcbHandles.hpp"
 #include "Input/x11/XkbKeymap.hpp"
 #include "vantrel/testing/Waiting.hpp"
 
 namespace vantrel::testing {
 
-namespace {
-
-struct FreeDeleter {
-    void operator()(void* memory) const { std::free(memory); }
-};
+using x11::internAtom;
 template <typename T>
-using Reply = std::unique_ptr<T, FreeDeleter>;
-
-xcb_atom_t atom(xcb_connection_t* connection, std::string_view name) {
-    const Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
-        connection, xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(name.size()), name.data()), nullptr));
-    return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-}
-
-}  // namespace
+using Reply = x11::XcbReply<T>;
 
 struct KeyRecorder::State {
     xcb_connection_t* connection = nullptr;
@@ -158,19 +143,12 @@ std::unique_ptr<KeyRecorder> KeyRecorder::open(Rect area) {
         return nullptr;
     }
     s.keyboard = xkb_x11_get_core_keyboard_device_id(s.connection);
-    constexpr std::uint16_t parts = XCB_XKB_MAP_PART_KEY_TYPES | XCB_XKB_MAP_PART_KEY_SYMS |
-                                    XCB_XKB_MAP_PART_MODIFIER_MAP | XCB_XKB_MAP_PART_KEY_ACTIONS;
-    xcb_xkb_select_events_details_t details{};
-    details.affectNewKeyboard = XCB_XKB_NKN_DETAIL_KEYCODES;
-    details.newKeyboardDetails = XCB_XKB_NKN_DETAIL_KEYCODES;
-    xcb_xkb_select_events_aux(s.connection, static_cast<xcb_xkb_device_spec_t>(s.keyboard),
-                              XCB_XKB_EVENT_TYPE_NEW_KEYBOARD_NOTIFY | XCB_XKB_EVENT_TYPE_MAP_NOTIFY, 0, 0, parts,
-                              parts, &details);
+    xcb_discard_reply(s.connection, x11::selectKeymapEvents(s.connection, s.keyboard).sequence);
     s.fetchKeymap();
 
-    s.stopAtom = atom(s.connection, "VANTREL_RECORDER_STOP");
-    s.wmProtocols = atom(s.connection, "WM_PROTOCOLS");
-    s.netWmPing = atom(s.connection, "_NET_WM_PING");
+    s.stopAtom = internAtom(s.connection, "VANTREL_RECORDER_STOP");
+    s.wmProtocols = internAtom(s.connection, "WM_PROTOCOLS");
+    s.netWmPing = internAtom(s.connection, "_NET_WM_PING");
 
     // Override-redirect: no window manager places it or moves the focus away from it.
     s.window = xcb_generate_id(s.connection);

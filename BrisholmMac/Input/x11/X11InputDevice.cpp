@@ -1,11 +1,6 @@
 #include "Input/x11/X11InputDevice.hpp"
 
 #include <poll.h>
-#include <xcb/xcb.h>
-// xcb's XKB header names a field "explicit", a C++ keyword; the usual rename keeps it compiling.
-#define explicit explicit_
-#include <xcb/xkb.h>
-#undef explicit
 #include <xcb/xtest.h>
 #include <xkbcommon/xkbcommon-x11.h>
 
@@ -16,6 +11,7 @@
 #include <cstdlib>
 #include <set>
 
+#include "Input/x11/XcbHandles.hpp"
 #include "Input/x11/XkbKeymap.hpp"
 #include "Log/DiagnosticLog.hpp"
 
@@ -23,16 +19,9 @@ namespace vantrel {
 
 namespace {
 
-struct FreeDeleter {
-    void operator()(void* memory) const { std::free(memory); }
-};
-template <typename T>
-using XcbReply = std::unique_ptr<T, FreeDeleter>;
-
-struct ConnectionDeleter {
-    void operator()(xcb_connection_t* connection) const { xcb_disconnect(connection); }
-};
-using Connection = std::unique_ptr<xcb_connection_t, ConnectionDeleter>;
+using x11::internAtom;
+using x11::XcbReply;
+using Connection = x11::XcbConnection;
 
 // The XKB events share their first bytes; the kind is in the second.
 union XkbEvent {
@@ -50,12 +39,6 @@ constexpr auto mappingNotifyTimeout = std::chrono::seconds(1);
 // The longest wait for the focused application's answer to a ping. A responsive one answers
 // within milliseconds; a stuck one costs this much once per round through the spare keys.
 constexpr auto pingTimeout = std::chrono::milliseconds(250);
-
-xcb_atom_t internAtom(xcb_connection_t* connection, std::string_view name) {
-    const XcbReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
-        connection, xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(name.size()), name.data()), nullptr));
-    return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-}
 
 Connection connectToDisplay(int& screenNumber) {
     Connection connection(xcb_connect(nullptr, &screenNumber));
@@ -329,15 +312,7 @@ std::shared_ptr<X11InputDevice> X11InputDevice::open() {
         return nullptr;
     }
     // Hear of new layouts and of key mapping changes, ours (the wait for them) and others'.
-    constexpr std::uint16_t events = XCB_XKB_EVENT_TYPE_NEW_KEYBOARD_NOTIFY | XCB_XKB_EVENT_TYPE_MAP_NOTIFY;
-    constexpr std::uint16_t mapParts = XCB_XKB_MAP_PART_KEY_TYPES | XCB_XKB_MAP_PART_KEY_SYMS |
-                                       XCB_XKB_MAP_PART_MODIFIER_MAP | XCB_XKB_MAP_PART_KEY_ACTIONS |
-                                       XCB_XKB_MAP_PART_VIRTUAL_MODS | XCB_XKB_MAP_PART_VIRTUAL_MOD_MAP;
-    xcb_xkb_select_events_details_t details{};
-    details.affectNewKeyboard = XCB_XKB_NKN_DETAIL_KEYCODES;
-    details.newKeyboardDetails = XCB_XKB_NKN_DETAIL_KEYCODES;
-    const auto cookie = xcb_xkb_select_events_aux_checked(c, static_cast<xcb_xkb_device_spec_t>(state->keyboard),
-                                                          events, 0, 0, mapParts, mapParts, &details);
+    const auto cookie = x11::selectKeymapEvents(c, state->keyboard);
     if (XcbReply<xcb_generic_error_t> error{xcb_request_check(c, cookie)}) {
         diagnosticLog().warn("input: cannot follow keymap changes (X error {})", error->error_code);
         return nullptr;
