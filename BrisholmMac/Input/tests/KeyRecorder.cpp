@@ -228,7 +228,10 @@ std::uint16_t KeyRecorder::buttonsHeld() const {
 }
 
 std::vector<Keycode> KeyRecorder::emptyKeys() const {
-    XkbKeymapPtr keymap(xkb_x11_keymap_new_from_device(state_->context.get(), state_->connection, state_->keyboard,
+    // A context of its own: xkbcommon contexts are not shared between threads, and the reader's is
+    // in use on its thread.
+    const XkbContextPtr context(xkb_context_new(XKB_CONTEXT_NO_FLAGS));
+    XkbKeymapPtr keymap(xkb_x11_keymap_new_from_device(context.get(), state_->connection, state_->keyboard,
                                                        XKB_KEYMAP_COMPILE_NO_FLAGS));
     return keymap ? XkbKeymap(std::move(keymap)).spareKeycodes() : std::vector<Keycode>{};
 }
