@@ -6,33 +6,22 @@
 #include <vector>
 
 #include "Input/InputDevice.hpp"
-#include "Platform/Geometry.hpp"
 
 namespace vantrel::testing {
 
-// What one X client saw of a key or button, with the modifier and button state the server gave it
-// (the core event's state field).
-struct SeenKey {
-    Keycode keycode = 0;
-    bool down = false;
-    std::uint16_t state = 0;
-    std::string text;  // what the key typed, read with the keymap the client knew at that moment
-};
-struct SeenButton {
-    int button = 0;
-    bool down = false;
-    Point at;
-    std::uint16_t state = 0;
-};
-struct SeenMotion {
-    Point at;
-    std::uint16_t state = 0;
+// One key, button or motion event as an application received it.
+struct Seen {
+    std::uint8_t type = 0;    // XCB_KEY_PRESS, XCB_BUTTON_RELEASE, XCB_MOTION_NOTIFY ...
+    std::uint8_t detail = 0;  // the keycode or button
+    Point at;                 // the pointer on the root window
+    std::uint16_t state = 0;  // modifiers and buttons held, as the server reports them
+    std::string text;         // what a key press typed with the keymap the client knew then
 };
 
-// A test X client standing in for an application: one window over an area of the desktop, with the
-// keyboard focus, that writes down every key, button and motion event it receives. Like a real
-// application it reads characters with the keymap it holds, and fetches the keymap again whenever
-// the server announces a change. Events are read on a thread of its own as they arrive.
+// A test X client standing in for an application: one window over an area of the desktop with the
+// keyboard focus, recording every key, button and motion event on a thread of its own. Like a
+// toolkit it reads the whole keymap again when the server announces a change, and it answers the
+// window manager's ping.
 class KeyRecorder {
 public:
     // Null when the display cannot be opened or the window does not get the focus.
@@ -41,17 +30,13 @@ public:
     KeyRecorder(const KeyRecorder&) = delete;
     KeyRecorder& operator=(const KeyRecorder&) = delete;
 
+    [[nodiscard]] std::vector<Seen> seen(std::uint8_t type) const;
     [[nodiscard]] std::string text() const;
-    [[nodiscard]] std::vector<SeenKey> keys() const;
-    [[nodiscard]] std::vector<SeenButton> buttons() const;
-    [[nodiscard]] std::vector<SeenMotion> motions() const;
     void clear();
 
-    // The keys and pointer buttons the server holds down now (all devices).
+    // What the server holds down now, from any device: keys, and the pointer buttons' mask.
     [[nodiscard]] std::vector<Keycode> keysHeld() const;
     [[nodiscard]] std::uint16_t buttonsHeld() const;
-    // Keys the server's keymap leaves without any symbol now.
-    [[nodiscard]] std::vector<Keycode> emptyKeys() const;
 
 private:
     struct State;
@@ -59,7 +44,7 @@ private:
     std::unique_ptr<State> state_;
 };
 
-// Sets the desktop's keyboard layout with setxkbmap for as long as it lives, then the US layout again.
+// The desktop's keyboard layout set with setxkbmap while it lives, then US again.
 class LayoutGuard {
 public:
     explicit LayoutGuard(const std::string& layout);
