@@ -35,10 +35,10 @@ public:
         log.push_back(fmt::format("move {},{}", to.x, to.y));
     }
     void pressButton(int button, bool down) override {
-        log.push_back(fmt::format("button {} {}", button, down ? "down" : "up"));
+        log.push_back(fmt::format("button {} {}", button, updown(down)));
     }
     void pressKey(Keycode keycode, bool down) override {
-        log.push_back(fmt::format("key {} {}", keycode, down ? "down" : "up"));
+        log.push_back(fmt::format("key {} {}", keycode, updown(down)));
     }
     std::optional<Keycode> keycodeForKeyName(std::string_view name) override {
         const auto found = keyNames.find(name);
@@ -61,6 +61,8 @@ public:
     }
     std::uint64_t keymapGeneration() override { return generation; }
     void flush() override { ++flushes; }
+
+    static const char* updown(bool down) { return down ? "down" : "up"; }
 
     // The log so far, emptied.
     std::vector<std::string> take() { return std::exchange(log, {}); }
