@@ -106,6 +106,7 @@ class X11LayoutTest : public X11InputTest, public ::testing::WithParamInterface<
 TEST_P(X11LayoutTest, TextArrivesExactlyAndKeyPlacesFollowTheLayout) {
     const testing::LayoutGuard layout(GetParam());
     ASSERT_TRUE(layout.ok());
+    const auto emptyBefore = emptyKeys();
     const std::string mixed = "Hello, World! Gr\u00FC\u00DFe \u20AC \u00F1 @{} \u65E5\u672C\u8A9E \U0001F600";
     EXPECT_EQ(typed(mixed), mixed);
     std::string manyMissing;
@@ -119,6 +120,7 @@ TEST_P(X11LayoutTest, TextArrivesExactlyAndKeyPlacesFollowTheLayout) {
     EXPECT_TRUE(waitUntil([&] { return !recorder->text().empty(); }));
     EXPECT_EQ(recorder->text(), std::string(GetParam()) == "de" ? "y" : "z");
     injector->releaseAll();
+    EXPECT_EQ(emptyKeys(), emptyBefore) << "every borrowed key is empty again";
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, X11LayoutTest, ::testing::Values("us", "de"));

@@ -424,6 +424,9 @@ std::uint64_t X11InputDevice::keymapGeneration() {
 }
 
 void X11InputDevice::flush() {
+    // Events for this connection (keymap news, the root window's changes) queue up in memory until
+    // read: read them here too, so that a phone that only moves the pointer does not pile them up.
+    state_->drainEvents();
     xcb_flush(state_->c());
 }
 
