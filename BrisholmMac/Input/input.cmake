@@ -27,8 +27,9 @@ if(VANTREL_BUILD_TESTS)
   vantrel_set_warnings(vantrel_input_tests)
   gtest_discover_tests(vantrel_input_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS unit)
 
-  # A focused window of the tests' own records what the X server delivers. The tests share the
-  # display's focus, pointer and keymap with the other X tests, so they never run beside them.
+  # A focused window of the tests' own records what the X server delivers. The tests take the
+  # display's focus and pointer (the lock the other X tests share) and change its keymap, which
+  # every X client reads, so they run alone.
   add_library(vantrel_input_x11_support STATIC tests/KeyRecorder.cpp)
   target_link_libraries(vantrel_input_x11_support
     PUBLIC vantrel::input vantrel::protocol_testing PkgConfig::INPUT_X11)
@@ -38,5 +39,5 @@ if(VANTREL_BUILD_TESTS)
   target_link_libraries(vantrel_input_x11_tests PRIVATE vantrel_input_x11_support GTest::gtest_main GTest::gmock)
   vantrel_set_warnings(vantrel_input_x11_tests)
   gtest_discover_tests(vantrel_input_x11_tests DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS x11 RESOURCE_LOCK "vantrel_x11_focus;vantrel_x11_keymap")
+    PROPERTIES LABELS x11 RESOURCE_LOCK vantrel_x11_focus RUN_SERIAL TRUE)
 endif()
