@@ -1,0 +1,288 @@
+#include "Input/InputInjector.hpp"
+
+#include <algorithm>
+#include <cassert>
+#include <chrono>
+#include <cmath>
+#include <utility>
+
+#include "Input/KeyPositions.hpp"
+#include "Input/TypedText.hpp"
+#include "Log/DiagnosticLog.hpp"
+
+namespace vantrel {
+
+namespace {
+
+int buttonNumber(MouseButton button) {
+    switch (button) {
+        case MouseButton::left: return pointerButton::left;
+        case MouseButton::right: return pointerButton::right;
+        case MouseButton::middle: return pointerButton::middle;
+    }
+    return pointerButton::left;
+}
+
+double steadySeconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+bool finite(double a, double b) {
+    return std::isfinite(a) && std::isfinite(b);
+}
+
+// Takes the whole wheel clicks out of a carried pixel amount; what stays behind is less than one
+// click. An amount so large that it lost its fraction carries nothing.
+int takeWheelClicks(double& pixels) {
+    const double clicks = std::trunc(pixels / InputInjector::pixelsPerWheelClick);
+    pixels -= clicks * InputInjector::pixelsPerWheelClick;
+    if (!std::isfinite(pixels) || std::abs(pixels) >= InputInjector::pixelsPerWheelClick) {
+        pixels = 0;
+    }
+    const double limit = InputInjector::maxWheelClicksPerEvent;
+    return static_cast<int>(std::clamp(clicks, -limit, limit));
+}
+
+}  // namespace
+
+InputInjector::InputInjector(std::shared_ptr<InputDevice> device, DisplayBoundsLookup displayBounds,
+                             std::uint32_t activeDisplay, Clock clock)
+    : activeDisplay(activeDisplay),
+      device_(std::move(device)),
+      displayBounds_(std::move(displayBounds)),
+      clock_(clock ? std::move(clock) : Clock(steadySeconds)) {}
+
+// The phone may be gone without a goodbye: nothing stays pressed and no key keeps a borrowed
+// character once the injector is gone.
+InputInjector::~InputInjector() {
+    releaseAll();
+}
+
+void InputInjector::checkThread() const {
+    assert(std::this_thread::get_id() == thread_ && "the injector lives on the thread that made it (main)");
+}
+
+void InputInjector::handle(const InputEvent& event) {
+    checkThread();
+    std::visit(
+        [this](const auto& e) {
+            using E = std::decay_t<decltype(e)>;
+            if constexpr (std::is_same_v<E, input::PointerMove>) {
+                if (finite(e.dx, e.dy)) {
+                    const Point from = currentLocation();
+                    movePointer({from.x + e.dx, from.y + e.dy});
+                }
+            } else if constexpr (std::is_same_v<E, input::PointerMoveAbsolute>) {
+                const auto bounds = displayBounds_ ? displayBounds_(activeDisplay) : std::nullopt;
+                if (!bounds) {
+                    diagnosticLog().debug("input: absolute move dropped, display {} is not known", activeDisplay);
+                    return;
+                }
+                if (!finite(e.x, e.y)) {
+                    return;
+                }
+                movePointer({bounds->minX() + std::clamp(e.x, 0.0, 1.0) * bounds->width,
+                             bounds->minY() + std::clamp(e.y, 0.0, 1.0) * bounds->height});
+            } else if constexpr (std::is_same_v<E, input::Button>) {
+                if (e.down && onClick) {
+                    onClick();
+                }
+                press(e.button, e.down);
+            } else if constexpr (std::is_same_v<E, input::Scroll>) {
+                scroll(e.dx, e.dy);
+            } else if constexpr (std::is_same_v<E, input::Key>) {
+                key(e);
+            } else {
+                type(e.text);
+            }
+        },
+        event);
+}
+
+Point InputInjector::currentLocation() {
+    return device_->pointerLocation().value_or(Point{});
+}
+
+std::optional<Point> InputInjector::pointerLocation() {
+    return device_->pointerLocation();
+}
+
+void InputInjector::movePointer(Point to) {
+    checkThread();
+    if (!finite(to.x, to.y)) {
+        return;
+    }
+    // A relative move starts wherever the pointer is, even on another display: it still ends on
+    // the one the phone watches.
+    if (const auto bounds = displayBounds_ ? displayBounds_(activeDisplay) : std::nullopt;
+        bounds && !bounds->isEmpty()) {
+        to.x = std::clamp(to.x, bounds->minX(), bounds->maxX() - 1);
+        to.y = std::clamp(to.y, bounds->minY(), bounds->maxY() - 1);
+    }
+    // X makes a move with a button held a drag by itself.
+    device_->movePointer(to);
+    device_->flush();
+}
+
+void InputInjector::press(MouseButton button, bool down) {
+    const Point location = currentLocation();
+    if (down) {
+        const double now = clock_();
+        const auto last = lastClickTime_.find(button);
+        const bool continues = last != lastClickTime_.end() && now - last->second < clickSeriesSeconds &&
+                               std::abs(location.x - lastClickLocation_.x) < clickSeriesPoints &&
+                               std::abs(location.y - lastClickLocation_.y) < clickSeriesPoints;
+        clickCount_ = continues ? std::min(clickCount_ + 1, 3) : 1;
+        lastClickTime_[button] = now;
+        lastClickLocation_ = location;
+        buttonsDown_.insert(button);
+    } else if (buttonsDown_.erase(button) == 0) {
+        return;  // never pressed here: releasing it could end a press made at the desk
+    }
+    device_->pressButton(buttonNumber(button), down);
+    device_->flush();
+}
+
+void InputInjector::scroll(double dx, double dy) {
+    if (!finite(dx, dy)) {
+        return;
+    }
+    scrollRemainder_.x += dx;
+    scrollRemainder_.y += dy;
+    const int vertical = takeWheelClicks(scrollRemainder_.y);
+    const int horizontal = takeWheelClicks(scrollRemainder_.x);
+    // Positive amounts scroll up and to the left, as the phone's home platform counts them.
+    const auto click = [this](int button, int count) {
+        for (int i = 0; i < count; ++i) {
+            device_->pressButton(button, true);
+            device_->pressButton(button, false);
+        }
+    };
+    click(vertical > 0 ? pointerButton::wheelUp : pointerButton::wheelDown, std::abs(vertical));
+    click(horizontal > 0 ? pointerButton::wheelLeft : pointerButton::wheelRight, std::abs(horizontal));
+    if (vertical != 0 || horizontal != 0) {
+        device_->flush();
+    }
+}
+
+void InputInjector::key(const input::Key& event) {
+    const auto position = keyPosition(event.code);
+    const auto keycode = position ? device_->keycodeForKeyName(position->keyName) : std::nullopt;
+    if (!keycode) {
+        diagnosticLog().debug("input: key code {} has no key on this keyboard", event.code);
+        return;
+    }
+    if (!event.down && !keysDown_.contains(*keycode)) {
+        return;  // not held here (perhaps released already when the phone left)
+    }
+    if (position->modifier) {
+        // A modifier key of its own is pressed and held as it is; the keys after it see it held.
+        device_->pressKey(*keycode, event.down);
+        if (event.down) {
+            keysDown_[*keycode] = position->modifier;
+        } else {
+            keysDown_.erase(*keycode);
+        }
+        device_->flush();
+        return;
+    }
+
+    // The key goes in with exactly the modifiers the event names: held modifier keys it does not
+    // want are let go first and the missing ones pressed; afterwards both are put back.
+    std::vector<std::pair<ModifierKey, bool>> wanted{
+        {ModifierKey::shift, event.modifiers.contains(Modifiers::shift)},
+        {ModifierKey::control, event.modifiers.contains(Modifiers::control)},
+        {ModifierKey::alt, event.modifiers.contains(Modifiers::option)},
+        {ModifierKey::super, event.modifiers.contains(Modifiers::command)}};
+    std::vector<Keycode> letGo;
+    std::vector<Keycode> added;
+    for (const auto& [modifier, want] : wanted) {
+        bool held = false;
+        for (const auto& [heldKey, heldModifier] : keysDown_) {
+            if (heldModifier == modifier) {
+                held = true;
+                if (!want) {
+                    letGo.push_back(heldKey);
+                }
+            }
+        }
+        if (want && !held) {
+            if (const auto modifierKey = device_->modifierKeycode(modifier)) {
+                added.push_back(*modifierKey);
+            }
+        }
+    }
+    for (const Keycode k : letGo) {
+        device_->pressKey(k, false);
+    }
+    for (const Keycode k : added) {
+        device_->pressKey(k, true);
+    }
+    device_->pressKey(*keycode, event.down);
+    for (auto k = added.rbegin(); k != added.rend(); ++k) {
+        device_->pressKey(*k, false);
+    }
+    for (const Keycode k : letGo) {
+        device_->pressKey(k, true);
+    }
+    if (event.down) {
+        keysDown_[*keycode] = std::nullopt;
+    } else {
+        keysDown_.erase(*keycode);
+    }
+    device_->flush();
+}
+
+void InputInjector::releaseKeys() {
+    for (const auto& [keycode, modifier] : keysDown_) {
+        device_->pressKey(keycode, false);
+    }
+    keysDown_.clear();
+}
+
+void InputInjector::type(const std::string& text) {
+    const auto chunks = textChunks(text);
+    if (chunks.empty()) {
+        return;
+    }
+    // A modifier still held from a key event would change every character typed.
+    releaseKeys();
+    for (const auto& chunk : chunks) {
+        for (const char32_t character : chunk) {
+            auto stroke = device_->strokeForCharacter(character);
+            if (!stroke) {
+                const auto spare = spareKeycodes_.keycodeFor(*device_, character);
+                if (!spare) {
+                    diagnosticLog().warn("input: cannot type U+{:04X}: no key for it",
+                                         static_cast<std::uint32_t>(character));
+                    continue;
+                }
+                stroke = KeyStroke{*spare, {}};
+            }
+            for (const Keycode modifier : stroke->modifiers) {
+                device_->pressKey(modifier, true);
+            }
+            device_->pressKey(stroke->keycode, true);
+            device_->pressKey(stroke->keycode, false);
+            for (auto modifier = stroke->modifiers.rbegin(); modifier != stroke->modifiers.rend(); ++modifier) {
+                device_->pressKey(*modifier, false);
+            }
+        }
+        device_->flush();
+    }
+}
+
+void InputInjector::releaseAll() {
+    checkThread();
+    const auto held = buttonsDown_;
+    for (const MouseButton button : held) {
+        if (buttonsDown_.erase(button) != 0) {
+            device_->pressButton(buttonNumber(button), false);
+        }
+    }
+    releaseKeys();
+    spareKeycodes_.restoreAll(*device_);
+    device_->flush();
+}
+
+}  // namespace vantrel

@@ -1,0 +1,98 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <thread>
+
+#include "Input/InputDevice.hpp"
+#include "Input/SpareKeycodes.hpp"
+#include "Platform/Geometry.hpp"
+#include "vantrel/InputEvent.hpp"
+
+namespace vantrel {
+
+// Turns the phone's input events into input on this desktop: pointer moves confined to the display
+// the phone watches, buttons with their click series, pixel scrolling as wheel clicks, keys at the
+// phone keyboard's physical places with exactly the modifiers the phone asked for, and Unicode text
+// typed through the desktop's own keymap.
+//
+// It remembers every button and key it holds down, so that releaseAll() (called when the phone
+// leaves) leaves nothing pressed, and text typing starts from a keyboard with no key held.
+//
+// Lives on the main thread: the controller posts each event there. No lock.
+class InputInjector {
+public:
+    // Gives a display's bounds in desktop points, none for a display it does not know.
+    using DisplayBoundsLookup = std::function<std::optional<Rect>(std::uint32_t displayId)>;
+    // Seconds on a monotonic clock (click series are timed with it).
+    using Clock = std::function<double()>;
+
+    // The pixels of one wheel click. X clients scroll about three lines, some 50 pixels, per click.
+    static constexpr double pixelsPerWheelClick = 50;
+    // At most this many wheel clicks per axis and event, so that an absurd scroll amount cannot keep
+    // the desktop busy for minutes; the excess is dropped, not carried.
+    static constexpr int maxWheelClicksPerEvent = 100;
+    // A press continues its button's click series within this time and distance of the last press.
+    static constexpr double clickSeriesSeconds = 0.4;
+    static constexpr double clickSeriesPoints = 4;
+
+    InputInjector(std::shared_ptr<InputDevice> device, DisplayBoundsLookup displayBounds, std::uint32_t activeDisplay,
+                  Clock clock = {});
+    ~InputInjector();
+    InputInjector(const InputInjector&) = delete;
+    InputInjector& operator=(const InputInjector&) = delete;
+
+    // The injector on the X display named by DISPLAY, through XTest; null when that display cannot
+    // be opened or lacks XTest (the reason is in the diagnostic log).
+    [[nodiscard]] static std::shared_ptr<InputInjector> create(DisplayBoundsLookup displayBounds,
+                                                               std::uint32_t activeDisplay);
+
+    // The display whose bounds confine the pointer and place absolute positions.
+    std::uint32_t activeDisplay;
+    // Called before every button press (not release).
+    std::function<void()> onClick;
+
+    void handle(const InputEvent& event);
+
+    // Moves the pointer to a desktop point, confined to the active display (a drag when a button is
+    // held). The controller also uses it to place the pointer on a newly chosen display.
+    void movePointer(Point to);
+
+    // Releases every button and key still held and gives back the keys lent to characters.
+    void releaseAll();
+
+    // Where the pointer is, in desktop points; none when it cannot be read.
+    [[nodiscard]] std::optional<Point> pointerLocation();
+
+    // The click count of the current press series, 1 to 3 (X clients count clicks themselves; this
+    // is the host's own record of the series).
+    [[nodiscard]] int clickCount() const { return clickCount_; }
+
+private:
+    void press(MouseButton button, bool down);
+    void scroll(double dx, double dy);
+    void key(const input::Key& event);
+    void type(const std::string& text);
+    void releaseKeys();
+    [[nodiscard]] Point currentLocation();
+    void checkThread() const;
+
+    std::shared_ptr<InputDevice> device_;
+    DisplayBoundsLookup displayBounds_;
+    Clock clock_;
+    std::set<MouseButton> buttonsDown_;
+    std::map<MouseButton, double> lastClickTime_;
+    Point lastClickLocation_;
+    int clickCount_ = 1;
+    Point scrollRemainder_;
+    // Keys held through key events, with the modifier each holds (if it is a modifier key).
+    std::map<Keycode, std::optional<ModifierKey>> keysDown_;
+    SpareKeycodes spareKeycodes_;
+    std::thread::id thread_ = std::this_thread::get_id();
+};
+
+}  // namespace vantrel

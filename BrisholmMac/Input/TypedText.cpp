@@ -1,0 +1,36 @@
+#include "Input/TypedText.hpp"
+
+#include <utf8proc.h>
+
+namespace vantrel {
+
+std::vector<std::u32string> textChunks(std::string_view utf8) {
+    std::vector<std::u32string> chunks;
+    std::u32string chunk;
+    std::size_t chunkUnits = 0;
+    const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(utf8.data());
+    std::size_t at = 0;
+    while (at < utf8.size()) {
+        utf8proc_int32_t codePoint = 0;
+        const auto length = utf8proc_iterate(bytes + at, static_cast<utf8proc_ssize_t>(utf8.size() - at), &codePoint);
+        if (length <= 0) {
+            ++at;  // not UTF-8: skip the byte and read on
+            continue;
+        }
+        at += static_cast<std::size_t>(length);
+        const std::size_t units = codePoint > 0xFFFF ? 2 : 1;
+        if (chunkUnits + units > textChunkUnits) {
+            chunks.push_back(std::move(chunk));
+            chunk.clear();
+            chunkUnits = 0;
+        }
+        chunk.push_back(static_cast<char32_t>(codePoint));
+        chunkUnits += units;
+    }
+    if (!chunk.empty()) {
+        chunks.push_back(std::move(chunk));
+    }
+    return chunks;
+}
+
+}  // namespace vantrel

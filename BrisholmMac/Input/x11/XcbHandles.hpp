@@ -1,0 +1,49 @@
+#pragma once
+
+// What the X11 input code and its test client share: RAII for xcb replies and connections, atoms,
+// and the XKB events that announce keymap changes. Private to Input/x11 and its tests.
+#include <xcb/xcb.h>
+// xcb's XKB header names a field "explicit", a C++ keyword; the usual rename keeps it compiling.
+#define explicit explicit_
+#include <xcb/xkb.h>
+#undef explicit
+
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string_view>
+
+namespace vantrel::x11 {
+
+struct FreeDeleter {
+    void operator()(void* memory) const { std::free(memory); }
+};
+template <typename T>
+using XcbReply = std::unique_ptr<T, FreeDeleter>;
+
+struct ConnectionDeleter {
+    void operator()(xcb_connection_t* connection) const { xcb_disconnect(connection); }
+};
+using XcbConnection = std::unique_ptr<xcb_connection_t, ConnectionDeleter>;
+
+inline xcb_atom_t internAtom(xcb_connection_t* connection, std::string_view name) {
+    const XcbReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(name.size()), name.data()), nullptr));
+    return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+}
+
+// Asks for the XKB events that say the keymap changed: a new keyboard (another layout) and a
+// changed key mapping. Returns the request's cookie for callers that check it.
+inline xcb_void_cookie_t selectKeymapEvents(xcb_connection_t* connection, std::int32_t keyboard) {
+    constexpr std::uint16_t events = XCB_XKB_EVENT_TYPE_NEW_KEYBOARD_NOTIFY | XCB_XKB_EVENT_TYPE_MAP_NOTIFY;
+    constexpr std::uint16_t mapParts = XCB_XKB_MAP_PART_KEY_TYPES | XCB_XKB_MAP_PART_KEY_SYMS |
+                                       XCB_XKB_MAP_PART_MODIFIER_MAP | XCB_XKB_MAP_PART_KEY_ACTIONS |
+                                       XCB_XKB_MAP_PART_VIRTUAL_MODS | XCB_XKB_MAP_PART_VIRTUAL_MOD_MAP;
+    xcb_xkb_select_events_details_t details{};
+    details.affectNewKeyboard = XCB_XKB_NKN_DETAIL_KEYCODES;
+    details.newKeyboardDetails = XCB_XKB_NKN_DETAIL_KEYCODES;
+    return xcb_xkb_select_events_aux_checked(connection, static_cast<xcb_xkb_device_spec_t>(keyboard), events, 0, 0,
+                                             mapParts, mapParts, &details);
+}
+
+}  // namespace vantrel::x11
