@@ -47,49 +47,10 @@ std::vector<Target> loopback(std::uint16_t port) {
 
 // MARK: - TestHost
 
-TestHost::TestHost(const Bytes& key) {
-    auto options = SyncServer::Options::production();
-    options.listenAddress = asio::ip::address_v4::loopback();
-    options.advertiser = nullptr;
-    server = SyncServer::create(std::move(options));
+TestHost::TestHost(const Bytes& key) : RecordingServer(Config{.link = Link::tls}) {
     server->setWelcome(
         Welcome{SyncProtocolVersion::current, "Test Host", {DisplayInfo{1, "Screen", 640, 360}}, 1, true});
-    std::promise<std::optional<std::uint16_t>> listening;
-    auto once = std::make_shared<std::once_flag>();
-    server->onListening = [&listening, once](std::optional<std::uint16_t> port) {
-        std::call_once(*once, [&] { listening.set_value(port); });
-    };
-    server->onClientChanged = [this](std::optional<std::string> name) { record("client:" + name.value_or("-")); };
-    server->onInput = [this](const InputEvent& event) { record("input:" + describe(event)); };
-    server->onKeyframeRequest = [this] { record("keyframe"); };
-    server->onSelectDisplay = [this](std::uint32_t display) { record("select:" + std::to_string(display)); };
-    server->onOpenApp = [this](const std::string& id) { record("open:" + id); };
-    server->onBitrateChange = [this](std::int64_t bitrate) { record("bitrate:" + std::to_string(bitrate)); };
-    server->start(key, 0);
-    port_ = listening.get_future().get().value_or(0);
-}
-
-TestHost::~TestHost() {
-    server.reset();
-}
-
-void TestHost::record(std::string event) {
-    std::lock_guard lock(mutex_);
-    events_.push_back(std::move(event));
-}
-
-std::vector<std::string> TestHost::events() const {
-    std::lock_guard lock(mutex_);
-    return events_;
-}
-
-std::size_t TestHost::count(const std::string& event) const {
-    const auto all = events();
-    return static_cast<std::size_t>(std::count(all.begin(), all.end(), event));
-}
-
-bool TestHost::waitForEvent(const std::string& event, std::chrono::milliseconds timeout) const {
-    return vantrel::testing::waitUntil([&] { return count(event) > 0; }, timeout);
+    port_ = start(key).value_or(0);
 }
 
 // MARK: - ScriptedHost

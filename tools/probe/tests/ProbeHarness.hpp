@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Session.hpp"
+#include "RecordingServer.hpp"
 #include "SyncServer.hpp"
 #include "vantrel/Bytes.hpp"
 #include "vantrel/FramedConnection.hpp"
@@ -28,27 +29,14 @@ namespace vantrel::probe::testing {
 // A loopback port on which nothing listens (bound, read, released).
 [[nodiscard]] std::uint16_t closedPort();
 
-// The real SyncServer over TLS on loopback, without advertisement, recording what the phone
-// made it report, in order: "client:NAME", "client:-", "input:...", "select:ID", "open:ID",
-// "keyframe", "bitrate:N".
-class TestHost {
+// The host's own recording server over TLS on loopback, greeting with one 640x360 display, for
+// the probe to connect to; what the phone made it report is in events().
+class TestHost : public vantrel::testing::RecordingServer {
 public:
     explicit TestHost(const Bytes& key);
-    ~TestHost();
-
     [[nodiscard]] std::uint16_t port() const { return port_; }
-    [[nodiscard]] std::vector<std::string> events() const;
-    [[nodiscard]] bool waitForEvent(const std::string& event,
-                                    std::chrono::milliseconds timeout = std::chrono::seconds(30)) const;
-    [[nodiscard]] std::size_t count(const std::string& event) const;
-
-    std::shared_ptr<SyncServer> server;
 
 private:
-    void record(std::string event);
-
-    mutable std::mutex mutex_;
-    std::vector<std::string> events_;
     std::uint16_t port_ = 0;
 };
 

@@ -106,14 +106,14 @@ TEST_F(SessionTest, ScriptReachesTheHostInFileOrderAndPingsAreTimed) {
 
     std::vector<std::string> phoneEvents;
     for (const auto& event : host.events()) {
-        if (event.rfind("input:", 0) == 0 || event.rfind("select:", 0) == 0 || event.rfind("open:", 0) == 0 ||
+        if (event.rfind("input:", 0) == 0 || event.rfind("display:", 0) == 0 || event.rfind("open:", 0) == 0 ||
             event == "keyframe") {
             // Input events are checked for their place, not their rendering.
             phoneEvents.push_back(event.rfind("input:", 0) == 0 ? "input" : event);
         }
     }
     // The greeting's own key-frame request comes first; then the script, line by line.
-    EXPECT_THAT(phoneEvents, ::testing::ElementsAre("keyframe", "input", "select:2", "open:org.example.Editor",
+    EXPECT_THAT(phoneEvents, ::testing::ElementsAre("keyframe", "input", "display:2", "open:org.example.Editor",
                                                     "keyframe", "input", "open:last"));
     for (const auto& line : parsedLines(run.lines())) {
         if (line["kind"] == "pong") {
