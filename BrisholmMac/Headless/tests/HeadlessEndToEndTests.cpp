@@ -1,5 +1,6 @@
 // The real brisholm binary, started as a user starts it, seen only from outside: its log lines,
 // its exit status, and what a peer on loopback gets from it.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <openssl/evp.h>
@@ -126,9 +127,10 @@ TEST(HeadlessHostEndToEnd, OpenSSLClientWithTheLinksKeyIsWelcomed) {
     EXPECT_TRUE(host.waitForLine("client: none").has_value());
 }
 
-// A peer with the wrong key is refused by TLS and never becomes the client.
-TEST(HeadlessHostEndToEnd, OpenSSLClientWithAnotherKeyIsRefused) {
-    ChildProcess host(brisholm, {"--headless", "--port", "0"});
+// A peer with the wrong key is refused by TLS and never becomes the client; the diagnostic log on
+// standard error names the peer and the reason, and standard output keeps only its event lines.
+TEST(HeadlessHostEndToEnd, OpenSSLClientWithAnotherKeyIsRefusedAndTheLogSaysWhy) {
+    ChildProcess host(brisholm, {"--headless", "--port", "0", "--verbose"});
     const auto pairing = pairingFrom(host.waitForLine("pairing: "));
     ASSERT_TRUE(pairing.has_value());
     ChildProcess client("/usr/bin/openssl", {"s_client", "-connect", "127.0.0.1:" + std::to_string(pairing->port),
@@ -141,6 +143,14 @@ TEST(HeadlessHostEndToEnd, OpenSSLClientWithAnotherKeyIsRefused) {
     EXPECT_NE(*status, 0);
     EXPECT_TRUE(client.output().empty());
     EXPECT_FALSE(host.waitForLine("client: ", 200ms).has_value());
+
+    host.signal(SIGTERM);
+    EXPECT_EQ(host.waitForExit(), 0);
+    EXPECT_THAT(host.errorOutput(), ::testing::HasSubstr("TLS handshake with 127.0.0.1:"));
+    EXPECT_THAT(host.errorOutput(), ::testing::HasSubstr("failed"));
+    for (const auto& line : host.lines()) {
+        EXPECT_EQ(line.find("brisholm:"), std::string::npos) << "a diagnostic on standard output: " << line;
+    }
 }
 
 }  // namespace
