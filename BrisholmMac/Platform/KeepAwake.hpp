@@ -1,0 +1,26 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace vantrel {
+
+// Keeps the desktop from blanking or locking while a phone watches it: on Linux the session's
+// screen saver is asked to inhibit itself (org.freedesktop.ScreenSaver.Inhibit) and the X screen
+// saver is suspended. Failures are logged and otherwise ignored: the phone still works.
+//
+// Lives on the main thread.
+class KeepAwake {
+public:
+    virtual ~KeepAwake() = default;
+
+    // Takes the hold with reason; a second hold while one is held changes nothing.
+    virtual void hold(const std::string& reason) = 0;
+    // Gives the hold back; nothing happens without one.
+    virtual void release() = 0;
+
+    // This desktop's (session bus and X display; either may be missing).
+    [[nodiscard]] static std::shared_ptr<KeepAwake> create();
+};
+
+}  // namespace vantrel
