@@ -66,6 +66,14 @@ void VideoEncoder::makeSession(std::int32_t width, std::int32_t height) {
 }
 
 void VideoEncoder::encode(const PixelBuffer& picture, std::uint64_t timestampMicros) {
+    encodePicture(picture, timestampMicros, false);
+}
+
+void VideoEncoder::encodeRefinement(const PixelBuffer& picture, std::uint64_t timestampMicros) {
+    encodePicture(picture, timestampMicros, true);
+}
+
+void VideoEncoder::encodePicture(const PixelBuffer& picture, std::uint64_t timestampMicros, bool refinement) {
 #ifndef NDEBUG
     const bool wasEncoding = encoding_.exchange(true);
     assert(!wasEncoding && "encode() called from two threads at once");
@@ -94,7 +102,10 @@ void VideoEncoder::encode(const PixelBuffer& picture, std::uint64_t timestampMic
         appliedBitrate_ = wantedBitrate;
     }
 
-    auto compressed = session_->compress(picture, forceKeyframe);
+    // A refinement sharpens a picture the session has already sent; a new session or a key frame
+    // sends it whole anyway.
+    const PictureOptions options{forceKeyframe, timestampMicros, refinement && !forceKeyframe};
+    auto compressed = session_->compressPicture(picture, options);
     if (!compressed) {
         // The compressor's state is unknown after a rejected picture: start over with a new
         // session, whose first picture is a key frame, on the next call.

@@ -16,6 +16,8 @@ std::unique_ptr<Compressor> Compressor::create() {
 
 namespace {
 
+constexpr std::int64_t microsPerSecond = 1'000'000;
+
 struct EncoderCloser {
     void operator()(x264_t* encoder) const { x264_encoder_close(encoder); }
 };
@@ -67,12 +69,13 @@ Bytes withoutLengthPrefix(const x264_nal_t& nal) {
 class X264Session final : public CompressionSession {
 public:
     X264Session(ParamHandle param, EncoderHandle encoder, PictureHandle input, std::int64_t framesPerSecond,
-                double vbvFrames)
+                const X264Options& options)
         : param_(std::move(param)),
           encoder_(std::move(encoder)),
           input_(std::move(input)),
           framesPerSecond_(framesPerSecond),
-          vbvFrames_(vbvFrames) {}
+          vbvFrames_(options.vbvFrames),
+          refinementQuantizer_(std::clamp(options.refinementQuantizer, 0, 51)) {}
 
     void setBitrate(std::int64_t bitsPerSecond) override {
         applyRate(*param_, bitsPerSecond, framesPerSecond_, vbvFrames_);
@@ -81,6 +84,10 @@ public:
     }
 
     std::optional<CompressedFrame> compress(const PixelBuffer& picture, bool forceKeyframe) override {
+        return compressPicture(picture, PictureOptions{forceKeyframe, std::nullopt, false});
+    }
+
+    std::optional<CompressedFrame> compressPicture(const PixelBuffer& picture, const PictureOptions& options) override {
         if (picture.width() != param_->i_width || picture.height() != param_->i_height) {
             return std::nullopt;
         }
@@ -90,16 +97,23 @@ public:
                                picture.height()) != 0) {
             return std::nullopt;
         }
-        input_->i_type = forceKeyframe ? X264_TYPE_IDR : X264_TYPE_AUTO;
-        // x264 wants strictly increasing presentation times; the host's timestamps travel beside
-        // the picture instead, since each picture comes back out of this very call.
-        input_->i_pts = nextPts_++;
+        input_->i_type = options.forceKeyframe ? X264_TYPE_IDR : X264_TYPE_AUTO;
+        input_->i_qpplus1 = options.refinement ? refinementQuantizer_ + 1 : X264_QP_AUTO;
+        // The rate control budgets each picture by its presentation time, so the stream keeps its
+        // bitrate whether the screen changes sixty times a second or five. The host's own time
+        // stamps travel beside the picture, since each picture comes back out of this very call.
+        const auto timestamp = options.timestampMicros.value_or(
+            lastTimestamp_.value_or(0) + static_cast<std::uint64_t>(microsPerSecond / framesPerSecond_));
+        pts_ += rateClockStep(lastTimestamp_, timestamp, framesPerSecond_);
+        lastTimestamp_ = timestamp;
+        input_->i_pts = pts_;
 
         x264_nal_t* nals = nullptr;
         int nalCount = 0;
         x264_picture_t output;
         x264_picture_init(&output);
         const int size = x264_encoder_encode(encoder_.get(), &nals, &nalCount, input_.get(), &output);
+        input_->i_qpplus1 = X264_QP_AUTO;
         if (size < 0) {
             return std::nullopt;
         }
@@ -151,10 +165,24 @@ private:
     PictureHandle input_;
     const std::int64_t framesPerSecond_;
     const double vbvFrames_;
-    std::int64_t nextPts_ = 0;
+    const int refinementQuantizer_;
+    // The rate control's clock (microseconds, strictly increasing) and the host time it last followed.
+    std::int64_t pts_ = 0;
+    std::optional<std::uint64_t> lastTimestamp_;
 };
 
 }  // namespace
+
+std::int64_t rateClockStep(std::optional<std::uint64_t> previous, std::uint64_t timestampMicros,
+                           std::int64_t framesPerSecond) {
+    const std::int64_t frame = microsPerSecond / std::max<std::int64_t>(framesPerSecond, 1);
+    if (!previous || timestampMicros <= *previous) {
+        return frame;
+    }
+    const std::uint64_t elapsed = timestampMicros - *previous;
+    return std::clamp(static_cast<std::int64_t>(std::min<std::uint64_t>(elapsed, microsPerSecond)), frame,
+                      std::max(frame, microsPerSecond));
+}
 
 X264Compressor::X264Compressor(X264Options options) : options_(std::move(options)) {}
 
@@ -182,7 +210,10 @@ std::unique_ptr<CompressionSession> X264Compressor::makeSession(const Compressio
     param.i_height = settings.height;
     param.i_fps_num = static_cast<std::uint32_t>(settings.framesPerSecond);
     param.i_fps_den = 1;
-    param.b_vfr_input = 0;
+    // Presentation times in microseconds drive the rate control (see compressPicture).
+    param.b_vfr_input = 1;
+    param.i_timebase_num = 1;
+    param.i_timebase_den = static_cast<std::uint32_t>(microsPerSecond);
     // Low latency first: every picture comes out of the call that submits it.
     param.i_bframe = 0;
     param.rc.i_lookahead = 0;
@@ -212,7 +243,7 @@ std::unique_ptr<CompressionSession> X264Compressor::makeSession(const Compressio
         return nullptr;
     }
     return std::make_unique<X264Session>(std::move(paramHandle), std::move(encoder), std::move(input),
-                                         settings.framesPerSecond, options_.vbvFrames);
+                                         settings.framesPerSecond, options_);
 }
 
 }  // namespace vantrel

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,7 +23,18 @@ struct X264Options {
     // The rate-control buffer, in frames at the average rate: the largest burst one picture can
     // make, and so the size of a forced key frame before its quality is squeezed.
     double vbvFrames = 4.0;
+    // The quantizer of a refinement (a still picture sent once more): low enough that desktop
+    // text comes out sharp.
+    int refinementQuantizer = 18;
 };
+
+// How much time the rate control credits a picture taken at timestampMicros when the one before
+// was taken at previous: the real time between them, at least one frame at framesPerSecond (pictures
+// never legitimately come faster, and callers that count frames instead of time still get the
+// full per-frame budget) and at most one second (after a long still spell the budget does not
+// pile up into a burst).
+[[nodiscard]] std::int64_t rateClockStep(std::optional<std::uint64_t> previous, std::uint64_t timestampMicros,
+                                         std::int64_t framesPerSecond);
 
 // The host's H.264 compressor: libx264 with no B-frames, no lookahead, no frame delay and slice
 // threads, bitrate-capped rate control, IDR key frames, 4-byte length-prefixed NAL units, and the
