@@ -35,6 +35,8 @@ struct MonitorFacts {
     std::string monitorName;    // the monitor's own name ("DP-1", or what xrandr --setmonitor gave)
     std::string outputName;     // the name of its first output; empty without one
     std::string productName;    // the monitor name of that output's EDID; empty without one
+
+    bool operator==(const MonitorFacts&) const = default;
 };
 
 // The user-visible name: the EDID product name, else the output's, else the monitor's own name,

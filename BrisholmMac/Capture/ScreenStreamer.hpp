@@ -41,7 +41,9 @@ struct CaptureError {
 // dropped rather than queued behind the one before.
 //
 // start(), stop(), sendKeyframeNow() and setCongested() may be called from any thread; their
-// completions and onStopped run on the capture queue.
+// completions and onStopped run on the capture queue. A tick in progress holds the streamer, so
+// dropping the last reference does not wait for it: whoever owns the encoder's receivers calls
+// stop() and waits for its completion before they go.
 class ScreenStreamer : public std::enable_shared_from_this<ScreenStreamer> {
 public:
     using CapturerFactory = std::function<std::unique_ptr<ScreenCapturer>()>;

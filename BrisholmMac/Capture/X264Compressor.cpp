@@ -16,8 +16,6 @@ std::unique_ptr<Compressor> Compressor::create() {
 
 namespace {
 
-constexpr std::int64_t microsPerSecond = 1'000'000;
-
 struct EncoderCloser {
     void operator()(x264_t* encoder) const { x264_encoder_close(encoder); }
 };
@@ -45,15 +43,21 @@ int kilobits(std::int64_t bits) {
     return static_cast<int>(std::clamp<std::int64_t>(bits / 1000, 1, 2'000'000));
 }
 
-// Sets the average rate and a rate-control buffer of vbvFrames pictures at that rate: no picture
-// can be larger than the buffer, so a forced key frame costs the phone at most that much extra
+// Sets the rate x264 plans with, given that each picture stands for creditMicros of real time
+// while x264 counts it as one frame at framesPerSecond: the wanted bitrate scaled by that ratio.
+// The rate-control buffer holds vbvFrames pictures at the wanted rate (at least one picture's
+// share): no picture can be larger, so a forced key frame costs the phone at most that much extra
 // delay on a link that just carries the average.
-void applyRate(x264_param_t& param, std::int64_t bitsPerSecond, std::int64_t framesPerSecond, double vbvFrames) {
-    const int rate = kilobits(bitsPerSecond);
+void applyRate(x264_param_t& param, std::int64_t bitsPerSecond, std::int64_t framesPerSecond, double vbvFrames,
+               std::int64_t creditMicros) {
+    const double frameMicros = static_cast<double>(RateClock::microsPerSecond) / static_cast<double>(framesPerSecond);
+    const double scale = static_cast<double>(creditMicros) / frameMicros;
+    const int rate = kilobits(std::llround(static_cast<double>(bitsPerSecond) * scale));
     param.rc.i_rc_method = X264_RC_ABR;
     param.rc.i_bitrate = rate;
     param.rc.i_vbv_max_bitrate = rate;
-    const double buffer = std::ceil(rate * vbvFrames / static_cast<double>(framesPerSecond));
+    const double buffer = std::ceil(std::max(kilobits(bitsPerSecond) * vbvFrames, static_cast<double>(rate)) /
+                                    static_cast<double>(framesPerSecond));
     param.rc.i_vbv_buffer_size = std::max(1, static_cast<int>(std::min(buffer, 2e6)));
 }
 
@@ -69,19 +73,18 @@ Bytes withoutLengthPrefix(const x264_nal_t& nal) {
 class X264Session final : public CompressionSession {
 public:
     X264Session(ParamHandle param, EncoderHandle encoder, PictureHandle input, std::int64_t framesPerSecond,
-                const X264Options& options)
+                std::int64_t bitrate, const X264Options& options)
         : param_(std::move(param)),
           encoder_(std::move(encoder)),
           input_(std::move(input)),
           framesPerSecond_(framesPerSecond),
           vbvFrames_(options.vbvFrames),
-          refinementQuantizer_(std::clamp(options.refinementQuantizer, 0, 51)) {}
+          refinementQuantizer_(std::clamp(options.refinementQuantizer, 0, 51)),
+          bitrate_(bitrate),
+          clock_(framesPerSecond),
+          plannedRate_(param_->rc.i_bitrate) {}
 
-    void setBitrate(std::int64_t bitsPerSecond) override {
-        applyRate(*param_, bitsPerSecond, framesPerSecond_, vbvFrames_);
-        // A rejected value leaves the previous rate in force, which is the best we can do.
-        x264_encoder_reconfig(encoder_.get(), param_.get());
-    }
+    void setBitrate(std::int64_t bitsPerSecond) override { bitrate_ = bitsPerSecond; }
 
     std::optional<CompressedFrame> compress(const PixelBuffer& picture, bool forceKeyframe) override {
         return compressPicture(picture, PictureOptions{forceKeyframe, std::nullopt, false});
@@ -102,11 +105,8 @@ public:
         // The rate control budgets each picture by its presentation time, so the stream keeps its
         // bitrate whether the screen changes sixty times a second or five. The host's own time
         // stamps travel beside the picture, since each picture comes back out of this very call.
-        const auto timestamp = options.timestampMicros.value_or(
-            lastTimestamp_.value_or(0) + static_cast<std::uint64_t>(microsPerSecond / framesPerSecond_));
-        pts_ += rateClockStep(lastTimestamp_, timestamp, framesPerSecond_);
-        lastTimestamp_ = timestamp;
-        input_->i_pts = pts_;
+        plan(clock_.credit(options.timestampMicros));
+        input_->i_pts = nextPts_++;
 
         x264_nal_t* nals = nullptr;
         int nalCount = 0;
@@ -136,6 +136,18 @@ public:
     }
 
 private:
+    // Sets x264's rate for the next picture, which stands for creditMicros of real time; x264 is
+    // reconfigured only when that changes its rate.
+    void plan(std::int64_t creditMicros) {
+        applyRate(*param_, bitrate_, framesPerSecond_, vbvFrames_, creditMicros);
+        if (param_->rc.i_bitrate == plannedRate_) {
+            return;
+        }
+        // A rejected value leaves the previous rate in force, which is the best we can do.
+        x264_encoder_reconfig(encoder_.get(), param_.get());
+        plannedRate_ = param_->rc.i_bitrate;
+    }
+
     std::optional<StreamFormat> streamFormat() {
         x264_nal_t* nals = nullptr;
         int nalCount = 0;
@@ -166,22 +178,31 @@ private:
     const std::int64_t framesPerSecond_;
     const double vbvFrames_;
     const int refinementQuantizer_;
-    // The rate control's clock (microseconds, strictly increasing) and the host time it last followed.
-    std::int64_t pts_ = 0;
-    std::optional<std::uint64_t> lastTimestamp_;
+    std::int64_t bitrate_;
+    RateClock clock_;
+    int plannedRate_;  // kbit/s x264 currently plans with
+    std::int64_t nextPts_ = 0;
 };
 
 }  // namespace
 
-std::int64_t rateClockStep(std::optional<std::uint64_t> previous, std::uint64_t timestampMicros,
-                           std::int64_t framesPerSecond) {
-    const std::int64_t frame = microsPerSecond / std::max<std::int64_t>(framesPerSecond, 1);
-    if (!previous || timestampMicros <= *previous) {
-        return frame;
+RateClock::RateClock(std::int64_t framesPerSecond)
+    : frame_(microsPerSecond / std::clamp<std::int64_t>(framesPerSecond, 1, microsPerSecond)) {}
+
+std::int64_t RateClock::credit(std::optional<std::uint64_t> timestampMicros) {
+    std::int64_t elapsed = frame_;
+    if (timestampMicros && last_) {
+        elapsed = *timestampMicros > *last_
+                      ? static_cast<std::int64_t>(std::min<std::uint64_t>(*timestampMicros - *last_, microsPerSecond))
+                      : 0;
     }
-    const std::uint64_t elapsed = timestampMicros - *previous;
-    return std::clamp(static_cast<std::int64_t>(std::min<std::uint64_t>(elapsed, microsPerSecond)), frame,
-                      std::max(frame, microsPerSecond));
+    if (timestampMicros || last_) {
+        last_ = timestampMicros ? *timestampMicros : *last_ + static_cast<std::uint64_t>(frame_);
+    }
+    const std::int64_t available = elapsed + owed_;
+    const std::int64_t credited = std::clamp(available, frame_, std::max(frame_, microsPerSecond));
+    owed_ = std::clamp<std::int64_t>(available - credited, -microsPerSecond, 0);
+    return credited;
 }
 
 X264Compressor::X264Compressor(X264Options options) : options_(std::move(options)) {}
@@ -210,10 +231,11 @@ std::unique_ptr<CompressionSession> X264Compressor::makeSession(const Compressio
     param.i_height = settings.height;
     param.i_fps_num = static_cast<std::uint32_t>(settings.framesPerSecond);
     param.i_fps_den = 1;
-    // Presentation times in microseconds drive the rate control (see compressPicture).
-    param.b_vfr_input = 1;
-    param.i_timebase_num = 1;
-    param.i_timebase_den = static_cast<std::uint32_t>(microsPerSecond);
+    // x264's own variable-frame-rate mode holds every picture back until the next one arrives
+    // (it takes a picture's duration from its successor), which would leave a still screen's last
+    // picture unsent. The rate control instead runs at a constant frame rate and the bitrate it is
+    // given is scaled per picture by the real time that picture stands for (see RateClock).
+    param.b_vfr_input = 0;
     // Low latency first: every picture comes out of the call that submits it.
     param.i_bframe = 0;
     param.rc.i_lookahead = 0;
@@ -230,7 +252,8 @@ std::unique_ptr<CompressionSession> X264Compressor::makeSession(const Compressio
     param.b_repeat_headers = 0;
     param.b_aud = 0;
     param.i_nal_hrd = X264_NAL_HRD_NONE;
-    applyRate(param, settings.bitrate, settings.framesPerSecond, options_.vbvFrames);
+    applyRate(param, settings.bitrate, settings.framesPerSecond, options_.vbvFrames,
+              RateClock::microsPerSecond / settings.framesPerSecond);
 
     EncoderHandle encoder(x264_encoder_open(&param));
     if (!encoder) {
@@ -243,7 +266,7 @@ std::unique_ptr<CompressionSession> X264Compressor::makeSession(const Compressio
         return nullptr;
     }
     return std::make_unique<X264Session>(std::move(paramHandle), std::move(encoder), std::move(input),
-                                         settings.framesPerSecond, options_);
+                                         settings.framesPerSecond, settings.bitrate, options_);
 }
 
 }  // namespace vantrel

@@ -28,13 +28,29 @@ struct X264Options {
     int refinementQuantizer = 18;
 };
 
-// How much time the rate control credits a picture taken at timestampMicros when the one before
-// was taken at previous: the real time between them, at least one frame at framesPerSecond (pictures
-// never legitimately come faster, and callers that count frames instead of time still get the
-// full per-frame budget) and at most one second (after a long still spell the budget does not
-// pile up into a burst).
-[[nodiscard]] std::int64_t rateClockStep(std::optional<std::uint64_t> previous, std::uint64_t timestampMicros,
-                                         std::int64_t framesPerSecond);
+// The time the rate control credits each picture, so that a stream keeps its bitrate whether the
+// screen changes sixty times a second or five: the real time since the picture before. A picture
+// is credited at least one frame at framesPerSecond (callers that count frames rather than time get
+// the per-frame budget), and time credited early is paid back by the next pictures, so jitter in
+// the capture's pacing does not inflate the rate. After a still spell of more than a second the
+// picture is credited one second: the unused budget does not pile up into a burst.
+class RateClock {
+public:
+    static constexpr std::int64_t microsPerSecond = 1'000'000;
+
+    explicit RateClock(std::int64_t framesPerSecond);
+
+    // The microseconds credited to a picture taken at timestampMicros (host clock); without a
+    // time stamp, to one that came one frame after the previous.
+    [[nodiscard]] std::int64_t credit(std::optional<std::uint64_t> timestampMicros);
+
+    [[nodiscard]] std::int64_t frameMicros() const { return frame_; }
+
+private:
+    std::int64_t frame_;
+    std::optional<std::uint64_t> last_;
+    std::int64_t owed_ = 0;  // credited ahead of real time; never positive
+};
 
 // The host's H.264 compressor: libx264 with no B-frames, no lookahead, no frame delay and slice
 // threads, bitrate-capped rate control, IDR key frames, 4-byte length-prefixed NAL units, and the

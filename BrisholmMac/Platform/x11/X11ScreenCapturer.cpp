@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cmath>
 #include <optional>
+#include <utility>
 
 #include "Capture/FrameAssembly.hpp"
 #include "Capture/ScreenCapturer.hpp"
