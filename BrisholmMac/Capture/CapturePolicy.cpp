@@ -4,15 +4,15 @@ namespace vantrel {
 
 void CapturePolicy::restart() {
     needsFirstFrame_ = true;
-    lastEncoded_.reset();
-    refinementDone_ = false;
+    nextRefinement_.reset();
+    passes_ = 0;
 }
 
 CapturePolicy::Action CapturePolicy::onTick(Clock::time_point now, bool screenChanged, bool congested) {
     if (needsFirstFrame_ || screenChanged) {
         return Action::grab;
     }
-    if (lastEncoded_ && !refinementDone_ && !congested && now - *lastEncoded_ >= refinementDelay_) {
+    if (nextRefinement_ && !congested && now >= *nextRefinement_) {
         return Action::refine;
     }
     return Action::none;
@@ -20,12 +20,17 @@ CapturePolicy::Action CapturePolicy::onTick(Clock::time_point now, bool screenCh
 
 void CapturePolicy::encoded(Clock::time_point now) {
     needsFirstFrame_ = false;
-    lastEncoded_ = now;
-    refinementDone_ = false;
+    nextRefinement_ = now + timing_.refinementDelay;
+    passes_ = 0;
 }
 
-void CapturePolicy::refined() {
-    refinementDone_ = true;
+void CapturePolicy::refined(Clock::time_point now, bool sharpenable) {
+    ++passes_;
+    if (sharpenable && passes_ < timing_.maxRefinementPasses) {
+        nextRefinement_ = now + timing_.refinementInterval;
+    } else {
+        nextRefinement_.reset();
+    }
 }
 
 CapturePolicy::Clock::time_point CapturePolicy::nextTick(Clock::time_point served, Clock::time_point now,

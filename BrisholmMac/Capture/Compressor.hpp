@@ -39,6 +39,9 @@ struct CompressedFrame {
     bool isKeyframe = false;
     Bytes payload;
     std::optional<StreamFormat> format;
+    // Set on a refinement when the picture is still coarser than the compressor's idea of sharp,
+    // so another refinement would improve it.
+    bool refinable = false;
 };
 
 // How one picture is to be compressed.
@@ -48,8 +51,8 @@ struct PictureOptions {
     // Host-clock microseconds of the picture; none for pictures that come at the session's
     // frame rate.
     std::optional<std::uint64_t> timestampMicros;
-    // The same picture as the one before, sent again at a low quantizer so that the detail the
-    // rate control left blurred while the screen moved arrives once it stands still.
+    // The same picture as the one before, sent again so that the detail the rate control left
+    // blurred while the screen moved arrives once it stands still.
     bool refinement = false;
 };
 

@@ -33,18 +33,16 @@ std::uint64_t hostClockMicros(std::chrono::steady_clock::time_point time) {
 }
 
 std::shared_ptr<ScreenStreamer> ScreenStreamer::create(std::shared_ptr<VideoEncoder> encoder,
-                                                       CapturerFactory makeCapturer,
-                                                       std::chrono::nanoseconds refinementDelay) {
-    return std::shared_ptr<ScreenStreamer>(
-        new ScreenStreamer(std::move(encoder), std::move(makeCapturer), refinementDelay));
+                                                       CapturerFactory makeCapturer, RefinementTiming timing) {
+    return std::shared_ptr<ScreenStreamer>(new ScreenStreamer(std::move(encoder), std::move(makeCapturer), timing));
 }
 
 ScreenStreamer::ScreenStreamer(std::shared_ptr<VideoEncoder> encoder, CapturerFactory makeCapturer,
-                               std::chrono::nanoseconds refinementDelay)
+                               RefinementTiming timing)
     : encoder_(std::move(encoder)),
       makeCapturer_(std::move(makeCapturer)),
       interval_(std::chrono::nanoseconds(std::chrono::seconds(1)) / encoder_->framesPerSecond()),
-      policy_(refinementDelay) {}
+      policy_(timing) {}
 
 ScreenStreamer::~ScreenStreamer() = default;
 
@@ -207,12 +205,12 @@ void ScreenStreamer::tick(std::uint64_t generation) {
                 }
                 break;
             }
-            case CapturePolicy::Action::refine:
-                if (lastFrame_) {
-                    encoder_->encodeRefinement(*lastFrame_, hostClockMicros(CapturePolicy::Clock::now()));
-                }
-                policy_.refined();
+            case CapturePolicy::Action::refine: {
+                const bool sharpenable =
+                    lastFrame_ && encoder_->encodeRefinement(*lastFrame_, hostClockMicros(CapturePolicy::Clock::now()));
+                policy_.refined(now, sharpenable);
                 break;
+            }
             case CapturePolicy::Action::none:
                 break;
         }

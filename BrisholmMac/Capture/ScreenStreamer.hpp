@@ -32,8 +32,8 @@ struct CaptureError {
 // Captures one display and feeds its changes to the video encoder: paced to at most the
 // encoder's framesPerSecond, a frame only when the picture or the pointer changed, the last frame
 // kept so that a key frame can be made on request while the screen is still, and, once the screen
-// has been still for a moment, that frame encoded once more at a low quantizer so that still text
-// ends up sharp.
+// has been still for a moment, that frame encoded again in a few refinement passes so that still
+// text ends up sharp (CapturePolicy).
 //
 // Everything runs on the streamer's own "vantrel.capture" queue: grabbing, every call of
 // encoder.encode, key-frame re-encodes and the clean-up of stop(). A frame is grabbed and encoded
@@ -52,7 +52,7 @@ public:
     // Captures with makeCapturer's capturers (the X11 one by default), one per started stream.
     [[nodiscard]] static std::shared_ptr<ScreenStreamer> create(
         std::shared_ptr<VideoEncoder> encoder, CapturerFactory makeCapturer = &ScreenCapturer::create,
-        std::chrono::nanoseconds refinementDelay = CapturePolicy::defaultRefinementDelay);
+        RefinementTiming timing = {});
 
     ~ScreenStreamer();
     ScreenStreamer(const ScreenStreamer&) = delete;
@@ -85,8 +85,7 @@ public:
     [[nodiscard]] std::optional<std::uint32_t> capturedDisplay();
 
 private:
-    ScreenStreamer(std::shared_ptr<VideoEncoder> encoder, CapturerFactory makeCapturer,
-                   std::chrono::nanoseconds refinementDelay);
+    ScreenStreamer(std::shared_ptr<VideoEncoder> encoder, CapturerFactory makeCapturer, RefinementTiming timing);
 
     void startOnQueue(std::uint32_t displayId, const Completion& completion);
     void stopOnQueue();

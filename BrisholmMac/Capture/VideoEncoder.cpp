@@ -69,11 +69,11 @@ void VideoEncoder::encode(const PixelBuffer& picture, std::uint64_t timestampMic
     encodePicture(picture, timestampMicros, false);
 }
 
-void VideoEncoder::encodeRefinement(const PixelBuffer& picture, std::uint64_t timestampMicros) {
-    encodePicture(picture, timestampMicros, true);
+bool VideoEncoder::encodeRefinement(const PixelBuffer& picture, std::uint64_t timestampMicros) {
+    return encodePicture(picture, timestampMicros, true);
 }
 
-void VideoEncoder::encodePicture(const PixelBuffer& picture, std::uint64_t timestampMicros, bool refinement) {
+bool VideoEncoder::encodePicture(const PixelBuffer& picture, std::uint64_t timestampMicros, bool refinement) {
 #ifndef NDEBUG
     const bool wasEncoding = encoding_.exchange(true);
     assert(!wasEncoding && "encode() called from two threads at once");
@@ -86,7 +86,7 @@ void VideoEncoder::encodePicture(const PixelBuffer& picture, std::uint64_t times
     if (!session_ || picture.width() != width_ || picture.height() != height_) {
         makeSession(picture.width(), picture.height());
         if (!session_) {
-            return;
+            return false;
         }
     }
 
@@ -112,9 +112,11 @@ void VideoEncoder::encodePicture(const PixelBuffer& picture, std::uint64_t times
         session_.reset();
         std::lock_guard guard(lock_);
         keyframeWanted_ = true;
-        return;
+        return false;
     }
+    const bool refinable = options.refinement && compressed->refinable;
     emit(std::move(*compressed), timestampMicros);
+    return refinable;
 }
 
 void VideoEncoder::emit(CompressedFrame compressed, std::uint64_t timestampMicros) {

@@ -43,11 +43,13 @@ int kilobits(std::int64_t bits) {
     return static_cast<int>(std::clamp<std::int64_t>(bits / 1000, 1, 2'000'000));
 }
 
-// Sets the rate x264 plans with, given that each picture stands for creditMicros of real time
-// while x264 counts it as one frame at framesPerSecond: the wanted bitrate scaled by that ratio.
-// The rate-control buffer holds vbvFrames pictures at the wanted rate (at least one picture's
-// share): no picture can be larger, so a forced key frame costs the phone at most that much extra
-// delay on a link that just carries the average.
+// Sets the rate x264 plans with, given that the next picture stands for creditMicros of real time
+// while x264 counts every picture as one frame at framesPerSecond: the wanted bitrate scaled by
+// that ratio. The peak rate equals the average, so x264 runs its constant-rate control (its
+// average-rate correction assumes one fixed bitrate and would misjudge the scaled ones). The
+// rate-control buffer holds vbvFrames pictures at the rate pictures actually come, and at most
+// one second of the wanted bitrate: no picture can be larger, so a forced key frame costs the
+// phone at most that much extra delay on a link that just carries the average.
 void applyRate(x264_param_t& param, std::int64_t bitsPerSecond, std::int64_t framesPerSecond, double vbvFrames,
                std::int64_t creditMicros) {
     const double frameMicros = static_cast<double>(RateClock::microsPerSecond) / static_cast<double>(framesPerSecond);
@@ -56,8 +58,8 @@ void applyRate(x264_param_t& param, std::int64_t bitsPerSecond, std::int64_t fra
     param.rc.i_rc_method = X264_RC_ABR;
     param.rc.i_bitrate = rate;
     param.rc.i_vbv_max_bitrate = rate;
-    const double buffer = std::ceil(std::max(kilobits(bitsPerSecond) * vbvFrames, static_cast<double>(rate)) /
-                                    static_cast<double>(framesPerSecond));
+    const double buffer = std::min(std::ceil(rate * vbvFrames / static_cast<double>(framesPerSecond)),
+                                   static_cast<double>(kilobits(bitsPerSecond)));
     param.rc.i_vbv_buffer_size = std::max(1, static_cast<int>(std::min(buffer, 2e6)));
 }
 
@@ -79,7 +81,7 @@ public:
           input_(std::move(input)),
           framesPerSecond_(framesPerSecond),
           vbvFrames_(options.vbvFrames),
-          refinementQuantizer_(std::clamp(options.refinementQuantizer, 0, 51)),
+          sharpQuantizer_(options.sharpQuantizer),
           bitrate_(bitrate),
           clock_(framesPerSecond),
           plannedRate_(param_->rc.i_bitrate) {}
@@ -100,8 +102,12 @@ public:
                                picture.height()) != 0) {
             return std::nullopt;
         }
+        // A refinement runs through the normal rate control: with the rate-control buffer on, x264
+        // pulls a forced low quantizer back to its own level row by row, so one low-quantizer
+        // picture cannot be had without giving up the buffer's cap on key frames. The time a still
+        // picture stands for is credited to it (see RateClock), and x264 lowers the quantizer from
+        // pass to pass as the remaining difference shrinks.
         input_->i_type = options.forceKeyframe ? X264_TYPE_IDR : X264_TYPE_AUTO;
-        input_->i_qpplus1 = options.refinement ? refinementQuantizer_ + 1 : X264_QP_AUTO;
         // The rate control budgets each picture by its presentation time, so the stream keeps its
         // bitrate whether the screen changes sixty times a second or five. The host's own time
         // stamps travel beside the picture, since each picture comes back out of this very call.
@@ -113,12 +119,16 @@ public:
         x264_picture_t output;
         x264_picture_init(&output);
         const int size = x264_encoder_encode(encoder_.get(), &nals, &nalCount, input_.get(), &output);
-        input_->i_qpplus1 = X264_QP_AUTO;
+        if (!options.refinement) {
+            sharpPasses_ = 0;
+        }
         if (size < 0) {
             return std::nullopt;
         }
         CompressedFrame frame;
         frame.isKeyframe = output.b_keyframe != 0;
+        // x264 reports the picture's average quantizer plus one.
+        frame.refinable = options.refinement && stillSharpening(output.i_qpplus1 - 1);
         if (size > 0 && nals != nullptr) {
             // With b_annexb off each NAL is already its 4-byte big-endian length and its bytes,
             // and x264 lays the NALs of one picture out back to back.
@@ -146,6 +156,19 @@ private:
         // A rejected value leaves the previous rate in force, which is the best we can do.
         x264_encoder_reconfig(encoder_.get(), param_.get());
         plannedRate_ = param_->rc.i_bitrate;
+    }
+
+    // Whether another refinement pass would still sharpen the picture, after one that came out at
+    // quantizer (x264's average). x264 lowers its quantizer step by step from the motion's level;
+    // once at the sharp level it needs a few passes to code the whole difference (they are
+    // limited by the rate-control buffer), and from there each pass costs as much again for less
+    // than a decibel the eye does not see.
+    bool stillSharpening(int quantizer) {
+        constexpr int passesAtSharpLevel = 4;
+        if (quantizer <= sharpQuantizer_) {
+            ++sharpPasses_;
+        }
+        return sharpPasses_ < passesAtSharpLevel;
     }
 
     std::optional<StreamFormat> streamFormat() {
@@ -177,7 +200,8 @@ private:
     PictureHandle input_;
     const std::int64_t framesPerSecond_;
     const double vbvFrames_;
-    const int refinementQuantizer_;
+    const int sharpQuantizer_;
+    int sharpPasses_ = 0;  // refinement passes at the sharp level since the last picture that moved
     std::int64_t bitrate_;
     RateClock clock_;
     int plannedRate_;  // kbit/s x264 currently plans with

@@ -13,9 +13,9 @@ namespace {
 using namespace std::chrono_literals;
 using Action = CapturePolicy::Action;
 
-TEST(CapturePolicyTest, GrabsOnChangeRefinesOnceAfterAStillMomentAndOtherwiseRests) {
+TEST(CapturePolicyTest, GrabsOnChangeRefinesAStillPictureInPassesAndOtherwiseRests) {
     const CapturePolicy::Clock::time_point t0{};
-    CapturePolicy policy(250ms);
+    CapturePolicy policy({250ms, 100ms, 3});
     // A new stream grabs its first picture even when nothing is reported changed.
     EXPECT_EQ(policy.onTick(t0, false, false), Action::grab);
     EXPECT_EQ(policy.onTick(t0, false, false), Action::grab) << "until a picture was encoded";
@@ -24,13 +24,21 @@ TEST(CapturePolicyTest, GrabsOnChangeRefinesOnceAfterAStillMomentAndOtherwiseRes
     EXPECT_EQ(policy.onTick(t0 + 249ms, false, false), Action::none);
     EXPECT_EQ(policy.onTick(t0 + 250ms, false, true), Action::none) << "held while congested";
     EXPECT_EQ(policy.onTick(t0 + 400ms, false, false), Action::refine);
-    policy.refined();
-    EXPECT_EQ(policy.onTick(t0 + 2s, false, false), Action::none) << "one refinement per still picture";
+    policy.refined(t0 + 400ms, true);
+    EXPECT_EQ(policy.onTick(t0 + 450ms, false, false), Action::none);
+    EXPECT_EQ(policy.onTick(t0 + 500ms, false, false), Action::refine);
+    policy.refined(t0 + 500ms, false);
+    EXPECT_EQ(policy.onTick(t0 + 2s, false, false), Action::none) << "sharp: no more passes";
     EXPECT_EQ(policy.onTick(t0 + 2s, true, true), Action::grab) << "congestion never holds a change back";
 
-    // A key frame re-encode is a new picture at the motion's quality: it earns a refinement.
+    // A key frame re-encode is a new picture at the motion's quality: refinement starts over, and
+    // stops after the most passes allowed even when the encoder would go on.
     policy.encoded(t0 + 3s);
-    EXPECT_EQ(policy.onTick(t0 + 3s + 250ms, false, false), Action::refine);
+    for (const auto pass : {250ms, 350ms, 450ms}) {
+        EXPECT_EQ(policy.onTick(t0 + 3s + pass, false, false), Action::refine) << pass.count();
+        policy.refined(t0 + 3s + pass, true);
+    }
+    EXPECT_EQ(policy.onTick(t0 + 5s, false, false), Action::none);
 
     policy.restart();
     EXPECT_EQ(policy.onTick(t0 + 4s, false, false), Action::grab);

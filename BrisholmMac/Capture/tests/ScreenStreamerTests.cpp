@@ -19,9 +19,9 @@ using testing::waitUntil;
 
 class ScreenStreamerTest : public ::testing::Test {
 protected:
-    explicit ScreenStreamerTest(std::chrono::nanoseconds refinementDelay = 1h) {
+    explicit ScreenStreamerTest(RefinementTiming timing = {1h, 1h, 1}) {
         screen_->monitors = {fakeMonitor(11, false, {0, 0, 64, 48}), fakeMonitor(12, true, {64, 0, 96, 64})};
-        streamer_ = ScreenStreamer::create(encoder_, testing::fakeCapturers(screen_), refinementDelay);
+        streamer_ = ScreenStreamer::create(encoder_, testing::fakeCapturers(screen_), timing);
         streamer_->onStopped = [this](std::optional<CaptureError> error) {
             std::lock_guard guard(lock_);
             stops_.push_back(error);
@@ -170,10 +170,10 @@ TEST_F(ScreenStreamerTest, AMonitorThatChangesSizeIsCapturedAtItsNewStreamSize) 
 
 class ScreenStreamerRefinementTest : public ScreenStreamerTest {
 protected:
-    ScreenStreamerRefinementTest() : ScreenStreamerTest(40ms) {}
+    ScreenStreamerRefinementTest() : ScreenStreamerTest({40ms, 10ms, 3}) {}
 };
 
-TEST_F(ScreenStreamerRefinementTest, AStillPictureIsRefinedOnceUnlessTheServerHoldsFramesBack) {
+TEST_F(ScreenStreamerRefinementTest, AStillPictureIsRefinedInAFewPassesUnlessTheServerHoldsFramesBack) {
     streamer_->setCongested(true);
     ASSERT_EQ(start(11), std::nullopt);
     ASSERT_TRUE(waitUntil([&] { return record_.shape() == "CK"; }));
@@ -181,10 +181,11 @@ TEST_F(ScreenStreamerRefinementTest, AStillPictureIsRefinedOnceUnlessTheServerHo
     EXPECT_EQ(record_.shape(), "CK");
 
     streamer_->setCongested(false);
-    ASSERT_TRUE(waitUntil([&] { return record_.shape() == "CKP"; })) << record_.shape();
-    ASSERT_TRUE(waitLooks(6));
-    EXPECT_EQ(record_.shape(), "CKP");
-    EXPECT_EQ(grabs(), 1);
+    ASSERT_TRUE(waitUntil([&] { return record_.frameCount() >= 2; })) << record_.shape();
+    ASSERT_TRUE(waitLooks(10));
+    const auto shape = record_.shape();
+    EXPECT_TRUE(shape == "CKP" || shape == "CKPP" || shape == "CKPPP") << shape;
+    EXPECT_EQ(grabs(), 1) << "passes re-encode the kept frame";
 }
 
 }  // namespace
