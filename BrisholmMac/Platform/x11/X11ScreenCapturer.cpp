@@ -38,11 +38,12 @@ std::string describe(const xcb_generic_error_t& error) {
            std::to_string(error.minor_code);
 }
 
-// A System V shared-memory segment attached to this process and to the X server. It is marked
-// for removal as soon as both have attached, so it cannot outlive them even after a crash.
-class SharedSegment {
+// A System V shared-memory segment mapped into this process. It is marked for removal as soon as
+// the X server has attached it too, so it cannot outlive both even after a crash. Frames made in
+// place hold it, so the mapping lasts as long as the last of them.
+class SharedMemory {
 public:
-    static std::unique_ptr<SharedSegment> make(xcb_connection_t* connection, std::size_t size) {
+    static std::shared_ptr<SharedMemory> make(std::size_t size) {
         const int id = shmget(IPC_PRIVATE, size, IPC_CREAT | 0600);
         if (id < 0) {
             return nullptr;
@@ -52,41 +53,46 @@ public:
             shmctl(id, IPC_RMID, nullptr);
             return nullptr;
         }
-        std::unique_ptr<SharedSegment> segment(new SharedSegment(connection, static_cast<std::uint8_t*>(address), size));
-        segment->segment_ = xcb_generate_id(connection);
-        XcbError error(xcb_request_check(connection, xcb_shm_attach_checked(connection, segment->segment_,
-                                                                            static_cast<std::uint32_t>(id), 0)));
-        shmctl(id, IPC_RMID, nullptr);
-        if (error) {
-            segment->segment_ = 0;
-            return nullptr;
-        }
-        return segment;
+        return std::shared_ptr<SharedMemory>(new SharedMemory(id, static_cast<std::uint8_t*>(address), size));
     }
 
-    ~SharedSegment() {
-        if (segment_ != 0) {
-            xcb_shm_detach(connection_, segment_);
-            xcb_flush(connection_);
-        }
+    ~SharedMemory() {
         shmdt(address_);
+        if (!removed_) {
+            shmctl(id_, IPC_RMID, nullptr);
+        }
     }
-    SharedSegment(const SharedSegment&) = delete;
-    SharedSegment& operator=(const SharedSegment&) = delete;
+    SharedMemory(const SharedMemory&) = delete;
+    SharedMemory& operator=(const SharedMemory&) = delete;
 
-    [[nodiscard]] xcb_shm_seg_t id() const { return segment_; }
-    [[nodiscard]] const std::uint8_t* bytes() const { return address_; }
+    // Both sides have attached: the segment goes once both detach.
+    void markForRemoval() {
+        shmctl(id_, IPC_RMID, nullptr);
+        removed_ = true;
+    }
+
+    [[nodiscard]] int id() const { return id_; }
+    [[nodiscard]] std::uint8_t* bytes() const { return address_; }
     [[nodiscard]] std::size_t size() const { return size_; }
 
 private:
-    SharedSegment(xcb_connection_t* connection, std::uint8_t* address, std::size_t size)
-        : connection_(connection), address_(address), size_(size) {}
+    SharedMemory(int id, std::uint8_t* address, std::size_t size) : id_(id), address_(address), size_(size) {}
 
-    xcb_connection_t* connection_;
+    int id_;
     std::uint8_t* address_;
     std::size_t size_;
-    xcb_shm_seg_t segment_ = 0;
+    bool removed_ = false;
 };
+
+// One segment the X server writes grabs into, and its name on this connection.
+struct GrabBuffer {
+    xcb_shm_seg_t segment = 0;
+    std::shared_ptr<SharedMemory> memory;
+};
+
+// A frame made in place keeps its segment until the encoder and the streamer's last frame are
+// done with it: one being grabbed, one being encoded, one kept as the last frame.
+constexpr std::size_t grabBuffers = 3;
 
 // How far from the watched area a pointer still matters: its image can reach in from outside.
 constexpr double cursorReach = 64;
@@ -128,7 +134,7 @@ public:
     }
 
     ~X11ScreenCapturer() override {
-        segment_.reset();
+        releaseBuffers();
         if (damageEvent_ && xcb_connection_has_error(connection_.get()) == 0) {
             xcb_damage_destroy(connection_.get(), damage_);
             xcb_flush(connection_.get());
@@ -152,15 +158,7 @@ public:
         area_ = area;
         size_ = size;
         wholeAreaChanged_ = true;
-        segment_.reset();
-        if (useShm_) {
-            const auto bytes = static_cast<std::size_t>(area.width) * static_cast<std::size_t>(area.height) * 4;
-            segment_ = SharedSegment::make(connection_.get(), bytes);
-            if (!segment_) {
-                useShm_ = false;
-                logOnce(loggedNoShm, "no shared-memory segment for the X server: grabbing with plain GetImage");
-            }
-        }
+        releaseBuffers();
         return CaptureStatus::ok;
     }
 
@@ -230,20 +228,22 @@ public:
         const std::int32_t cursorX = pointer_ ? static_cast<std::int32_t>(pointer_->x - area_.x) : 0;
         const std::int32_t cursorY = pointer_ ? static_cast<std::int32_t>(pointer_->y - area_.y) : 0;
         xcb_generic_error_t* rawError = nullptr;
-        if (segment_) {
+        if (const auto* buffer = freeBuffer()) {
             XcbReply<xcb_shm_get_image_reply_t> image(xcb_shm_get_image_reply(
                 connection_.get(),
                 xcb_shm_get_image(connection_.get(), root_, x, y, width, height, ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP,
-                                  segment_->id(), 0),
+                                  buffer->segment, 0),
                 &rawError));
             XcbError error(rawError);
             if (!image) {
                 return failedGrab(error.get());
             }
-            if (image->size < segment_->size() || (image->depth != 24 && image->depth != 32)) {
+            if (image->size < buffer->memory->size() || (image->depth != 24 && image->depth != 32)) {
                 return {CaptureStatus::temporaryError, nullptr, "the screen is not 32-bit true colour"};
             }
-            const ScreenPixels pixels{segment_->bytes(), static_cast<std::size_t>(width) * 4, width, height};
+            // At the stream size the frame is the segment itself, lent out until the frame goes.
+            const ScreenPixels pixels{buffer->memory->bytes(), static_cast<std::size_t>(width) * 4, width, height,
+                                      buffer->memory};
             return frame(assembleFrame(pixels, size_, cursor, cursorX, cursorY));
         }
         XcbReply<xcb_get_image_reply_t> image(xcb_get_image_reply(
@@ -257,7 +257,8 @@ public:
         if (length < static_cast<std::size_t>(width) * height * 4 || (image->depth != 24 && image->depth != 32)) {
             return {CaptureStatus::temporaryError, nullptr, "the screen is not 32-bit true colour"};
         }
-        const ScreenPixels pixels{xcb_get_image_data(image.get()), static_cast<std::size_t>(width) * 4, width, height};
+        const ScreenPixels pixels{xcb_get_image_data(image.get()), static_cast<std::size_t>(width) * 4, width, height,
+                                  nullptr};
         return frame(assembleFrame(pixels, size_, cursor, cursorX, cursorY));
     }
 
@@ -299,6 +300,50 @@ private:
     }
 
     [[nodiscard]] bool broken() const { return xcb_connection_has_error(connection_.get()) != 0; }
+
+    // A shared-memory buffer no frame holds, made when fewer than grabBuffers exist; null when
+    // MIT-SHM cannot be used (plain GetImage then).
+    const GrabBuffer* freeBuffer() {
+        if (!useShm_) {
+            return nullptr;
+        }
+        for (const auto& buffer : buffers_) {
+            // Only this queue hands segments out, so a count of one cannot grow behind our back.
+            if (buffer.memory.use_count() == 1) {
+                return &buffer;
+            }
+        }
+        if (buffers_.size() >= grabBuffers) {
+            return nullptr;
+        }
+        const auto bytes = static_cast<std::size_t>(area_.width) * static_cast<std::size_t>(area_.height) * 4;
+        GrabBuffer buffer{xcb_generate_id(connection_.get()), SharedMemory::make(bytes)};
+        XcbError error;
+        if (buffer.memory) {
+            error.reset(xcb_request_check(
+                connection_.get(), xcb_shm_attach_checked(connection_.get(), buffer.segment,
+                                                          static_cast<std::uint32_t>(buffer.memory->id()), 0)));
+        }
+        if (!buffer.memory || error) {
+            useShm_ = false;
+            logOnce(loggedNoShm, "the X server cannot attach our shared memory: grabbing with plain GetImage");
+            return nullptr;
+        }
+        buffer.memory->markForRemoval();
+        buffers_.push_back(std::move(buffer));
+        return &buffers_.back();
+    }
+
+    // Detaches every segment from the server; frames still holding one keep its memory.
+    void releaseBuffers() {
+        if (!broken()) {
+            for (const auto& buffer : buffers_) {
+                xcb_shm_detach(connection_.get(), buffer.segment);
+            }
+            xcb_flush(connection_.get());
+        }
+        buffers_.clear();
+    }
 
     static ScreenChanges failed(std::string reason) {
         ScreenChanges changes;
@@ -361,7 +406,7 @@ private:
 
     Rect area_;
     StreamSize size_;
-    std::unique_ptr<SharedSegment> segment_;
+    std::vector<GrabBuffer> buffers_;
     bool wholeAreaChanged_ = true;
     int ticks_ = 0;
     std::optional<Point> pointer_;
