@@ -121,8 +121,10 @@ TEST_F(DesktopHostTest, APhoneWatchesControlsAndSwitchesMonitors) {
     const auto directory = std::filesystem::temp_directory_path() / ("vantrel-desktop-e2e-" + interface_);
     std::filesystem::create_directories(directory);
     const auto script = directory / "script";
-    std::ofstream(script) << R"({"delay": 800, "input": {"pointerMove": {"dx": 40, "dy": 30}}})" "\n"
-                          << R"({"delay": 300, "selectDisplay": {"id": SECOND}})" "\n";
+    std::ofstream(script) << R"({"delay": 800, "input": {"pointerMove": {"dx": 40, "dy": 30}}})"
+                             "\n"
+                          << R"({"delay": 300, "selectDisplay": {"id": SECOND}})"
+                             "\n";
     // The second monitor's id is only known from the welcome: a first, short visit reads it.
     const auto first = runProbe(link, {"--seconds", "1.5", "--save-frames", directory.string()});
     ASSERT_EQ(first.status, 0);
