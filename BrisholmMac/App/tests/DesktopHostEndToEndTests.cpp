@@ -181,6 +181,24 @@ TEST_F(DesktopHostTest, APhoneWatchesControlsAndSwitchesMonitors) {
     EXPECT_GE(afterX, 1920) << "the pointer is confined to the chosen monitor";
     EXPECT_NE(std::make_pair(afterX, afterY), before);
 
+    // The streamed monitor is unplugged: within one refresh the host shows the primary monitor
+    // again, and a phone coming back is greeted with it.
+    ASSERT_EQ(std::system("xrandr --delmonitor R >/dev/null"), 0);
+    const auto firstId = welcome["displays"][0]["id"].get<std::uint32_t>();
+    ProbeRun back;
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        back = runProbe(link, {"--seconds", "0.5", "--no-decode"});
+        const auto greeting = back.ofKind("welcome");
+        if (!greeting.empty() && greeting[0]["body"]["displays"].size() == 1) {
+            break;
+        }
+    }
+    (void)std::system("xrandr --setmonitor R 1920/508x1080/286+1920+0 none >/dev/null");
+    const auto greeting = back.ofKind("welcome");
+    ASSERT_FALSE(greeting.empty());
+    EXPECT_EQ(greeting[0]["body"]["displays"].size(), 1u) << "the unplugged monitor is still offered";
+    EXPECT_EQ(greeting[0]["body"]["activeDisplay"], firstId);
+
     host.signal(SIGTERM);
     EXPECT_EQ(host.waitForExit(), 0);
     EXPECT_THAT(host.errorOutput(), ::testing::HasSubstr("left"));
