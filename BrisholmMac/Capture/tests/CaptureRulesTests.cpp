@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "CapturePolicy.hpp"
+#include "DamageTracker.hpp"
 #include "FrameAssembly.hpp"
 
 namespace vantrel {
@@ -52,6 +53,29 @@ TEST(CapturePolicyTest, TicksKeepTheirCadenceAndDropWhatCameLate) {
     EXPECT_EQ(CapturePolicy::nextTick(t0, t0 + 16ms, interval), t0 + interval);
     // Three intervals behind: one tick at once (the latest deadline passed), not three.
     EXPECT_EQ(CapturePolicy::nextTick(t0, t0 + 60ms, interval), t0 + 3 * interval);
+}
+
+TEST(DamageTrackerTest, EachBufferFetchesWhatWasDrawnSinceItsLastUseAndWhereThePointerWas) {
+    DamageTracker tracker(3);
+    const PixelBox whole{0, 0, 1920, 1080};
+    tracker.reset(whole);
+    EXPECT_EQ(tracker.stale(0), whole);
+    tracker.refreshed(0, {100, 100, 24, 24});
+    EXPECT_EQ(tracker.stale(0), (PixelBox{100, 100, 24, 24})) << "the pointer drawn into it";
+    EXPECT_EQ(tracker.stale(1), whole);
+
+    // A bar moves: every buffer misses both places, as one box; the clipped part off the area
+    // is nobody's business.
+    tracker.damaged({500, 0, 40, 1080});
+    tracker.damaged({1900, 1000, 100, 100});
+    EXPECT_EQ(tracker.stale(0), (PixelBox{100, 0, 1820, 1080}));
+    tracker.refreshed(0, {});
+    EXPECT_TRUE(tracker.stale(0).isEmpty());
+    tracker.damaged({});
+    EXPECT_TRUE(tracker.stale(0).isEmpty());
+    tracker.damaged({-50, -50, 60, 60});
+    EXPECT_EQ(tracker.stale(0), (PixelBox{0, 0, 10, 10}));
+    EXPECT_EQ(tracker.stale(2), whole);
 }
 
 // A w x h area of BGRX pixels, each (x, y, 0x80) in blue, green, red.

@@ -109,6 +109,17 @@ std::uint32_t rgbAt(const PixelBuffer& frame, std::int32_t x, std::int32_t y) {
     return static_cast<std::uint32_t>(pixel[2]) << 16 | static_cast<std::uint32_t>(pixel[1]) << 8 | pixel[0];
 }
 
+// How many pixels of the 20x20 square around (x, y) are not rgb.
+int pixelsOtherThan(const PixelBuffer& frame, std::int32_t x, std::int32_t y, std::uint32_t rgb) {
+    int count = 0;
+    for (std::int32_t row = y - 10; row < y + 10; ++row) {
+        for (std::int32_t column = x - 10; column < x + 10; ++column) {
+            count += rgbAt(frame, column, row) != rgb ? 1 : 0;
+        }
+    }
+    return count;
+}
+
 // With and without MIT-SHM: the plain GetImage fallback must give the same pictures.
 class X11CapturerTest : public ::testing::TestWithParam<bool> {};
 
@@ -146,13 +157,29 @@ TEST_P(X11CapturerTest, GrabsWhatAClientDrewWithThePointerAndReportsOnlyChangesI
     ASSERT_TRUE(waitUntil([&] { return capturer->changes().cursor; }));
     grabbed = capturer->grab();
     ASSERT_EQ(grabbed.status, CaptureStatus::ok);
-    int pointerPixels = 0;
-    for (std::int32_t y = 590; y < 610; ++y) {
-        for (std::int32_t x = 1490; x < 1510; ++x) {
-            pointerPixels += rgbAt(*grabbed.frame, x, y) != 0x336699u ? 1 : 0;
-        }
+    EXPECT_GT(pixelsOtherThan(*grabbed.frame, 1500, 600, 0x336699), 10);
+    EXPECT_EQ(rgbAt(*grabbed.frame, 1100, 520), 0x00ff00u);
+
+    // Later grabs fetch only what changed since each buffer was last used: the pointer moved away
+    // and a window appeared; where the pointer was drawn before must show the screen again.
+    grabbed = {};
+    const auto first = capturer->grab();
+    client.warpPointer(1920 + 200, 900);
+    client.window(1920 + 1200, 700, 60, 60, 0x0000ff);
+    ASSERT_TRUE(waitUntil([&] {
+        const auto changes = capturer->changes();
+        return changes.picture || changes.cursor;
+    }));
+    const auto second = capturer->grab();
+    ASSERT_EQ(second.status, CaptureStatus::ok);
+    for (const auto* frame : {first.frame.get(), second.frame.get()}) {
+        ASSERT_NE(frame, nullptr);
+        EXPECT_EQ(rgbAt(*frame, 80, 100), 0xff8800u);
+        EXPECT_EQ(rgbAt(*frame, 1100, 520), 0x00ff00u);
     }
-    EXPECT_GT(pointerPixels, 10);
+    EXPECT_EQ(pixelsOtherThan(*second.frame, 1500, 600, 0x336699), 0) << "the old pointer is gone";
+    EXPECT_GT(pixelsOtherThan(*second.frame, 200, 900, 0x336699), 10);
+    EXPECT_EQ(rgbAt(*second.frame, 1230, 730), 0x0000ffu);
 }
 
 INSTANTIATE_TEST_SUITE_P(Grabbing, X11CapturerTest, ::testing::Values(true, false),
