@@ -50,9 +50,9 @@ public:
     using Completion = std::function<void(std::optional<CaptureError>)>;
 
     // Captures with makeCapturer's capturers (the X11 one by default), one per started stream.
-    [[nodiscard]] static std::shared_ptr<ScreenStreamer> create(
-        std::shared_ptr<VideoEncoder> encoder, CapturerFactory makeCapturer = &ScreenCapturer::create,
-        RefinementTiming timing = {});
+    [[nodiscard]] static std::shared_ptr<ScreenStreamer> create(std::shared_ptr<VideoEncoder> encoder,
+                                                                CapturerFactory makeCapturer = &ScreenCapturer::create,
+                                                                RefinementTiming timing = {});
 
     ~ScreenStreamer();
     ScreenStreamer(const ScreenStreamer&) = delete;

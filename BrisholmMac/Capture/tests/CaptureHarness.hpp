@@ -35,11 +35,11 @@ private:
 struct FakeScreen {
     std::mutex lock;
     std::vector<MonitorFacts> monitors;
-    bool changing = false;        // every look reports a changed picture
-    bool broken = false;          // the connection broke: every call fails for good
-    bool refuseCapturers = false; // the display cannot be opened
+    bool changing = false;         // every look reports a changed picture
+    bool broken = false;           // the connection broke: every call fails for good
+    bool refuseCapturers = false;  // the display cannot be opened
     int capturersMade = 0;
-    int looks = 0;                // changes() calls
+    int looks = 0;  // changes() calls
     int grabs = 0;
     std::vector<std::pair<Rect, StreamSize>> watched;
 

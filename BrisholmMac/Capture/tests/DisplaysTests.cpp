@@ -84,10 +84,9 @@ TEST(DisplaysTest, ListsThePrimaryFirstWithNamesAndStreamSizes) {
         monitor(303, true, {4800, 0, 1280, 1024}, "DP-2", "DP-2"),
         monitor(304, false, {6080, 0, 800, 600}),
     });
-    EXPECT_THAT(displays.list(), ElementsAre(DisplayInfo{303, "DP-2", 1280, 1024},
-                                             DisplayInfo{301, "LG ULTRAFINE", 1920, 1080},
-                                             DisplayInfo{302, "left", 2560, 1600},
-                                             DisplayInfo{304, "Display 304", 800, 600}));
+    EXPECT_THAT(displays.list(),
+                ElementsAre(DisplayInfo{303, "DP-2", 1280, 1024}, DisplayInfo{301, "LG ULTRAFINE", 1920, 1080},
+                            DisplayInfo{302, "left", 2560, 1600}, DisplayInfo{304, "Display 304", 800, 600}));
     EXPECT_EQ(displays.primary(), 303u);
     const auto layout = displays.layout();
     ASSERT_EQ(layout.size(), 4u);

@@ -13,8 +13,8 @@ namespace vantrel {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::FakeScreen;
 using testing::fakeMonitor;
+using testing::FakeScreen;
 using testing::waitUntil;
 
 class ScreenStreamerTest : public ::testing::Test {
@@ -48,8 +48,12 @@ protected:
         const int target = looks() + n;
         return waitUntil([&] { return looks() >= target; });
     }
-    int looks() { return screen_->read<int>([](FakeScreen& s) { return s.looks; }); }
-    int grabs() { return screen_->read<int>([](FakeScreen& s) { return s.grabs; }); }
+    int looks() {
+        return screen_->read<int>([](FakeScreen& s) { return s.looks; });
+    }
+    int grabs() {
+        return screen_->read<int>([](FakeScreen& s) { return s.grabs; });
+    }
 
     std::vector<std::optional<CaptureError>> stops() {
         std::lock_guard guard(lock_);
@@ -76,7 +80,8 @@ TEST_F(ScreenStreamerTest, CapturesTheAskedDisplayOrThePrimaryWhenTheIdIsUnknown
     EXPECT_EQ(streamer_->capturedDisplay(), 12u);
     ASSERT_TRUE(waitUntil([&] { return record_.shape() == "CKCK"; })) << record_.shape();
     EXPECT_EQ(std::get<VideoConfig>(record_.outputs()[2]).width, 96);
-    const auto watched = screen_->read<std::vector<std::pair<Rect, StreamSize>>>([](FakeScreen& s) { return s.watched; });
+    const auto watched =
+        screen_->read<std::vector<std::pair<Rect, StreamSize>>>([](FakeScreen& s) { return s.watched; });
     ASSERT_EQ(watched.size(), 2u);
     EXPECT_EQ(watched[1].first, (Rect{64, 0, 96, 64}));
     EXPECT_EQ(watched[1].second, (StreamSize{96, 64}));

@@ -63,8 +63,7 @@ std::string productName(xcb_connection_t* connection, xcb_randr_output_t output,
 
 }  // namespace
 
-std::optional<std::vector<MonitorFacts>> readMonitors(xcb_connection_t* connection, xcb_window_t root,
-                                                      bool withNames) {
+std::optional<std::vector<MonitorFacts>> readMonitors(xcb_connection_t* connection, xcb_window_t root, bool withNames) {
     XcbReply<xcb_randr_get_monitors_reply_t> reply(
         xcb_randr_get_monitors_reply(connection, xcb_randr_get_monitors(connection, root, 1), nullptr));
     if (!reply) {
@@ -78,8 +77,8 @@ std::optional<std::vector<MonitorFacts>> readMonitors(xcb_connection_t* connecti
         MonitorFacts monitor;
         monitor.id = info.name;
         monitor.primary = info.primary != 0;
-        monitor.bounds = Rect{static_cast<double>(info.x), static_cast<double>(info.y),
-                              static_cast<double>(info.width), static_cast<double>(info.height)};
+        monitor.bounds = Rect{static_cast<double>(info.x), static_cast<double>(info.y), static_cast<double>(info.width),
+                              static_cast<double>(info.height)};
         if (withNames) {
             monitor.monitorName = atomName(connection, info.name);
             if (xcb_randr_monitor_info_outputs_length(it.data) > 0) {

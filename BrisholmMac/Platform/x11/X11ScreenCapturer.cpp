@@ -190,9 +190,9 @@ public:
                 const auto inside = drawn.intersection(area_);
                 if (!inside.isEmpty()) {
                     changes.picture = true;
-                    tracker_.damaged({static_cast<std::int32_t>(inside.x - area_.x),
-                                      static_cast<std::int32_t>(inside.y - area_.y),
-                                      static_cast<std::int32_t>(inside.width), static_cast<std::int32_t>(inside.height)});
+                    tracker_.damaged(
+                        {static_cast<std::int32_t>(inside.x - area_.x), static_cast<std::int32_t>(inside.y - area_.y),
+                         static_cast<std::int32_t>(inside.width), static_cast<std::int32_t>(inside.height)});
                 }
             } else if (cursorEvent_ && type == *cursorEvent_ + XCB_XFIXES_CURSOR_NOTIFY) {
                 cursorImageChanged = true;
@@ -258,9 +258,10 @@ public:
         const bool inPlace = size_.width == width && size_.height == height;
         // At the stream size the frame is the buffer itself, pointer drawn in; scaled, the pointer
         // goes into the scaled copy and the buffer stays a clean image of the screen.
-        tracker_.refreshed(*index, inPlace && cursor != nullptr ? PixelBox{cursorX - cursor->hotX, cursorY - cursor->hotY,
-                                                                             cursor->width, cursor->height}
-                                                                 : PixelBox{});
+        tracker_.refreshed(*index,
+                           inPlace && cursor != nullptr
+                               ? PixelBox{cursorX - cursor->hotX, cursorY - cursor->hotY, cursor->width, cursor->height}
+                               : PixelBox{});
         const ScreenPixels screen{pixels.get(), stride, width, height,
                                   inPlace ? std::shared_ptr<const void>(pixels) : nullptr};
         return frame(assembleFrame(screen, size_, cursor, cursorX, cursorY));
@@ -272,7 +273,8 @@ private:
         if (extension == nullptr || extension->present == 0) {
             return false;
         }
-        XcbReply<xcb_shm_query_version_reply_t> version(xcb_shm_query_version_reply(c, xcb_shm_query_version(c), nullptr));
+        XcbReply<xcb_shm_query_version_reply_t> version(
+            xcb_shm_query_version_reply(c, xcb_shm_query_version(c), nullptr));
         return version != nullptr;
     }
 
@@ -337,11 +339,11 @@ private:
         xcb_generic_error_t* rawError = nullptr;
         XcbReply<xcb_get_image_reply_t> plain;
         if (const auto* segment = sharedSegment()) {
-            XcbReply<xcb_shm_get_image_reply_t> image(xcb_shm_get_image_reply(
-                connection_.get(),
-                xcb_shm_get_image(connection_.get(), root_, x, y, width, height, ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP,
-                                  segment->segment, 0),
-                &rawError));
+            XcbReply<xcb_shm_get_image_reply_t> image(
+                xcb_shm_get_image_reply(connection_.get(),
+                                        xcb_shm_get_image(connection_.get(), root_, x, y, width, height, ~0u,
+                                                          XCB_IMAGE_FORMAT_Z_PIXMAP, segment->segment, 0),
+                                        &rawError));
             XcbError error(rawError);
             if (!image) {
                 return failedGrab(error.get());
@@ -384,9 +386,9 @@ private:
         GrabSegment segment{xcb_generate_id(connection_.get()), SharedMemory::make(bytes)};
         XcbError error;
         if (segment.memory) {
-            error.reset(xcb_request_check(
-                connection_.get(), xcb_shm_attach_checked(connection_.get(), segment.segment,
-                                                          static_cast<std::uint32_t>(segment.memory->id()), 0)));
+            error.reset(xcb_request_check(connection_.get(),
+                                          xcb_shm_attach_checked(connection_.get(), segment.segment,
+                                                                 static_cast<std::uint32_t>(segment.memory->id()), 0)));
         }
         if (!segment.memory || error) {
             useShm_ = false;

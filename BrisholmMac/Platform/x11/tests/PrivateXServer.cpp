@@ -15,8 +15,10 @@ PrivateXServer::PrivateXServer(int width, int height, std::vector<std::string> e
     if (pipe2(fds, O_CLOEXEC) != 0) {
         return;
     }
-    std::vector<std::string> arguments{"Xvfb", "-displayfd", std::to_string(fds[1]), "-noreset", "-nolisten", "tcp",
-                                       "-screen", "0", std::to_string(width) + "x" + std::to_string(height) + "x24"};
+    std::vector<std::string> arguments{
+        "Xvfb",     "-displayfd", std::to_string(fds[1]),
+        "-noreset", "-nolisten",  "tcp",
+        "-screen",  "0",          std::to_string(width) + "x" + std::to_string(height) + "x24"};
     arguments.insert(arguments.end(), extraArguments.begin(), extraArguments.end());
     std::vector<char*> argv;
     for (auto& argument : arguments) {

@@ -84,10 +84,11 @@ TEST(X11DisplaysTest, ListsTheMonitorsPrimaryFirstWithTheirNamesSizesAndPlaces) 
     const auto displays = Displays::create();
     ASSERT_NE(displays, nullptr);
     // L takes its name from its output; R has none and keeps its own.
-    EXPECT_THAT(displays->list(), ElementsAre(DisplayInfo{left, "screen", 1920, 1080}, DisplayInfo{right, "R", 1920, 1080}));
+    EXPECT_THAT(displays->list(),
+                ElementsAre(DisplayInfo{left, "screen", 1920, 1080}, DisplayInfo{right, "R", 1920, 1080}));
     EXPECT_EQ(displays->primary(), left);
-    EXPECT_THAT(displays->layout(), ElementsAre(DisplayBounds{left, {0, 0, 1920, 1080}},
-                                                DisplayBounds{right, {1920, 0, 1920, 1080}}));
+    EXPECT_THAT(displays->layout(),
+                ElementsAre(DisplayBounds{left, {0, 0, 1920, 1080}}, DisplayBounds{right, {1920, 0, 1920, 1080}}));
     EXPECT_EQ(displays->name(right), "R");
     EXPECT_EQ(displays->name(12345), "Display 12345");
 }
@@ -125,7 +126,8 @@ class X11CapturerTest : public ::testing::TestWithParam<bool> {};
 
 TEST_P(X11CapturerTest, GrabsWhatAClientDrewWithThePointerAndReportsOnlyChangesInItsArea) {
     const bool withShm = GetParam();
-    PrivateXServer server(3840, 1080, withShm ? std::vector<std::string>{} : std::vector<std::string>{"-extension", "MIT-SHM"});
+    PrivateXServer server(3840, 1080,
+                          withShm ? std::vector<std::string>{} : std::vector<std::string>{"-extension", "MIT-SHM"});
     ASSERT_TRUE(server.ok() && twoMonitors(server));
     TestClient client;
     client.paintRoot(0x336699);
