@@ -10,14 +10,21 @@
 
 namespace vantrel::x11 {
 
-bool hasRandrMonitors(xcb_connection_t* connection) {
-    const auto* extension = xcb_get_extension_data(connection, &xcb_randr_id);
-    if (extension == nullptr || extension->present == 0) {
-        return false;
+XcbConnection connectForMonitors(const char* purpose, xcb_screen_t** screen) {
+    auto connection = connectToDisplay(purpose, screen);
+    if (!connection) {
+        return nullptr;
     }
-    XcbReply<xcb_randr_query_version_reply_t> version(
-        xcb_randr_query_version_reply(connection, xcb_randr_query_version(connection, 1, 5), nullptr));
-    return version && (version->major_version > 1 || (version->major_version == 1 && version->minor_version >= 5));
+    const auto* extension = xcb_get_extension_data(connection.get(), &xcb_randr_id);
+    if (extension != nullptr && extension->present != 0) {
+        XcbReply<xcb_randr_query_version_reply_t> version(
+            xcb_randr_query_version_reply(connection.get(), xcb_randr_query_version(connection.get(), 1, 5), nullptr));
+        if (version && (version->major_version > 1 || (version->major_version == 1 && version->minor_version >= 5))) {
+            return connection;
+        }
+    }
+    diagnosticLog().warn("{}: the X server lacks RandR 1.5 monitors", purpose);
+    return nullptr;
 }
 
 namespace {

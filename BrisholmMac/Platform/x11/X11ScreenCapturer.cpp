@@ -483,12 +483,8 @@ private:
 
 std::unique_ptr<ScreenCapturer> ScreenCapturer::create() {
     xcb_screen_t* screen = nullptr;
-    auto connection = x11::connectToDisplay("capture", &screen);
+    auto connection = x11::connectForMonitors("capture", &screen);
     if (!connection) {
-        return nullptr;
-    }
-    if (!x11::hasRandrMonitors(connection.get())) {
-        diagnosticLog().warn("capture: the X server lacks RandR 1.5 monitors");
         return nullptr;
     }
     return std::make_unique<X11ScreenCapturer>(std::move(connection), screen->root);
