@@ -196,17 +196,11 @@ TEST(X11StreamerTest, AnUnknownIdStreamsThePrimaryAndRemovingTheCapturedMonitorE
     auto streamer = ScreenStreamer::create(encoder);
     std::promise<std::optional<CaptureError>> stopped;
     streamer->onStopped = [&](std::optional<CaptureError> error) { stopped.set_value(std::move(error)); };
-    auto start = [&](std::uint32_t display) {
-        std::promise<std::optional<CaptureError>> done;
-        streamer->start(display, [&](std::optional<CaptureError> error) { done.set_value(std::move(error)); });
-        return done.get_future().get();
-    };
-
-    EXPECT_EQ(start(12345), std::nullopt);
+    EXPECT_EQ(testing::startAndWait(*streamer, 12345), std::nullopt);
     EXPECT_EQ(streamer->capturedDisplay(), client.atom("L"));
     ASSERT_TRUE(waitUntil([&] { return record.shape().starts_with("CK"); })) << record.shape();
 
-    EXPECT_EQ(start(client.atom("R")), std::nullopt);
+    EXPECT_EQ(testing::startAndWait(*streamer, client.atom("R")), std::nullopt);
     ASSERT_TRUE(waitUntil([&] { return record.shape().find("CK", 2) != std::string::npos; })) << record.shape();
     ASSERT_TRUE(server.run("xrandr --delmonitor R"));
     auto ended = stopped.get_future();
@@ -214,9 +208,7 @@ TEST(X11StreamerTest, AnUnknownIdStreamsThePrimaryAndRemovingTheCapturedMonitorE
     const auto error = ended.get();
     ASSERT_TRUE(error.has_value());
     EXPECT_EQ(error->kind, CaptureError::Kind::displayGone);
-    std::promise<void> done;
-    streamer->stop([&] { done.set_value(); });
-    done.get_future().get();
+    testing::stopAndWait(*streamer);
 }
 
 }  // namespace
