@@ -25,7 +25,8 @@ struct PixelBox {
 // per buffer: a few moving things on a large screen cost their box, never the whole screen.
 class DamageTracker {
 public:
-    explicit DamageTracker(std::size_t buffers) : stale_(buffers) {}
+    // The last entry follows the frames handed out rather than a buffer (see sinceLastFrame).
+    explicit DamageTracker(std::size_t buffers) : stale_(buffers + 1) {}
 
     // A new area (or a change of size): every buffer must be fetched whole.
     void reset(PixelBox whole);
@@ -39,6 +40,12 @@ public:
     // buffer was brought up to date, then the pointer was drawn into it over cursor (empty when
     // none was): that part is stale for its next use.
     void refreshed(std::size_t buffer, const PixelBox& cursor);
+
+    // Where the next frame may differ from the last one handed out: what was drawn since, and
+    // where the pointer was drawn into the last one. The whole area before the first.
+    [[nodiscard]] PixelBox sinceLastFrame() const { return stale_.back(); }
+    // A frame was handed out with the pointer drawn over cursor.
+    void handedOut(const PixelBox& cursor) { refreshed(stale_.size() - 1, cursor); }
 
 private:
     PixelBox whole_;

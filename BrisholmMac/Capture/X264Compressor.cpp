@@ -5,7 +5,9 @@
 #include <libyuv/convert.h>
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
+#include "DamageTracker.hpp"
 #include "PixelBuffer.hpp"
 
 namespace vantrel {
@@ -96,10 +98,7 @@ public:
         if (picture.width() != param_->i_width || picture.height() != param_->i_height) {
             return std::nullopt;
         }
-        auto& image = input_->img;
-        if (libyuv::ARGBToI420(picture.data(), static_cast<int>(picture.stride()), image.plane[0], image.i_stride[0],
-                               image.plane[1], image.i_stride[1], image.plane[2], image.i_stride[2], picture.width(),
-                               picture.height()) != 0) {
+        if (!convert(picture)) {
             return std::nullopt;
         }
         // A refinement runs through the normal rate control: with the rate-control buffer on, x264
@@ -146,6 +145,41 @@ public:
     }
 
 private:
+    // Converts picture into x264's input planes. The planes still hold the last picture converted,
+    // so a picture that says where it differs from that one has only that part converted (a
+    // moving bar on a still screen costs its box, not the 16 MB of a 2560x1600 picture), and the
+    // same picture again (a refinement, a key frame on request) costs nothing.
+    bool convert(const PixelBuffer& picture) {
+        const auto serial = std::exchange(convertedSerial_, 0);
+        PixelBox box{0, 0, picture.width(), picture.height()};
+        if (picture.serial() == serial) {
+            box = {};
+        } else if (const auto& change = picture.change(); change && change->since == serial) {
+            // 4:2:0 chroma covers 2x2 pixels: widen the box to even edges.
+            const std::int32_t left = change->x & ~1;
+            const std::int32_t top = change->y & ~1;
+            const PixelBox changed{left, top, ((change->x + change->width + 1) & ~1) - left,
+                                   ((change->y + change->height + 1) & ~1) - top};
+            box = changed.intersected(box);
+        }
+        if (!box.isEmpty()) {
+            auto& image = input_->img;
+            const auto* source = picture.data() + static_cast<std::size_t>(box.y) * picture.stride() +
+                                 static_cast<std::size_t>(box.x) * PixelBuffer::bytesPerPixel;
+            auto plane = [&](int index, int divisor) {
+                return image.plane[index] + static_cast<std::ptrdiff_t>(box.y / divisor) * image.i_stride[index] +
+                       box.x / divisor;
+            };
+            if (libyuv::ARGBToI420(source, static_cast<int>(picture.stride()), plane(0, 1), image.i_stride[0],
+                                   plane(1, 2), image.i_stride[1], plane(2, 2), image.i_stride[2], box.width,
+                                   box.height) != 0) {
+                return false;
+            }
+        }
+        convertedSerial_ = picture.serial();
+        return true;
+    }
+
     // Sets x264's rate for the next picture, which stands for creditMicros of real time; x264 is
     // reconfigured only when that changes its rate.
     void plan(std::int64_t creditMicros) {
@@ -201,7 +235,9 @@ private:
     const std::int64_t framesPerSecond_;
     const double vbvFrames_;
     const int sharpQuantizer_;
-    int sharpPasses_ = 0;  // refinement passes at the sharp level since the last picture that moved
+    int sharpPasses_ = 0;
+    std::uint64_t convertedSerial_ = 0;  // the picture the input planes hold; 0 for none  // refinement passes at the
+                                         // sharp level since the last picture that moved
     std::int64_t bitrate_;
     RateClock clock_;
     int plannedRate_;  // kbit/s x264 currently plans with

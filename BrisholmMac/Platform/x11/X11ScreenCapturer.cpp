@@ -168,6 +168,7 @@ public:
         releaseBuffers();
         frames_.clear();
         tracker_.reset(wholeBox());
+        lastFrame_ = 0;
         return CaptureStatus::ok;
     }
 
@@ -256,15 +257,31 @@ public:
         const std::int32_t cursorX = pointer_ ? static_cast<std::int32_t>(pointer_->x - area_.x) : 0;
         const std::int32_t cursorY = pointer_ ? static_cast<std::int32_t>(pointer_->y - area_.y) : 0;
         const bool inPlace = size_.width == width && size_.height == height;
-        // At the stream size the frame is the buffer itself, pointer drawn in; scaled, the pointer
-        // goes into the scaled copy and the buffer stays a clean image of the screen.
-        tracker_.refreshed(*index,
-                           inPlace && cursor != nullptr
-                               ? PixelBox{cursorX - cursor->hotX, cursorY - cursor->hotY, cursor->width, cursor->height}
-                               : PixelBox{});
-        const ScreenPixels screen{pixels.get(), stride, width, height,
-                                  inPlace ? std::shared_ptr<const void>(pixels) : nullptr};
-        return frame(assembleFrame(screen, size_, cursor, cursorX, cursorY));
+        if (!inPlace) {
+            // Scaled, the pointer goes into the scaled copy and the buffer stays a clean image.
+            tracker_.refreshed(*index, {});
+            lastFrame_ = 0;
+            const ScreenPixels screen{pixels.get(), stride, width, height, nullptr};
+            return frame(assembleFrame(screen, size_, cursor, cursorX, cursorY));
+        }
+        // At the stream size the frame is the buffer itself, pointer drawn in, and it says where
+        // it differs from the frame before, so the encoder converts only that part.
+        const auto cursorBox =
+            cursor != nullptr ? PixelBox{cursorX - cursor->hotX, cursorY - cursor->hotY, cursor->width, cursor->height}
+                              : PixelBox{};
+        const auto changed = tracker_.sinceLastFrame().united(cursorBox).intersected(wholeBox());
+        tracker_.refreshed(*index, cursorBox);
+        tracker_.handedOut(cursorBox);
+        if (cursor != nullptr) {
+            drawCursor({pixels.get(), stride, width, height}, *cursor, cursorX, cursorY);
+        }
+        std::optional<PixelBuffer::Change> change;
+        if (lastFrame_ != 0) {
+            change = PixelBuffer::Change{lastFrame_, changed.x, changed.y, changed.width, changed.height};
+        }
+        auto result = frame(PixelBuffer::adopt(width, height, stride, pixels.get(), pixels, change));
+        lastFrame_ = result.frame ? result.frame->serial() : 0;
+        return result;
     }
 
 private:
@@ -472,6 +489,7 @@ private:
     std::optional<GrabSegment> segment_;
     std::vector<std::shared_ptr<std::uint8_t[]>> frames_;
     DamageTracker tracker_;
+    std::uint64_t lastFrame_ = 0;  // serial of the last frame made in place; 0 for none
     bool wholeAreaChanged_ = true;
     int ticks_ = 0;
     std::optional<Point> pointer_;
