@@ -46,12 +46,6 @@ std::shared_ptr<const PixelBuffer> assembleFrame(const ScreenPixels& screen, Str
     }
     const auto width = static_cast<std::int32_t>(size.width);
     const auto height = static_cast<std::int32_t>(size.height);
-    if (screen.owner && width == screen.width && height == screen.height) {
-        if (cursor != nullptr) {
-            drawCursor({screen.bytes, screen.stride, width, height}, *cursor, cursorX, cursorY);
-        }
-        return PixelBuffer::adopt(width, height, screen.stride, screen.bytes, screen.owner);
-    }
     bool converted = true;
     auto frame = PixelBuffer::make(width, height, [&](const PixelBuffer::Pixels& pixels) {
         const int sourceStride = static_cast<int>(screen.stride);

@@ -261,7 +261,7 @@ public:
             // Scaled, the pointer goes into the scaled copy and the buffer stays a clean image.
             tracker_.refreshed(*index, {});
             lastFrame_ = 0;
-            const ScreenPixels screen{pixels.get(), stride, width, height, nullptr};
+            const ScreenPixels screen{pixels.get(), stride, width, height};
             return frame(assembleFrame(screen, size_, cursor, cursorX, cursorY));
         }
         // At the stream size the frame is the buffer itself, pointer drawn in, and it says where
