@@ -1,5 +1,7 @@
 #include "CaptureHarness.hpp"
 
+#include "StreamDecoder.hpp"
+
 #include <cmath>
 #include <cstring>
 #include <future>
@@ -43,6 +45,19 @@ std::vector<VideoFrame> StreamRecord::frames() const {
         }
     }
     return result;
+}
+
+std::vector<std::shared_ptr<const PixelBuffer>> StreamRecord::decoded() const {
+    StreamDecoder decoder;
+    std::vector<std::shared_ptr<const PixelBuffer>> pictures;
+    for (const auto& output : outputs()) {
+        if (const auto* config = std::get_if<VideoConfig>(&output)) {
+            decoder.configure(*config);
+        } else {
+            pictures.push_back(decoder.decode(std::get<VideoFrame>(output)));
+        }
+    }
+    return pictures;
 }
 
 void FakeScreen::update(const std::function<void(FakeScreen&)>& change) {

@@ -25,6 +25,8 @@ public:
     [[nodiscard]] std::string shape() const;
     [[nodiscard]] std::vector<Output> outputs() const;
     [[nodiscard]] std::vector<VideoFrame> frames() const;
+    // Every frame decoded as a phone would (null where decoding failed).
+    [[nodiscard]] std::vector<std::shared_ptr<const PixelBuffer>> decoded() const;
 
 private:
     mutable std::mutex lock_;
