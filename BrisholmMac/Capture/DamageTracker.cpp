@@ -32,6 +32,7 @@ PixelBox PixelBox::intersected(const PixelBox& other) const {
 void DamageTracker::reset(PixelBox whole) {
     whole_ = whole;
     std::fill(stale_.begin(), stale_.end(), whole);
+    std::fill(marks_.begin(), marks_.end(), PointerMark{});
 }
 
 void DamageTracker::damaged(const PixelBox& box) {
@@ -41,8 +42,22 @@ void DamageTracker::damaged(const PixelBox& box) {
     }
 }
 
-void DamageTracker::refreshed(std::size_t buffer, const PixelBox& cursor) {
-    stale_.at(buffer) = cursor.intersected(whole_);
+DamageTracker::Plan DamageTracker::plan(std::size_t buffer, const PointerMark& pointer) const {
+    const auto& stale = stale_.at(buffer);
+    const auto& drawn = marks_.at(buffer);
+    if (drawn == pointer && stale.intersected(drawn.box).isEmpty()) {
+        // The pointer's pixels in the buffer are already what they must be.
+        return {stale, false};
+    }
+    // Where the old pointer was must show the screen again, and the new one is drawn over a
+    // clean image (drawing over an earlier pointer would blend its edges twice).
+    const auto pointerBox = pointer.image != 0 ? pointer.box : PixelBox{};
+    return {stale.united(drawn.box).united(pointerBox).intersected(whole_), pointer.image != 0};
+}
+
+void DamageTracker::refreshed(std::size_t buffer, const PointerMark& pointer) {
+    stale_.at(buffer) = {};
+    marks_.at(buffer) = pointer;
 }
 
 }  // namespace vantrel

@@ -17,6 +17,8 @@ struct CursorImage {
     std::int32_t hotX = 0;
     std::int32_t hotY = 0;
     std::vector<std::uint32_t> pixels;
+    // Tells images apart: the display server's number for this pointer image.
+    std::uint64_t serial = 0;
 };
 
 // A screen area as the display server hands it over: 32-bit BGRX pixels, rows stride bytes apart.

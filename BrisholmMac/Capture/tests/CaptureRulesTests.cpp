@@ -55,27 +55,40 @@ TEST(CapturePolicyTest, TicksKeepTheirCadenceAndDropWhatCameLate) {
     EXPECT_EQ(CapturePolicy::nextTick(t0, t0 + 60ms, interval), t0 + 3 * interval);
 }
 
-TEST(DamageTrackerTest, EachBufferFetchesWhatWasDrawnSinceItsLastUseAndWhereThePointerWas) {
+TEST(DamageTrackerTest, EachBufferFetchesWhatChangedSinceItsLastUseAndWhereThePointerMoved) {
+    using Plan = DamageTracker::Plan;
+    auto equal = [](const Plan& a, const Plan& b) { return a.fetch == b.fetch && a.drawPointer == b.drawPointer; };
     DamageTracker tracker(3);
     const PixelBox whole{0, 0, 1920, 1080};
+    const PointerMark pointer{{100, 100, 24, 24}, 7};
     tracker.reset(whole);
-    EXPECT_EQ(tracker.stale(0), whole);
-    tracker.refreshed(0, {100, 100, 24, 24});
-    EXPECT_EQ(tracker.stale(0), (PixelBox{100, 100, 24, 24})) << "the pointer drawn into it";
-    EXPECT_EQ(tracker.stale(1), whole);
+    EXPECT_TRUE(equal(tracker.plan(0, pointer), {whole, true}));
+    tracker.refreshed(0, pointer);
+    EXPECT_TRUE(equal(tracker.plan(0, pointer), {{}, false})) << "nothing changed, the pointer is already in";
+    EXPECT_EQ(tracker.plan(1, pointer).fetch, whole);
 
-    // A bar moves: every buffer misses both places, as one box; the clipped part off the area
-    // is nobody's business.
+    // A bar moves: every buffer misses both places, as one box; what lies off the area is
+    // nobody's business. The pointer stays put and nothing was drawn under it.
     tracker.damaged({500, 0, 40, 1080});
     tracker.damaged({1900, 1000, 100, 100});
-    EXPECT_EQ(tracker.stale(0), (PixelBox{100, 0, 1820, 1080}));
-    tracker.refreshed(0, {});
-    EXPECT_TRUE(tracker.stale(0).isEmpty());
-    tracker.damaged({});
-    EXPECT_TRUE(tracker.stale(0).isEmpty());
-    tracker.damaged({-50, -50, 60, 60});
-    EXPECT_EQ(tracker.stale(0), (PixelBox{0, 0, 10, 10}));
-    EXPECT_EQ(tracker.stale(2), whole);
+    EXPECT_TRUE(equal(tracker.plan(0, pointer), {{500, 0, 1420, 1080}, false}));
+    tracker.refreshed(0, pointer);
+
+    // Drawn under the pointer: fetched with the whole pointer box and drawn again.
+    tracker.damaged({110, 110, 2, 2});
+    EXPECT_TRUE(equal(tracker.plan(0, pointer), {{100, 100, 24, 24}, true}));
+    // Moved, or another image: the old place is cleaned and the new one drawn.
+    const PointerMark moved{{300, 100, 24, 24}, 7};
+    EXPECT_TRUE(equal(tracker.plan(0, moved), {{100, 100, 224, 24}, true}));
+    EXPECT_TRUE(equal(tracker.plan(0, {pointer.box, 8}), {{100, 100, 24, 24}, true}));
+    // Gone (or left to a scaled copy): the old place is cleaned, nothing drawn.
+    EXPECT_TRUE(equal(tracker.plan(0, {}), {{100, 100, 24, 24}, false}));
+
+    // Frames handed out follow the same rules: the whole area before the first.
+    EXPECT_EQ(tracker.sinceLastFrame(pointer), whole);
+    tracker.handedOut(pointer);
+    EXPECT_TRUE(tracker.sinceLastFrame(pointer).isEmpty());
+    EXPECT_EQ(tracker.sinceLastFrame(moved), (PixelBox{100, 100, 224, 24}));
 }
 
 // A w x h area of BGRX pixels, each (x, y, 0x80) in blue, green, red.
@@ -100,7 +113,7 @@ std::uint32_t bgr(const PixelBuffer& frame, std::int32_t x, std::int32_t y) {
 
 TEST(FrameAssemblyTest, CopiesAnUnscaledAreaAndBlendsThePointerAtItsHotSpotClipped) {
     // A 3x2 pointer: opaque white, half-transparent black (premultiplied: 0x80000000), clear.
-    const CursorImage cursor{3, 2, 1, 1, {0xffffffff, 0x80000000, 0x00ffffff, 0xffff0000, 0xff00ff00, 0xff0000ff}};
+    const CursorImage cursor{3, 2, 1, 1, {0xffffffff, 0x80000000, 0x00ffffff, 0xffff0000, 0xff00ff00, 0xff0000ff}, 1};
     const auto pixels = area(8, 6);
     const auto frame = assembleFrame({pixels.data(), 8 * 4, 8, 6}, {8, 6}, &cursor, 7, 5);
     ASSERT_NE(frame, nullptr);
@@ -129,7 +142,7 @@ TEST(FrameAssemblyTest, ScalesALargerAreaDownAndPlacesThePointerInScaledPixels) 
     for (std::int32_t y = 0; y < 20; ++y) {
         std::memset(&pixels[static_cast<std::size_t>(y * 160 + 80)], 0xff, 80);
     }
-    const CursorImage dot{1, 1, 0, 0, {0xff0000ff}};
+    const CursorImage dot{1, 1, 0, 0, {0xff0000ff}, 1};
     const auto frame = assembleFrame({pixels.data(), 160, 40, 20}, {20, 10}, &dot, 10, 16);
     ASSERT_NE(frame, nullptr);
     EXPECT_EQ(frame->width(), 20);

@@ -247,34 +247,35 @@ public:
         const auto width = static_cast<std::int32_t>(area_.width);
         const auto height = static_cast<std::int32_t>(area_.height);
         const auto stride = static_cast<std::size_t>(width) * 4;
-        const auto stale = tracker_.stale(*index);
-        if (!stale.isEmpty()) {
-            if (auto failed = fetch(stale, pixels.get(), stride)) {
-                return *failed;
-            }
-        }
         const CursorImage* cursor = currentCursor();
         const std::int32_t cursorX = pointer_ ? static_cast<std::int32_t>(pointer_->x - area_.x) : 0;
         const std::int32_t cursorY = pointer_ ? static_cast<std::int32_t>(pointer_->y - area_.y) : 0;
         const bool inPlace = size_.width == width && size_.height == height;
+        // At the stream size the pointer is drawn into the buffer itself; scaled, it goes into the
+        // scaled copy and the buffer stays a clean image of the screen.
+        PointerMark pointer;
+        if (cursor != nullptr && inPlace) {
+            pointer = {{cursorX - cursor->hotX, cursorY - cursor->hotY, cursor->width, cursor->height}, cursor->serial};
+        }
+        const auto plan = tracker_.plan(*index, pointer);
+        if (!plan.fetch.isEmpty()) {
+            if (auto failed = fetch(plan.fetch, pixels.get(), stride)) {
+                return *failed;
+            }
+        }
+        tracker_.refreshed(*index, pointer);
         if (!inPlace) {
-            // Scaled, the pointer goes into the scaled copy and the buffer stays a clean image.
-            tracker_.refreshed(*index, {});
             lastFrame_ = 0;
             const ScreenPixels screen{pixels.get(), stride, width, height};
             return frame(assembleFrame(screen, size_, cursor, cursorX, cursorY));
         }
-        // At the stream size the frame is the buffer itself, pointer drawn in, and it says where
-        // it differs from the frame before, so the encoder converts only that part.
-        const auto cursorBox =
-            cursor != nullptr ? PixelBox{cursorX - cursor->hotX, cursorY - cursor->hotY, cursor->width, cursor->height}
-                              : PixelBox{};
-        const auto changed = tracker_.sinceLastFrame().united(cursorBox).intersected(wholeBox());
-        tracker_.refreshed(*index, cursorBox);
-        tracker_.handedOut(cursorBox);
-        if (cursor != nullptr) {
+        if (plan.drawPointer) {
             drawCursor({pixels.get(), stride, width, height}, *cursor, cursorX, cursorY);
         }
+        // The frame is the buffer itself, and it says where it differs from the frame before, so
+        // the encoder converts and analyses only that part.
+        const auto changed = tracker_.sinceLastFrame(pointer);
+        tracker_.handedOut(pointer);
         std::optional<PixelBuffer::Change> change;
         if (lastFrame_ != 0) {
             change = PixelBuffer::Change{lastFrame_, changed.x, changed.y, changed.width, changed.height};
@@ -467,7 +468,7 @@ private:
                 cursor_.reset();
                 return nullptr;
             }
-            CursorImage cursor{image->width, image->height, image->xhot, image->yhot, {}};
+            CursorImage cursor{image->width, image->height, image->xhot, image->yhot, {}, image->cursor_serial};
             const auto* pixels = xcb_xfixes_get_cursor_image_cursor_image(image.get());
             const auto count = static_cast<std::size_t>(xcb_xfixes_get_cursor_image_cursor_image_length(image.get()));
             cursor.pixels.assign(pixels, pixels + count);
