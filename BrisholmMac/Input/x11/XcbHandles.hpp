@@ -3,6 +3,8 @@
 // What the X11 input code and its test client share: RAII for xcb replies and connections, atoms,
 // and the XKB events that announce keymap changes. Private to Input/x11 and its tests.
 #include <xcb/xcb.h>
+
+#include "Platform/x11/XcbHandles.hpp"
 // xcb's XKB header names a field "explicit", a C++ keyword; the usual rename keeps it compiling.
 #define explicit explicit_
 #include <xcb/xkb.h>
@@ -14,23 +16,6 @@
 #include <string_view>
 
 namespace vantrel::x11 {
-
-struct FreeDeleter {
-    void operator()(void* memory) const { std::free(memory); }
-};
-template <typename T>
-using XcbReply = std::unique_ptr<T, FreeDeleter>;
-
-struct ConnectionDeleter {
-    void operator()(xcb_connection_t* connection) const { xcb_disconnect(connection); }
-};
-using XcbConnection = std::unique_ptr<xcb_connection_t, ConnectionDeleter>;
-
-inline xcb_atom_t internAtom(xcb_connection_t* connection, std::string_view name) {
-    const XcbReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
-        connection, xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(name.size()), name.data()), nullptr));
-    return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-}
 
 // Asks for the XKB events that say the keymap changed: a new keyboard (another layout) and a
 // changed key mapping. Returns the request's cookie for callers that check it.

@@ -10,6 +10,7 @@
 #include "Log/DiagnosticLog.hpp"
 #include "Platform/KeepAwake.hpp"
 #include "Platform/desktop/GioHandles.hpp"
+#include "Platform/x11/XcbHandles.hpp"
 
 namespace vantrel {
 
@@ -24,10 +25,6 @@ using GVariantPtr = std::unique_ptr<GVariant, GVariantUnref>;
 constexpr const char* screenSaverService = "org.freedesktop.ScreenSaver";
 constexpr const char* screenSaverPath = "/org/freedesktop/ScreenSaver";
 constexpr int callTimeoutMillis = 2000;
-
-struct XcbDisconnect {
-    void operator()(xcb_connection_t* connection) const { xcb_disconnect(connection); }
-};
 
 class SessionKeepAwake final : public KeepAwake {
 public:
@@ -110,7 +107,7 @@ private:
     bool held_ = false;
     GObjectPtr<GDBusConnection> bus_;
     std::optional<guint32> cookie_;
-    std::unique_ptr<xcb_connection_t, XcbDisconnect> x_;
+    x11::XcbConnection x_;
 };
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <xcb/xcb.h>
 
+#include "Platform/x11/XcbHandles.hpp"
+
 #include <cstdlib>
 #include <memory>
 #include <string_view>
@@ -10,13 +12,8 @@ namespace vantrel {
 
 namespace {
 
-struct XcbDisconnect {
-    void operator()(xcb_connection_t* connection) const { xcb_disconnect(connection); }
-};
-using Connection = std::unique_ptr<xcb_connection_t, XcbDisconnect>;
-
-Connection connectToDisplay(int* screenNumber) {
-    Connection connection(xcb_connect(nullptr, screenNumber));
+x11::XcbConnection connectToDisplay(int* screenNumber) {
+    x11::XcbConnection connection(xcb_connect(nullptr, screenNumber));
     if (xcb_connection_has_error(connection.get()) != 0) {
         return nullptr;
     }
@@ -54,8 +51,7 @@ bool x11ScreenReadable() {
     }
     const auto cookie =
         xcb_get_image(connection.get(), XCB_IMAGE_FORMAT_Z_PIXMAP, iterator.data->root, 0, 0, 1, 1, ~std::uint32_t{0});
-    std::unique_ptr<xcb_get_image_reply_t, decltype(&std::free)> reply(
-        xcb_get_image_reply(connection.get(), cookie, nullptr), &std::free);
+    const x11::XcbReply<xcb_get_image_reply_t> reply(xcb_get_image_reply(connection.get(), cookie, nullptr));
     return reply != nullptr;
 }
 

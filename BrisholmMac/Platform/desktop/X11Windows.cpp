@@ -4,6 +4,8 @@
 #include <xcb/xcb_ewmh.h>
 #include <xcb/xcb_icccm.h>
 
+#include "Platform/x11/XcbHandles.hpp"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -13,21 +15,9 @@ namespace vantrel::desktop {
 
 namespace {
 
-struct FreeDeleter {
-    void operator()(void* memory) const { std::free(memory); }
-};
-template <typename T>
-using XcbReply = std::unique_ptr<T, FreeDeleter>;
-
-struct ConnectionDeleter {
-    void operator()(xcb_connection_t* connection) const { xcb_disconnect(connection); }
-};
-
-xcb_atom_t internAtom(xcb_connection_t* connection, const char* name) {
-    const auto cookie = xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name);
-    XcbReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(connection, cookie, nullptr));
-    return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-}
+using x11::ConnectionDeleter;
+using x11::internAtom;
+using x11::XcbReply;
 
 // Takes the errors of one window's replies and remembers whether the window was gone (destroyed
 // between the listing and the reading), in which case its facts are worthless.

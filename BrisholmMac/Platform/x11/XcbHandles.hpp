@@ -2,9 +2,13 @@
 
 #include <xcb/xcb.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <string_view>
 
+// The RAII handles every X11 module of the host uses (capture, input, the window list, the
+// session checks), header-only; connectToDisplay() is defined in the vantrel::x11 library.
 namespace vantrel::x11 {
 
 // xcb hands out replies, events and errors as malloc'd memory.
@@ -19,6 +23,13 @@ struct ConnectionDeleter {
     void operator()(xcb_connection_t* connection) const { xcb_disconnect(connection); }
 };
 using XcbConnection = std::unique_ptr<xcb_connection_t, ConnectionDeleter>;
+
+// The atom of name, interned on connection; XCB_ATOM_NONE when the server does not answer.
+inline xcb_atom_t internAtom(xcb_connection_t* connection, std::string_view name) {
+    const XcbReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(name.size()), name.data()), nullptr));
+    return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+}
 
 // Connects to DISPLAY; null (with a log line naming who asked) when it is unset or refuses.
 [[nodiscard]] XcbConnection connectToDisplay(const char* purpose, xcb_screen_t** screen);
