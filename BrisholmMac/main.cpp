@@ -1,20 +1,30 @@
-// The program's entry point: "--headless" anywhere among the arguments (the program path
-// included) runs the headless host; otherwise the desktop host with its menu-bar panel runs.
+// The program's entry point: "--headless" anywhere among the arguments runs the headless host
+// (test pattern, event log); otherwise the desktop host runs on this X11 desktop.
 #include <sys/signalfd.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <QApplication>
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QSettings>
 #include <QSocketNotifier>
-#include <algorithm>
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include "App/AppCatalog.hpp"
+#include "App/AppModel.hpp"
 #include "App/QtMainQueue.hpp"
+#include "App/TerminalCode.hpp"
+#include "CommandLine.hpp"
 #include "Headless/HeadlessHost.hpp"
 #include "Headless/HeadlessLog.hpp"
 #include "Headless/HeadlessOptions.hpp"
@@ -26,35 +36,71 @@ namespace {
 using namespace vantrel;
 
 // Ctrl-C and SIGTERM arrive as readable data on a descriptor the Qt loop watches, so the host is
-// stopped on the main thread like any other event, with the server and advertisement shut down
-// before the process ends. The signals are blocked before the first thread starts, so every
-// thread inherits the mask and none of them is interrupted by one.
-struct StopSignals {
-    int fd = -1;
-
+// stopped on the main thread like any other event, with the phone dropped and the advertisement
+// withdrawn before the process ends. The signals are blocked before the first thread starts, so
+// every thread inherits the mask and none of them is interrupted by one.
+class StopSignals {
+public:
     StopSignals() {
         sigset_t stopSet;
         sigemptyset(&stopSet);
         sigaddset(&stopSet, SIGINT);
         sigaddset(&stopSet, SIGTERM);
         if (pthread_sigmask(SIG_BLOCK, &stopSet, nullptr) == 0) {
-            fd = signalfd(-1, &stopSet, SFD_CLOEXEC | SFD_NONBLOCK);
+            fd_ = signalfd(-1, &stopSet, SFD_CLOEXEC | SFD_NONBLOCK);
         }
     }
     ~StopSignals() {
-        if (fd >= 0) {
-            ::close(fd);
+        notifier_.reset();
+        if (fd_ >= 0) {
+            ::close(fd_);
         }
     }
     StopSignals(const StopSignals&) = delete;
     StopSignals& operator=(const StopSignals&) = delete;
+
+    // Runs stop on the main thread at the first signal (once the Qt application exists).
+    void onStop(std::function<void()> stop) {
+        if (fd_ < 0) {
+            return;
+        }
+        notifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
+        QObject::connect(notifier_.get(), &QSocketNotifier::activated,
+                         [fd = fd_, stop = std::move(stop), stopping = false]() mutable {
+                             signalfd_siginfo info{};
+                             while (::read(fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+                             }
+                             if (!stopping) {
+                                 stopping = true;
+                                 stop();
+                             }
+                         });
+    }
+
+private:
+    int fd_ = -1;
+    std::unique_ptr<QSocketNotifier> notifier_;
 };
 
+// Qt warns on standard error at every start when XDG_RUNTIME_DIR is unset (a root shell, a
+// service, ssh without a login session) and then uses a directory of its own choosing; give it a
+// private one quietly instead.
+void ensureRuntimeDirectory() {
+    if (std::getenv("XDG_RUNTIME_DIR") != nullptr) {
+        return;
+    }
+    const std::string directory = "/tmp/runtime-" + std::to_string(getuid());
+    ::mkdir(directory.c_str(), 0700);
+    ::chmod(directory.c_str(), 0700);
+    setenv("XDG_RUNTIME_DIR", directory.c_str(), 0);
+}
+
 int runHeadless(int argc, char** argv, const std::vector<std::string_view>& arguments) {
-    const StopSignals stopSignals;
+    StopSignals stopSignals;
 
     // The headless host never opens a window: it runs the same with or without a display.
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    ensureRuntimeDirectory();
     QGuiApplication application(argc, argv);
 
     HeadlessHost::Environment environment;
@@ -69,38 +115,82 @@ int runHeadless(int argc, char** argv, const std::vector<std::string_view>& argu
     environment.exitProcess = [](int status) { QCoreApplication::exit(status); };
     auto host = HeadlessHost::start(parseHeadlessOptions(arguments), std::move(environment));
 
-    std::unique_ptr<QSocketNotifier> signalNotifier;
-    if (stopSignals.fd >= 0) {
-        signalNotifier = std::make_unique<QSocketNotifier>(stopSignals.fd, QSocketNotifier::Read);
-        QObject::connect(signalNotifier.get(), &QSocketNotifier::activated, [fd = stopSignals.fd, &host] {
-            signalfd_siginfo info{};
-            while (::read(fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-            }
-            // A stop the user asked for is a clean end: status 0. The loop runs on until the host
-            // has stopped, so the phone's departure is still logged.
-            host->stop([main = qtMainQueue()] { main->post([] { QCoreApplication::exit(0); }); });
-        });
-    }
+    // A stop the user asked for is a clean end: status 0. The loop runs on until the host has
+    // stopped, so the phone's departure is still logged.
+    stopSignals.onStop(
+        [&host] { host->stop([main = qtMainQueue()] { main->post([] { QCoreApplication::exit(0); }); }); });
 
     const int status = QGuiApplication::exec();
-    signalNotifier.reset();
-    host.reset();  // the pump stops, the client is dropped, the advertisement withdrawn
+    host.reset();  // waits for anything the stop above had not finished
     return status;
+}
+
+// Standard output of the desktop host: one "pairing: LINK" line whenever the link changes, and the
+// link as a QR code when a person reads the terminal.
+void printPairing(const std::optional<std::string>& link, std::optional<std::string>& printed) {
+    if (!link || link == printed) {
+        return;
+    }
+    printed = link;
+    writeLine(STDOUT_FILENO, "pairing: " + *link);
+    if (isatty(STDOUT_FILENO) == 1) {
+        const auto code = terminalQRCode(*link);
+        if (!code.empty()) {
+            writeLine(STDOUT_FILENO, code);
+        }
+    }
+}
+
+int runDesktop(int argc, char** argv) {
+    StopSignals stopSignals;
+    ensureRuntimeDirectory();
+    QApplication application(argc, argv);
+    QCoreApplication::setOrganizationName("Vantrel");
+    QCoreApplication::setApplicationName("brisholm");
+
+    QSettings settings;
+    auto services = AppModel::Services::production(&settings);
+    if (services.unsupportedSession) {
+        const char* type = std::getenv("XDG_SESSION_TYPE");
+        std::fprintf(stderr,
+                     "brisholm: only X11 desktop sessions are supported so far (this session: %s); phones can "
+                     "connect but see no picture. Log in with an X11 session, or run brisholm --headless.\n",
+                     type != nullptr && std::string_view(type) == "wayland" ? "Wayland" : "no X display reachable");
+    }
+    AppModel model(std::move(services));
+
+    std::optional<std::string> printed;
+    const auto pairing = [&model, &printed] {
+        if (!model.pairingURL() && model.port() && model.addresses().empty()) {
+            diagnosticLog().warn(
+                "no network address for the pairing link: this computer has no private or "
+                "local address a phone could reach");
+        }
+        printPairing(model.pairingURL(), printed);
+    };
+    QObject::connect(&model, &AppModel::pairingChanged, pairing);
+    pairing();
+
+    stopSignals.onStop([&model] { model.shutDown([] { QCoreApplication::exit(0); }); });
+    return QApplication::exec();
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::vector<std::string_view> arguments(argv, argv + argc);
-    if (std::find(arguments.begin(), arguments.end(), "--verbose") != arguments.end()) {
+    const auto commandLine = parseCommandLine(arguments);
+    if (commandLine.verbose) {
         setVerboseDiagnostics();
     }
-    if (wantsHeadlessHost(arguments)) {
-        return runHeadless(argc, argv, arguments);
+    switch (commandLine.action) {
+        case CommandLine::Action::help: std::fputs(helpText().c_str(), stdout); return 0;
+        case CommandLine::Action::version: std::printf("brisholm %s\n", VANTREL_VERSION); return 0;
+        case CommandLine::Action::usageError:
+            std::fprintf(stderr, "brisholm: %s\n", commandLine.error.c_str());
+            return 2;
+        case CommandLine::Action::headlessHost: return runHeadless(argc, argv, arguments);
+        case CommandLine::Action::desktopHost: return runDesktop(argc, argv);
     }
-    std::fputs(
-        "brisholm: the desktop host with its menu-bar panel is not built yet; "
-        "start the headless host with --headless\n",
-        stderr);
     return 2;
 }

@@ -57,8 +57,11 @@ public:
         std::shared_ptr<SyncServer> server;
         std::shared_ptr<VideoEncoder> encoder;
         std::shared_ptr<ScreenStreamer> streamer;
-        // Null when input cannot be injected (no X display or no XTest): the phone then only watches.
-        std::shared_ptr<InputInjector> injector;
+        // Makes the input injector over the model's display bounds; a null injector (no X display
+        // or no XTest) means the phone can watch but not control.
+        std::function<std::shared_ptr<InputInjector>(std::function<std::optional<Rect>(std::uint32_t)> bounds,
+                                                     std::uint32_t activeDisplay)>
+            makeInjector;
         // Null when the display server cannot be read: no displays, capture reports why.
         std::shared_ptr<Displays> displays;
         std::shared_ptr<WindowList> windows;
@@ -124,7 +127,7 @@ public:
     // and advertisement withdrawn. stopped runs on the main thread once that is done.
     void shutDown(std::function<void()> stopped);
 
-signals:
+Q_SIGNALS:
     // One signal per property, and changed() after any of them.
     void sharingEnabledChanged();
     void portChanged();
@@ -155,8 +158,7 @@ private:
     std::shared_ptr<HostSession> session_;
     std::shared_ptr<AppCatalog> catalog_;
     std::shared_ptr<WindowFollower> follower_;
-    // Posted work holds this weakly; the model itself is owned by its QObject parent or caller.
-    std::shared_ptr<AppModel*> self_;
+    std::shared_ptr<InputInjector> injector_;
 
     bool sharingEnabled_ = true;
     std::optional<std::uint16_t> port_;

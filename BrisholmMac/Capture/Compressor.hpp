@@ -39,6 +39,21 @@ struct CompressedFrame {
     bool isKeyframe = false;
     Bytes payload;
     std::optional<StreamFormat> format;
+    // Set on a refinement when the picture is still coarser than the compressor's idea of sharp,
+    // so another refinement would improve it.
+    bool refinable = false;
+};
+
+// How one picture is to be compressed.
+struct PictureOptions {
+    // An IDR picture.
+    bool forceKeyframe = false;
+    // Host-clock microseconds of the picture; none for pictures that come at the session's
+    // frame rate.
+    std::optional<std::uint64_t> timestampMicros;
+    // The same picture as the one before, sent again so that the detail the rate control left
+    // blurred while the screen moved arrives once it stands still.
+    bool refinement = false;
 };
 
 // One open H.264 compressor for one picture size. Output is synchronous: compress() returns the
@@ -54,6 +69,15 @@ public:
     // Compresses one picture of the session's size; forceKeyframe makes it an IDR picture. No
     // value when the compressor rejects the picture: the session is then not to be used again.
     [[nodiscard]] virtual std::optional<CompressedFrame> compress(const PixelBuffer& picture, bool forceKeyframe) = 0;
+
+    // compress() with the picture's time and purpose. A compressor that budgets by time spends
+    // the bitrate over the real time between pictures, so a screen that changes five times a
+    // second gets the same bitrate as one that changes sixty times. Without that support the
+    // picture is compressed as compress() would.
+    [[nodiscard]] virtual std::optional<CompressedFrame> compressPicture(const PixelBuffer& picture,
+                                                                         const PictureOptions& options) {
+        return compress(picture, options.forceKeyframe);
+    }
 };
 
 // Makes compression sessions. The host's one implementation runs libx264 on the CPU; a hardware

@@ -36,10 +36,18 @@ public:
                                                                  const std::function<void(const Pixels&)>& fill,
                                                                  std::size_t stride = 0);
 
+    // A picture over memory that someone else filled (a shared-memory segment the display server
+    // wrote the screen into), without copying it. owner keeps the memory alive, and whoever hands
+    // it out promises not to write to it again until the picture and every copy of it are gone.
+    // Null on the sizes make() refuses.
+    [[nodiscard]] static std::shared_ptr<const PixelBuffer> adopt(std::int32_t width, std::int32_t height,
+                                                                  std::size_t stride, const std::uint8_t* bytes,
+                                                                  std::shared_ptr<const void> owner);
+
     [[nodiscard]] std::int32_t width() const { return width_; }
     [[nodiscard]] std::int32_t height() const { return height_; }
     [[nodiscard]] std::size_t stride() const { return stride_; }
-    [[nodiscard]] const std::uint8_t* data() const { return bytes_.get(); }
+    [[nodiscard]] const std::uint8_t* data() const { return bytes_; }
     [[nodiscard]] std::span<const std::uint8_t> row(std::int32_t y) const {
         return {data() + static_cast<std::size_t>(y) * stride_, static_cast<std::size_t>(width_) * bytesPerPixel};
     }
@@ -49,12 +57,15 @@ public:
     ~PixelBuffer() = default;
 
 private:
-    PixelBuffer(std::int32_t width, std::int32_t height, std::size_t stride);
+    PixelBuffer(std::int32_t width, std::int32_t height, std::size_t stride, const std::uint8_t* bytes,
+                std::shared_ptr<const void> owner);
+    [[nodiscard]] static bool validSize(std::int32_t width, std::int32_t height, std::size_t& stride);
 
     std::int32_t width_;
     std::int32_t height_;
     std::size_t stride_;
-    std::unique_ptr<std::uint8_t[]> bytes_;
+    const std::uint8_t* bytes_;
+    std::shared_ptr<const void> owner_;
 };
 
 }  // namespace vantrel

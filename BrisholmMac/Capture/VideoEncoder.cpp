@@ -66,6 +66,14 @@ void VideoEncoder::makeSession(std::int32_t width, std::int32_t height) {
 }
 
 void VideoEncoder::encode(const PixelBuffer& picture, std::uint64_t timestampMicros) {
+    encodePicture(picture, timestampMicros, false);
+}
+
+bool VideoEncoder::encodeRefinement(const PixelBuffer& picture, std::uint64_t timestampMicros) {
+    return encodePicture(picture, timestampMicros, true);
+}
+
+bool VideoEncoder::encodePicture(const PixelBuffer& picture, std::uint64_t timestampMicros, bool refinement) {
 #ifndef NDEBUG
     const bool wasEncoding = encoding_.exchange(true);
     assert(!wasEncoding && "encode() called from two threads at once");
@@ -78,7 +86,7 @@ void VideoEncoder::encode(const PixelBuffer& picture, std::uint64_t timestampMic
     if (!session_ || picture.width() != width_ || picture.height() != height_) {
         makeSession(picture.width(), picture.height());
         if (!session_) {
-            return;
+            return false;
         }
     }
 
@@ -94,16 +102,21 @@ void VideoEncoder::encode(const PixelBuffer& picture, std::uint64_t timestampMic
         appliedBitrate_ = wantedBitrate;
     }
 
-    auto compressed = session_->compress(picture, forceKeyframe);
+    // A refinement sharpens a picture the session has already sent; a new session or a key frame
+    // sends it whole anyway.
+    const PictureOptions options{forceKeyframe, timestampMicros, refinement && !forceKeyframe};
+    auto compressed = session_->compressPicture(picture, options);
     if (!compressed) {
         // The compressor's state is unknown after a rejected picture: start over with a new
         // session, whose first picture is a key frame, on the next call.
         session_.reset();
         std::lock_guard guard(lock_);
         keyframeWanted_ = true;
-        return;
+        return false;
     }
+    const bool refinable = options.refinement && compressed->refinable;
     emit(std::move(*compressed), timestampMicros);
+    return refinable;
 }
 
 void VideoEncoder::emit(CompressedFrame compressed, std::uint64_t timestampMicros) {

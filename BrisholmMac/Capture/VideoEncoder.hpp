@@ -51,6 +51,12 @@ public:
     // session with a key frame.
     void encode(const PixelBuffer& picture, std::uint64_t timestampMicros);
 
+    // Encodes picture, the one encoded last and unchanged since, once more as a delta frame: the
+    // rate control blurs fine detail while the screen moves, and each such pass spends the still
+    // screen's bitrate on sharpening it. True when another pass would sharpen it further.
+    // Otherwise as encode(); a pending key-frame request makes it an ordinary key frame.
+    bool encodeRefinement(const PixelBuffer& picture, std::uint64_t timestampMicros);
+
     // Drops the session, as when capture stops; the next picture starts a new one with a key frame.
     void invalidateSession();
 
@@ -65,6 +71,7 @@ public:
 private:
     void makeSession(std::int32_t width, std::int32_t height);
     void emit(CompressedFrame compressed, std::uint64_t timestampMicros);
+    bool encodePicture(const PixelBuffer& picture, std::uint64_t timestampMicros, bool refinement);
 
     const std::unique_ptr<Compressor> compressor_;
     const std::int64_t framesPerSecond_;

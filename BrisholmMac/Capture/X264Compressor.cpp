@@ -43,15 +43,23 @@ int kilobits(std::int64_t bits) {
     return static_cast<int>(std::clamp<std::int64_t>(bits / 1000, 1, 2'000'000));
 }
 
-// Sets the average rate and a rate-control buffer of vbvFrames pictures at that rate: no picture
-// can be larger than the buffer, so a forced key frame costs the phone at most that much extra
-// delay on a link that just carries the average.
-void applyRate(x264_param_t& param, std::int64_t bitsPerSecond, std::int64_t framesPerSecond, double vbvFrames) {
-    const int rate = kilobits(bitsPerSecond);
+// Sets the rate x264 plans with, given that the next picture stands for creditMicros of real time
+// while x264 counts every picture as one frame at framesPerSecond: the wanted bitrate scaled by
+// that ratio. The peak rate equals the average, so x264 runs its constant-rate control (its
+// average-rate correction assumes one fixed bitrate and would misjudge the scaled ones). The
+// rate-control buffer holds vbvFrames pictures at the rate pictures actually come, and at most
+// one second of the wanted bitrate: no picture can be larger, so a forced key frame costs the
+// phone at most that much extra delay on a link that just carries the average.
+void applyRate(x264_param_t& param, std::int64_t bitsPerSecond, std::int64_t framesPerSecond, double vbvFrames,
+               std::int64_t creditMicros) {
+    const double frameMicros = static_cast<double>(RateClock::microsPerSecond) / static_cast<double>(framesPerSecond);
+    const double scale = static_cast<double>(creditMicros) / frameMicros;
+    const int rate = kilobits(std::llround(static_cast<double>(bitsPerSecond) * scale));
     param.rc.i_rc_method = X264_RC_ABR;
     param.rc.i_bitrate = rate;
     param.rc.i_vbv_max_bitrate = rate;
-    const double buffer = std::ceil(rate * vbvFrames / static_cast<double>(framesPerSecond));
+    const double buffer = std::min(std::ceil(rate * vbvFrames / static_cast<double>(framesPerSecond)),
+                                   static_cast<double>(kilobits(bitsPerSecond)));
     param.rc.i_vbv_buffer_size = std::max(1, static_cast<int>(std::min(buffer, 2e6)));
 }
 
@@ -67,20 +75,24 @@ Bytes withoutLengthPrefix(const x264_nal_t& nal) {
 class X264Session final : public CompressionSession {
 public:
     X264Session(ParamHandle param, EncoderHandle encoder, PictureHandle input, std::int64_t framesPerSecond,
-                double vbvFrames)
+                std::int64_t bitrate, const X264Options& options)
         : param_(std::move(param)),
           encoder_(std::move(encoder)),
           input_(std::move(input)),
           framesPerSecond_(framesPerSecond),
-          vbvFrames_(vbvFrames) {}
+          vbvFrames_(options.vbvFrames),
+          sharpQuantizer_(options.sharpQuantizer),
+          bitrate_(bitrate),
+          clock_(framesPerSecond),
+          plannedRate_(param_->rc.i_bitrate) {}
 
-    void setBitrate(std::int64_t bitsPerSecond) override {
-        applyRate(*param_, bitsPerSecond, framesPerSecond_, vbvFrames_);
-        // A rejected value leaves the previous rate in force, which is the best we can do.
-        x264_encoder_reconfig(encoder_.get(), param_.get());
-    }
+    void setBitrate(std::int64_t bitsPerSecond) override { bitrate_ = bitsPerSecond; }
 
     std::optional<CompressedFrame> compress(const PixelBuffer& picture, bool forceKeyframe) override {
+        return compressPicture(picture, PictureOptions{forceKeyframe, std::nullopt, false});
+    }
+
+    std::optional<CompressedFrame> compressPicture(const PixelBuffer& picture, const PictureOptions& options) override {
         if (picture.width() != param_->i_width || picture.height() != param_->i_height) {
             return std::nullopt;
         }
@@ -90,9 +102,16 @@ public:
                                picture.height()) != 0) {
             return std::nullopt;
         }
-        input_->i_type = forceKeyframe ? X264_TYPE_IDR : X264_TYPE_AUTO;
-        // x264 wants strictly increasing presentation times; the host's timestamps travel beside
-        // the picture instead, since each picture comes back out of this very call.
+        // A refinement runs through the normal rate control: with the rate-control buffer on, x264
+        // pulls a forced low quantizer back to its own level row by row, so one low-quantizer
+        // picture cannot be had without giving up the buffer's cap on key frames. The time a still
+        // picture stands for is credited to it (see RateClock), and x264 lowers the quantizer from
+        // pass to pass as the remaining difference shrinks.
+        input_->i_type = options.forceKeyframe ? X264_TYPE_IDR : X264_TYPE_AUTO;
+        // The rate control budgets each picture by its presentation time, so the stream keeps its
+        // bitrate whether the screen changes sixty times a second or five. The host's own time
+        // stamps travel beside the picture, since each picture comes back out of this very call.
+        plan(clock_.credit(options.timestampMicros));
         input_->i_pts = nextPts_++;
 
         x264_nal_t* nals = nullptr;
@@ -100,11 +119,16 @@ public:
         x264_picture_t output;
         x264_picture_init(&output);
         const int size = x264_encoder_encode(encoder_.get(), &nals, &nalCount, input_.get(), &output);
+        if (!options.refinement) {
+            sharpPasses_ = 0;
+        }
         if (size < 0) {
             return std::nullopt;
         }
         CompressedFrame frame;
         frame.isKeyframe = output.b_keyframe != 0;
+        // x264 reports the picture's average quantizer plus one.
+        frame.refinable = options.refinement && stillSharpening(output.i_qpplus1 - 1);
         if (size > 0 && nals != nullptr) {
             // With b_annexb off each NAL is already its 4-byte big-endian length and its bytes,
             // and x264 lays the NALs of one picture out back to back.
@@ -122,6 +146,31 @@ public:
     }
 
 private:
+    // Sets x264's rate for the next picture, which stands for creditMicros of real time; x264 is
+    // reconfigured only when that changes its rate.
+    void plan(std::int64_t creditMicros) {
+        applyRate(*param_, bitrate_, framesPerSecond_, vbvFrames_, creditMicros);
+        if (param_->rc.i_bitrate == plannedRate_) {
+            return;
+        }
+        // A rejected value leaves the previous rate in force, which is the best we can do.
+        x264_encoder_reconfig(encoder_.get(), param_.get());
+        plannedRate_ = param_->rc.i_bitrate;
+    }
+
+    // Whether another refinement pass would still sharpen the picture, after one that came out at
+    // quantizer (x264's average). x264 lowers its quantizer step by step from the motion's level;
+    // once at the sharp level it needs a few passes to code the whole difference (they are
+    // limited by the rate-control buffer), and from there each pass costs as much again for less
+    // than a decibel the eye does not see.
+    bool stillSharpening(int quantizer) {
+        constexpr int passesAtSharpLevel = 4;
+        if (quantizer <= sharpQuantizer_) {
+            ++sharpPasses_;
+        }
+        return sharpPasses_ < passesAtSharpLevel;
+    }
+
     std::optional<StreamFormat> streamFormat() {
         x264_nal_t* nals = nullptr;
         int nalCount = 0;
@@ -151,10 +200,34 @@ private:
     PictureHandle input_;
     const std::int64_t framesPerSecond_;
     const double vbvFrames_;
+    const int sharpQuantizer_;
+    int sharpPasses_ = 0;  // refinement passes at the sharp level since the last picture that moved
+    std::int64_t bitrate_;
+    RateClock clock_;
+    int plannedRate_;  // kbit/s x264 currently plans with
     std::int64_t nextPts_ = 0;
 };
 
 }  // namespace
+
+RateClock::RateClock(std::int64_t framesPerSecond)
+    : frame_(microsPerSecond / std::clamp<std::int64_t>(framesPerSecond, 1, microsPerSecond)) {}
+
+std::int64_t RateClock::credit(std::optional<std::uint64_t> timestampMicros) {
+    std::int64_t elapsed = frame_;
+    if (timestampMicros && last_) {
+        elapsed = *timestampMicros > *last_
+                      ? static_cast<std::int64_t>(std::min<std::uint64_t>(*timestampMicros - *last_, microsPerSecond))
+                      : 0;
+    }
+    if (timestampMicros || last_) {
+        last_ = timestampMicros ? *timestampMicros : *last_ + static_cast<std::uint64_t>(frame_);
+    }
+    const std::int64_t available = elapsed + owed_;
+    const std::int64_t credited = std::clamp(available, frame_, std::max(frame_, microsPerSecond));
+    owed_ = std::clamp<std::int64_t>(available - credited, -microsPerSecond, 0);
+    return credited;
+}
 
 X264Compressor::X264Compressor(X264Options options) : options_(std::move(options)) {}
 
@@ -182,6 +255,10 @@ std::unique_ptr<CompressionSession> X264Compressor::makeSession(const Compressio
     param.i_height = settings.height;
     param.i_fps_num = static_cast<std::uint32_t>(settings.framesPerSecond);
     param.i_fps_den = 1;
+    // x264's own variable-frame-rate mode holds every picture back until the next one arrives
+    // (it takes a picture's duration from its successor), which would leave a still screen's last
+    // picture unsent. The rate control instead runs at a constant frame rate and the bitrate it is
+    // given is scaled per picture by the real time that picture stands for (see RateClock).
     param.b_vfr_input = 0;
     // Low latency first: every picture comes out of the call that submits it.
     param.i_bframe = 0;
@@ -199,7 +276,8 @@ std::unique_ptr<CompressionSession> X264Compressor::makeSession(const Compressio
     param.b_repeat_headers = 0;
     param.b_aud = 0;
     param.i_nal_hrd = X264_NAL_HRD_NONE;
-    applyRate(param, settings.bitrate, settings.framesPerSecond, options_.vbvFrames);
+    applyRate(param, settings.bitrate, settings.framesPerSecond, options_.vbvFrames,
+              RateClock::microsPerSecond / settings.framesPerSecond);
 
     EncoderHandle encoder(x264_encoder_open(&param));
     if (!encoder) {
@@ -212,7 +290,7 @@ std::unique_ptr<CompressionSession> X264Compressor::makeSession(const Compressio
         return nullptr;
     }
     return std::make_unique<X264Session>(std::move(paramHandle), std::move(encoder), std::move(input),
-                                         settings.framesPerSecond, options_.vbvFrames);
+                                         settings.framesPerSecond, settings.bitrate, options_);
 }
 
 }  // namespace vantrel

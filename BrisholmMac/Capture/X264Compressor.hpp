@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,6 +23,34 @@ struct X264Options {
     // The rate-control buffer, in frames at the average rate: the largest burst one picture can
     // make, and so the size of a forced key frame before its quality is squeezed.
     double vbvFrames = 4.0;
+    // The quantizer at which a still picture counts as sharp: refinement passes stop once x264
+    // works at it and finds little left to code. Desktop text is crisp from here on; further
+    // passes at lower quantizers cost as much again for about 3 dB the eye hardly sees.
+    int sharpQuantizer = 24;
+};
+
+// The time the rate control credits each picture, so that a stream keeps its bitrate whether the
+// screen changes sixty times a second or five: the real time since the picture before. A picture
+// is credited at least one frame at framesPerSecond (callers that count frames rather than time get
+// the per-frame budget), and time credited early is paid back by the next pictures, so jitter in
+// the capture's pacing does not inflate the rate. After a still spell of more than a second the
+// picture is credited one second: the unused budget does not pile up into a burst.
+class RateClock {
+public:
+    static constexpr std::int64_t microsPerSecond = 1'000'000;
+
+    explicit RateClock(std::int64_t framesPerSecond);
+
+    // The microseconds credited to a picture taken at timestampMicros (host clock); without a
+    // time stamp, to one that came one frame after the previous.
+    [[nodiscard]] std::int64_t credit(std::optional<std::uint64_t> timestampMicros);
+
+    [[nodiscard]] std::int64_t frameMicros() const { return frame_; }
+
+private:
+    std::int64_t frame_;
+    std::optional<std::uint64_t> last_;
+    std::int64_t owed_ = 0;  // credited ahead of real time; never positive
 };
 
 // The host's H.264 compressor: libx264 with no B-frames, no lookahead, no frame delay and slice

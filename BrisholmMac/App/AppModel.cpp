@@ -1,0 +1,352 @@
+#include "App/AppModel.hpp"
+
+#include <QSettings>
+
+#include <algorithm>
+
+#include "App/AppCatalog.hpp"
+#include "App/DesktopParts.hpp"
+#include "Capture/Displays.hpp"
+#include "Capture/ScreenStreamer.hpp"
+#include "Capture/VideoEncoder.hpp"
+#include "Host/HostSession.hpp"
+#include "Host/MainQueue.hpp"
+#include "Input/InputInjector.hpp"
+#include "Input/WindowFollower.hpp"
+#include "Log/DiagnosticLog.hpp"
+#include "Platform/KeepAwake.hpp"
+#include "SyncServer.hpp"
+#include "vantrel/PairingInfo.hpp"
+
+namespace vantrel {
+
+namespace {
+
+constexpr int refreshMillis = 3000;
+constexpr int pointerMillis = 50;
+constexpr int followMillis = 400;
+constexpr const char* followWindowsKey = "followWindows";
+
+}  // namespace
+
+AppModel::AppModel(Services services, QObject* parent) : QObject(parent), services_(std::move(services)) {
+    // Initial state, in the order the tray reads it.
+    hasScreenRecording_ = services_.canReadScreen();
+    hasAccessibility_ = services_.canInject();
+    if (services_.displays) {
+        displays_ = services_.displays->list();
+        layout_ = services_.displays->layout();
+    }
+    activeDisplay_ = mainDisplay();
+    addresses_ = services_.addresses();
+    if (services_.settings) {
+        const auto stored = services_.settings->value(followWindowsKey);
+        followWindows_ = stored.typeId() == QMetaType::Bool ? stored.toBool() : true;
+    }
+
+    catalog_ = std::make_shared<AppCatalog>(services_.workspace);
+    follower_ = std::make_shared<WindowFollower>(
+        services_.windows, [this] { return layout_; }, services_.uptimeSeconds, getpid());
+
+    key_ = services_.keys->load();
+    if (key_.origin == PairingKey::Origin::sessionOnly) {
+        diagnosticLog().warn(
+            "the pairing key lives for this run only ({}); phones paired now must pair again after "
+            "a restart",
+            key_.reason);
+    }
+
+    // The injector reads the bounds the model keeps (refreshed every 3 seconds), never the display
+    // server, so placing a pointer event costs no round trip.
+    injector_ = services_.makeInjector([this](std::uint32_t display) { return boundsOf(display); }, activeDisplay_);
+    if (injector_) {
+        injector_->onClick = [follower = follower_, uptime = services_.uptimeSeconds] {
+            follower->lastPhoneClick = uptime();
+        };
+    }
+
+    HostSession::Parts parts{services_.main,
+                             services_.server,
+                             services_.encoder,
+                             StreamerFrames::create(services_.streamer, services_.unsupportedSession),
+                             std::make_shared<InjectorInput>(injector_),
+                             std::make_shared<CatalogApplications>(catalog_)};
+    session_ =
+        HostSession::create(std::move(parts), {services_.hostName(), displays_, activeDisplay_, hasAccessibility_});
+
+    // Session observers run on the main thread and die with the session, which dies with us.
+    session_->onListening = [this](std::optional<std::uint16_t> port) {
+        if (!port) {
+            diagnosticLog().error("the host cannot listen: no phone can connect until sharing is switched off and on");
+        }
+        port_ = port;
+        Q_EMIT portChanged();
+        Q_EMIT pairingChanged();
+        Q_EMIT changed();
+    };
+    session_->onClientChanged = [this](const std::optional<std::string>& name) { clientChanged(name); };
+    session_->onDisplayRequested = [this](std::uint32_t display) { select(display); };
+    session_->onCaptureStatus = [this](const FrameSource::Failure& failure) { setCaptureError(failure); };
+
+    if (services_.unsupportedSession) {
+        setCaptureError(services_.unsupportedSession);
+    }
+    publishWelcome();
+    runSharingStep();
+
+    refreshTimer_.setInterval(refreshMillis);
+    connect(&refreshTimer_, &QTimer::timeout, this, [this] { refresh(); });
+    refreshTimer_.start();
+    pointerTimer_.setInterval(pointerMillis);
+    connect(&pointerTimer_, &QTimer::timeout, this, [this] { reportPointer(); });
+    followTimer_.setInterval(followMillis);
+    connect(&followTimer_, &QTimer::timeout, this, [this] { followNewWindows(); });
+}
+
+AppModel::~AppModel() {
+    refreshTimer_.stop();
+    pointerTimer_.stop();
+    followTimer_.stop();
+    session_->stopAndWait();
+    if (keepingAwake_) {
+        services_.keepAwake->release();
+    }
+}
+
+std::uint32_t AppModel::mainDisplay() const {
+    if (services_.displays) {
+        if (const auto primary = services_.displays->primary()) {
+            return *primary;
+        }
+    }
+    return displays_.empty() ? 0 : displays_.front().id;
+}
+
+std::optional<Rect> AppModel::boundsOf(std::uint32_t display) const {
+    const auto found = std::find_if(layout_.begin(), layout_.end(),
+                                    [display](const DisplayBounds& entry) { return entry.id == display; });
+    if (found == layout_.end()) {
+        return std::nullopt;
+    }
+    return found->bounds;
+}
+
+std::optional<std::string> AppModel::pairingURL() const {
+    if (!port_ || addresses_.empty()) {
+        return std::nullopt;
+    }
+    return PairingInfo{session_->description().hostName, *port_, addresses_, key_.key}.url();
+}
+
+void AppModel::setSharingEnabled(bool enabled) {
+    sharingEnabled_ = enabled;
+    Q_EMIT sharingEnabledChanged();
+    runSharingStep();
+    Q_EMIT changed();
+}
+
+void AppModel::runSharingStep() {
+    if (sharingEnabled_) {
+        session_->start(key_.key, preferredPort);
+        return;
+    }
+    session_->stopListening();
+    port_.reset();
+    Q_EMIT portChanged();
+    Q_EMIT pairingChanged();
+}
+
+void AppModel::setShowCode(bool show) {
+    showCode_ = show;
+    Q_EMIT showCodeChanged();
+    Q_EMIT changed();
+}
+
+void AppModel::setFollowWindows(bool follow) {
+    followWindows_ = follow;
+    Q_EMIT followWindowsChanged();
+    Q_EMIT changed();
+    if (services_.settings) {
+        services_.settings->setValue(followWindowsKey, follow);
+    }
+}
+
+void AppModel::setCaptureError(std::optional<std::string> error) {
+    if (captureError_ == error) {
+        return;
+    }
+    captureError_ = std::move(error);
+    Q_EMIT captureErrorChanged();
+    Q_EMIT changed();
+}
+
+void AppModel::publishWelcome() {
+    lastPublishedControl_ = hasAccessibility_;
+    session_->setCanControl(hasAccessibility_);
+    session_->setDisplays(displays_);
+    session_->publishWelcome();
+}
+
+void AppModel::centrePointerIfOutside(std::uint32_t display) {
+    const auto bounds = boundsOf(display);
+    if (!bounds || bounds->isEmpty() || !injector_) {
+        return;
+    }
+    const auto pointer = injector_->pointerLocation().value_or(Point{});
+    if (!bounds->contains(pointer)) {
+        injector_->movePointer(bounds->centre());
+    }
+}
+
+void AppModel::clientChanged(const std::optional<std::string>& name) {
+    // The session has already started or stopped the capture and released the input.
+    clientName_ = name;
+    pointerTimer_.stop();
+    followTimer_.stop();
+    if (name) {
+        centrePointerIfOutside(activeDisplay_);
+        follower_->primed = false;
+        followTimer_.start();
+        pointerTimer_.start();
+        if (!keepingAwake_) {
+            services_.keepAwake->hold(keepAwakeReason);
+            keepingAwake_ = true;
+        }
+    } else if (keepingAwake_) {
+        services_.keepAwake->release();
+        keepingAwake_ = false;
+    }
+    Q_EMIT clientNameChanged();
+    Q_EMIT changed();
+}
+
+void AppModel::select(std::uint32_t display, std::optional<Point> pointer) {
+    if (std::none_of(displays_.begin(), displays_.end(),
+                     [display](const auto& entry) { return entry.id == display; })) {
+        return;
+    }
+    if (display == activeDisplay_) {
+        return;
+    }
+    activeDisplay_ = display;
+    if (injector_) {
+        injector_->activeDisplay = display;
+    }
+    follower_->primed = false;
+    lastPublishedControl_ = hasAccessibility_;
+    session_->setCanControl(hasAccessibility_);
+    session_->setDisplays(displays_);
+    // Republishes the welcome and, with a phone connected, restarts the capture on the display.
+    session_->selectDisplay(display);
+    if (clientName_ && injector_) {
+        if (pointer) {
+            injector_->movePointer(*pointer);
+        } else {
+            centrePointerIfOutside(display);
+        }
+    }
+    Q_EMIT activeDisplayChanged();
+    Q_EMIT changed();
+}
+
+void AppModel::rotateKey() {
+    key_ = services_.keys->rotate();
+    ++pairingRevision_;
+    diagnosticLog().info("the pairing key was replaced: every phone paired before must scan the new link");
+    runSharingStep();
+    Q_EMIT pairingChanged();
+    Q_EMIT changed();
+}
+
+void AppModel::disconnectClient() {
+    session_->disconnectClient();
+}
+
+void AppModel::refresh() {
+    if (clientName_) {
+        session_->offerApplications();
+    }
+    const bool screen = services_.canReadScreen();
+    const bool control = services_.canInject();
+    if (screen != hasScreenRecording_ || control != hasAccessibility_) {
+        hasScreenRecording_ = screen;
+        hasAccessibility_ = control;
+        Q_EMIT permissionsChanged();
+        Q_EMIT changed();
+    }
+    auto addresses = services_.addresses();
+    if (addresses != addresses_) {
+        addresses_ = std::move(addresses);
+        Q_EMIT addressesChanged();
+        Q_EMIT pairingChanged();
+        Q_EMIT changed();
+    }
+
+    auto list = services_.displays ? services_.displays->list() : std::vector<DisplayInfo>{};
+    layout_ = services_.displays ? services_.displays->layout() : std::vector<DisplayBounds>{};
+    if (list == displays_) {
+        if (hasAccessibility_ != lastPublishedControl_) {
+            publishWelcome();
+        }
+        return;
+    }
+    displays_ = std::move(list);
+    Q_EMIT displaysChanged();
+    Q_EMIT changed();
+    if (std::any_of(displays_.begin(), displays_.end(),
+                    [this](const auto& entry) { return entry.id == activeDisplay_; })) {
+        publishWelcome();
+        return;
+    }
+    // The active display is gone: back to the main one, on the phone too.
+    diagnosticLog().info("display {} is gone; showing the main display", activeDisplay_);
+    activeDisplay_ = mainDisplay();
+    if (injector_) {
+        injector_->activeDisplay = activeDisplay_;
+    }
+    lastPublishedControl_ = hasAccessibility_;
+    session_->setCanControl(hasAccessibility_);
+    session_->setDisplays(displays_);
+    if (!session_->selectDisplay(activeDisplay_)) {
+        session_->publishWelcome();
+    }
+    Q_EMIT activeDisplayChanged();
+    Q_EMIT changed();
+}
+
+void AppModel::reportPointer() {
+    if (!injector_) {
+        return;
+    }
+    const auto pointer = injector_->pointerLocation();
+    const auto bounds = boundsOf(activeDisplay_);
+    if (!pointer || !bounds || !bounds->contains(*pointer)) {
+        return;
+    }
+    services_.server->send(
+        PointerPosition{(pointer->x - bounds->minX()) / bounds->width, (pointer->y - bounds->minY()) / bounds->height});
+}
+
+void AppModel::followNewWindows() {
+    if (!followWindows_ || displays_.size() < 2) {
+        follower_->primed = false;
+        return;
+    }
+    if (const auto decision = follower_->check(activeDisplay_)) {
+        diagnosticLog().debug("a new window on display {}: following it", decision->display);
+        select(decision->display, decision->window.centre());
+    }
+}
+
+void AppModel::shutDown(std::function<void()> stopped) {
+    refreshTimer_.stop();
+    pointerTimer_.stop();
+    followTimer_.stop();
+    if (keepingAwake_) {
+        services_.keepAwake->release();
+        keepingAwake_ = false;
+    }
+    session_->stop([main = services_.main, stopped = std::move(stopped)]() mutable { main->post(std::move(stopped)); });
+}
+
+}  // namespace vantrel

@@ -1,0 +1,45 @@
+#include "CapturePolicy.hpp"
+
+namespace vantrel {
+
+void CapturePolicy::restart() {
+    needsFirstFrame_ = true;
+    nextRefinement_.reset();
+    passes_ = 0;
+}
+
+CapturePolicy::Action CapturePolicy::onTick(Clock::time_point now, bool screenChanged, bool congested) {
+    if (needsFirstFrame_ || screenChanged) {
+        return Action::grab;
+    }
+    if (nextRefinement_ && !congested && now >= *nextRefinement_) {
+        return Action::refine;
+    }
+    return Action::none;
+}
+
+void CapturePolicy::encoded(Clock::time_point now) {
+    needsFirstFrame_ = false;
+    nextRefinement_ = now + timing_.refinementDelay;
+    passes_ = 0;
+}
+
+void CapturePolicy::refined(Clock::time_point now, bool sharpenable) {
+    ++passes_;
+    if (sharpenable && passes_ < timing_.maxRefinementPasses) {
+        nextRefinement_ = now + timing_.refinementInterval;
+    } else {
+        nextRefinement_.reset();
+    }
+}
+
+CapturePolicy::Clock::time_point CapturePolicy::nextTick(Clock::time_point served, Clock::time_point now,
+                                                         std::chrono::nanoseconds interval) {
+    const auto next = served + interval;
+    if (next > now) {
+        return next;
+    }
+    return next + interval * ((now - next) / interval);
+}
+
+}  // namespace vantrel

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Displays.hpp"
+#include "PixelBuffer.hpp"
+
+namespace vantrel {
+
+// How a capture call went. A temporary error loses one frame and the next tick tries again; a
+// permanent one (the display connection broke, the watched monitor is gone) ends the stream.
+enum class CaptureStatus { ok, temporaryError, permanentError };
+
+// What happened on screen since the last look.
+struct ScreenChanges {
+    CaptureStatus status = CaptureStatus::ok;
+    bool picture = false;   // something was drawn inside the watched area
+    bool cursor = false;    // the pointer moved or its image changed
+    bool monitors = false;  // the monitor layout may have changed: read monitors() again
+    std::string reason;     // for a failed status: why, for the log and the user
+};
+
+struct CaptureResult {
+    CaptureStatus status = CaptureStatus::ok;
+    std::shared_ptr<const PixelBuffer> frame;  // set when status is ok
+    std::string reason;
+};
+
+// One display server connection that captures one area of the desktop at a time: the picture
+// with the pointer drawn in, scaled to the stream size, and cheap answers to "did anything change?"
+// so that a still screen costs next to nothing. Display-server errors come back as results.
+//
+// Lives on the capture queue ("vantrel.capture"); the X11 implementation owns its own connection.
+class ScreenCapturer {
+public:
+    virtual ~ScreenCapturer() = default;
+
+    // Captures the X display named by DISPLAY; null (with a log line) when it cannot be opened.
+    [[nodiscard]] static std::unique_ptr<ScreenCapturer> create();
+
+    // The monitors now, in the server's order (names may be left out); empty when none or when
+    // the server cannot be read.
+    [[nodiscard]] virtual std::vector<MonitorFacts> monitors() = 0;
+
+    // From now on captures area (desktop points) scaled to size; the next changes() reports the
+    // whole area as changed.
+    [[nodiscard]] virtual CaptureStatus watch(const Rect& area, StreamSize size) = 0;
+
+    // What changed since the last call (or since watch()).
+    [[nodiscard]] virtual ScreenChanges changes() = 0;
+
+    // The watched area as it is now, with the pointer drawn in, at the stream size.
+    [[nodiscard]] virtual CaptureResult grab() = 0;
+};
+
+}  // namespace vantrel

@@ -1,0 +1,236 @@
+#include "ScreenStreamer.hpp"
+
+#include <cmath>
+#include <utility>
+
+#include "Log/DiagnosticLog.hpp"
+
+namespace vantrel {
+
+namespace {
+
+CaptureError noDisplay() {
+    return {CaptureError::Kind::noDisplay, "Kein Display gefunden"};
+}
+
+CaptureError unavailable() {
+    return {CaptureError::Kind::unavailable, "Der Bildschirm kann nicht aufgenommen werden"};
+}
+
+CaptureError lost() {
+    return {CaptureError::Kind::lost, "Die Verbindung zum Bildschirm ist abgebrochen"};
+}
+
+CaptureError displayGone() {
+    return {CaptureError::Kind::displayGone, "Das Display wurde entfernt"};
+}
+
+}  // namespace
+
+std::uint64_t hostClockMicros(std::chrono::steady_clock::time_point time) {
+    const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(time.time_since_epoch()).count();
+    return micros < 0 ? 0 : static_cast<std::uint64_t>(micros);
+}
+
+std::shared_ptr<ScreenStreamer> ScreenStreamer::create(std::shared_ptr<VideoEncoder> encoder,
+                                                       CapturerFactory makeCapturer, RefinementTiming timing) {
+    return std::shared_ptr<ScreenStreamer>(new ScreenStreamer(std::move(encoder), std::move(makeCapturer), timing));
+}
+
+ScreenStreamer::ScreenStreamer(std::shared_ptr<VideoEncoder> encoder, CapturerFactory makeCapturer,
+                               RefinementTiming timing)
+    : encoder_(std::move(encoder)),
+      makeCapturer_(std::move(makeCapturer)),
+      interval_(std::chrono::nanoseconds(std::chrono::seconds(1)) / encoder_->framesPerSecond()),
+      policy_(timing) {}
+
+ScreenStreamer::~ScreenStreamer() = default;
+
+void ScreenStreamer::start(std::uint32_t displayId, Completion completion) {
+    queue_.post([weak = weak_from_this(), displayId, completion = std::move(completion)] {
+        if (auto self = weak.lock()) {
+            self->startOnQueue(displayId, completion);
+        }
+    });
+}
+
+void ScreenStreamer::stop(std::function<void()> completion) {
+    queue_.post([weak = weak_from_this(), completion = std::move(completion)] {
+        if (auto self = weak.lock()) {
+            self->stopOnQueue();
+        }
+        if (completion) {
+            completion();
+        }
+    });
+}
+
+void ScreenStreamer::sendKeyframeNow() {
+    encoder_->requestKeyframe();
+    queue_.post([weak = weak_from_this()] {
+        auto self = weak.lock();
+        if (self && self->lastFrame_) {
+            // Whichever frame reaches the encoder first takes the request: this one, or a fresh
+            // grab that got onto the queue before it.
+            self->encode(self->lastFrame_, CapturePolicy::Clock::now());
+        }
+    });
+}
+
+void ScreenStreamer::setCongested(bool congested) {
+    congested_ = congested;
+}
+
+std::optional<std::uint32_t> ScreenStreamer::capturedDisplay() {
+    std::optional<std::uint32_t> display;
+    queue_.sync([&] {
+        if (capturer_) {
+            display = displayId_;
+        }
+    });
+    return display;
+}
+
+void ScreenStreamer::startOnQueue(std::uint32_t displayId, const Completion& completion) {
+    auto finish = [&](std::optional<CaptureError> error) {
+        if (completion) {
+            completion(std::move(error));
+        }
+    };
+    stopOnQueue();
+    auto capturer = makeCapturer_ ? makeCapturer_() : nullptr;
+    if (!capturer) {
+        finish(unavailable());
+        return;
+    }
+    const auto monitors = primaryFirst(capturer->monitors());
+    if (monitors.empty()) {
+        diagnosticLog().warn("capture: the display server reports no monitor");
+        finish(noDisplay());
+        return;
+    }
+    const MonitorFacts* chosen = &monitors.front();
+    for (const auto& monitor : monitors) {
+        if (monitor.id == displayId) {
+            chosen = &monitor;
+        }
+    }
+    if (chosen->id != displayId) {
+        diagnosticLog().info("capture: no display {}, capturing display {} instead", displayId, chosen->id);
+    }
+    const auto size = streamSizeFor(std::llround(chosen->bounds.width), std::llround(chosen->bounds.height));
+    if (capturer->watch(chosen->bounds, size) != CaptureStatus::ok) {
+        diagnosticLog().warn("capture: cannot capture display {}", chosen->id);
+        finish(unavailable());
+        return;
+    }
+    capturer_ = std::move(capturer);
+    displayId_ = chosen->id;
+    area_ = chosen->bounds;
+    policy_.restart();
+    encoder_->requestKeyframe();
+    const auto generation = ++generation_;
+    served_ = CapturePolicy::Clock::now();
+    finish(std::nullopt);
+    tick(generation);
+}
+
+void ScreenStreamer::stopOnQueue() {
+    if (!capturer_) {
+        return;
+    }
+    ++generation_;
+    capturer_.reset();
+    lastFrame_.reset();
+    encoder_->invalidateSession();
+}
+
+void ScreenStreamer::end(CaptureError error, const std::string& reason) {
+    diagnosticLog().warn("capture: display {} stopped: {}", displayId_, reason);
+    ++generation_;
+    capturer_.reset();
+    if (onStopped) {
+        onStopped(std::move(error));
+    }
+}
+
+bool ScreenStreamer::followMonitors() {
+    for (const auto& monitor : capturer_->monitors()) {
+        if (monitor.id != displayId_) {
+            continue;
+        }
+        if (monitor.bounds != area_) {
+            // Moved or resized: capture the new rectangle at its own stream size; the encoder makes
+            // a new session (and a key frame) when the size changes.
+            const auto size = streamSizeFor(std::llround(monitor.bounds.width), std::llround(monitor.bounds.height));
+            if (capturer_->watch(monitor.bounds, size) != CaptureStatus::ok) {
+                end(lost(), "the changed monitor cannot be captured");
+                return false;
+            }
+            area_ = monitor.bounds;
+            policy_.restart();
+        }
+        return true;
+    }
+    end(displayGone(), "the monitor was removed");
+    return false;
+}
+
+void ScreenStreamer::tick(std::uint64_t generation) {
+    if (generation != generation_ || !capturer_) {
+        return;
+    }
+    const auto changes = capturer_->changes();
+    if (changes.status == CaptureStatus::permanentError) {
+        end(lost(), changes.reason);
+        return;
+    }
+    if (changes.monitors && !followMonitors()) {
+        return;
+    }
+    const auto now = CapturePolicy::Clock::now();
+    if (changes.status == CaptureStatus::ok) {
+        switch (policy_.onTick(now, changes.picture || changes.cursor, congested_)) {
+            case CapturePolicy::Action::grab: {
+                auto result = capturer_->grab();
+                if (result.status == CaptureStatus::permanentError) {
+                    end(lost(), result.reason);
+                    return;
+                }
+                if (result.status == CaptureStatus::ok && result.frame) {
+                    lastFrame_ = std::move(result.frame);
+                    encode(lastFrame_, CapturePolicy::Clock::now());
+                } else {
+                    diagnosticLog().debug("capture: frame lost: {}", result.reason);
+                }
+                break;
+            }
+            case CapturePolicy::Action::refine: {
+                const bool sharpenable =
+                    lastFrame_ && encoder_->encodeRefinement(*lastFrame_, hostClockMicros(CapturePolicy::Clock::now()));
+                policy_.refined(now, sharpenable);
+                break;
+            }
+            case CapturePolicy::Action::none:
+                break;
+        }
+    }
+    schedule(generation);
+}
+
+void ScreenStreamer::encode(const std::shared_ptr<const PixelBuffer>& frame, CapturePolicy::Clock::time_point now) {
+    encoder_->encode(*frame, hostClockMicros(now));
+    policy_.encoded(now);
+}
+
+void ScreenStreamer::schedule(std::uint64_t generation) {
+    const auto now = CapturePolicy::Clock::now();
+    served_ = CapturePolicy::nextTick(served_, now, interval_);
+    queue_.postAfter(served_ - now, [weak = weak_from_this(), generation] {
+        if (auto self = weak.lock()) {
+            self->tick(generation);
+        }
+    });
+}
+
+}  // namespace vantrel

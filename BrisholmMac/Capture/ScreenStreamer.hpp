@@ -1,0 +1,120 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "CapturePolicy.hpp"
+#include "ScreenCapturer.hpp"
+#include "VideoEncoder.hpp"
+#include "vantrel/SerialQueue.hpp"
+
+namespace vantrel {
+
+// Why capture could not start or had to end. description is the text the menu shows.
+struct CaptureError {
+    enum class Kind {
+        noDisplay,    // the display server has no monitor to capture
+        unavailable,  // the display cannot be opened or read
+        lost,         // the connection to the display server broke
+        displayGone,  // the captured monitor was removed
+    };
+    Kind kind = Kind::unavailable;
+    std::string description;
+
+    bool operator==(const CaptureError&) const = default;
+};
+
+// Captures one display and feeds its changes to the video encoder: paced to at most the
+// encoder's framesPerSecond, a frame only when the picture or the pointer changed, the last frame
+// kept so that a key frame can be made on request while the screen is still, and, once the screen
+// has been still for a moment, that frame encoded again in a few refinement passes so that still
+// text ends up sharp (CapturePolicy).
+//
+// Everything runs on the streamer's own "vantrel.capture" queue: grabbing, every call of
+// encoder.encode, key-frame re-encodes and the clean-up of stop(). A frame is grabbed and encoded
+// in one step on that queue, so at most one frame is ever in flight, and a tick that comes late is
+// dropped rather than queued behind the one before.
+//
+// start(), stop(), sendKeyframeNow() and setCongested() may be called from any thread; their
+// completions and onStopped run on the capture queue. A tick in progress holds the streamer, so
+// dropping the last reference does not wait for it: whoever owns the encoder's receivers calls
+// stop() and waits for its completion before they go.
+class ScreenStreamer : public std::enable_shared_from_this<ScreenStreamer> {
+public:
+    using CapturerFactory = std::function<std::unique_ptr<ScreenCapturer>()>;
+    using Completion = std::function<void(std::optional<CaptureError>)>;
+
+    // Captures with makeCapturer's capturers (the X11 one by default), one per started stream.
+    [[nodiscard]] static std::shared_ptr<ScreenStreamer> create(
+        std::shared_ptr<VideoEncoder> encoder, CapturerFactory makeCapturer = &ScreenCapturer::create,
+        RefinementTiming timing = {});
+
+    ~ScreenStreamer();
+    ScreenStreamer(const ScreenStreamer&) = delete;
+    ScreenStreamer& operator=(const ScreenStreamer&) = delete;
+
+    // Called when a running stream ends without stop(): the display connection broke or the
+    // captured monitor disappeared. The last frame and the encoder's session are kept. Set while
+    // wiring, before the first start().
+    std::function<void(std::optional<CaptureError>)> onStopped;
+
+    // Stops any running stream (with the clean-up of stop()), then captures displayId, or the
+    // first display (primary first) when no monitor has that id. The completion gets no error
+    // once the stream runs; its first frame is a key frame.
+    void start(std::uint32_t displayId, Completion completion);
+
+    // Ends the running stream, drops the last frame and the encoder's session, so the next start
+    // begins with a fresh configuration and a key frame; then calls completion. Without a running
+    // stream it changes nothing.
+    void stop(std::function<void()> completion);
+
+    // The next frame is a key frame, and it is made at once from the last frame, so a phone that
+    // asks gets one even while the screen does not change.
+    void sendKeyframeNow();
+
+    // Whether the server is holding frames back; refinements wait while it is.
+    void setCongested(bool congested);
+
+    // The display being captured, if any. For tests and diagnostics; reads the queue's state
+    // synchronously, so never call it from a completion.
+    [[nodiscard]] std::optional<std::uint32_t> capturedDisplay();
+
+private:
+    ScreenStreamer(std::shared_ptr<VideoEncoder> encoder, CapturerFactory makeCapturer, RefinementTiming timing);
+
+    void startOnQueue(std::uint32_t displayId, const Completion& completion);
+    void stopOnQueue();
+    void end(CaptureError error, const std::string& reason);
+    void tick(std::uint64_t generation);
+    void schedule(std::uint64_t generation);
+    bool followMonitors();
+    void encode(const std::shared_ptr<const PixelBuffer>& frame, CapturePolicy::Clock::time_point now);
+
+    const std::shared_ptr<VideoEncoder> encoder_;
+    const CapturerFactory makeCapturer_;
+    const std::chrono::nanoseconds interval_;
+    std::atomic<bool> congested_{false};
+
+    // Confined to the queue.
+    std::unique_ptr<ScreenCapturer> capturer_;  // set while a stream runs
+    std::uint32_t displayId_ = 0;
+    Rect area_;
+    std::shared_ptr<const PixelBuffer> lastFrame_;
+    CapturePolicy policy_;
+    // Bumped by every start and end, so that ticks of an earlier stream do nothing.
+    std::uint64_t generation_ = 0;
+    CapturePolicy::Clock::time_point served_;
+
+    // Last member: destroyed first, so its thread has stopped before the state above goes.
+    SerialQueue queue_{"vantrel.capture"};
+};
+
+// Microseconds of the host clock (monotonic) at time; the video frames' time stamps.
+[[nodiscard]] std::uint64_t hostClockMicros(std::chrono::steady_clock::time_point time);
+
+}  // namespace vantrel

@@ -1,0 +1,137 @@
+#include "CaptureHarness.hpp"
+
+#include <cmath>
+#include <cstring>
+#include <utility>
+
+namespace vantrel::testing {
+
+StreamRecord::StreamRecord(VideoEncoder& encoder) {
+    encoder.onConfig = [this](VideoConfig config) {
+        std::lock_guard guard(lock_);
+        outputs_.emplace_back(std::move(config));
+    };
+    encoder.onFrame = [this](VideoFrame frame) {
+        std::lock_guard guard(lock_);
+        outputs_.emplace_back(std::move(frame));
+    };
+}
+
+std::string StreamRecord::shape() const {
+    std::string result;
+    for (const auto& output : outputs()) {
+        if (std::holds_alternative<VideoConfig>(output)) {
+            result += 'C';
+        } else {
+            result += std::get<VideoFrame>(output).isKeyframe ? 'K' : 'P';
+        }
+    }
+    return result;
+}
+
+std::vector<StreamRecord::Output> StreamRecord::outputs() const {
+    std::lock_guard guard(lock_);
+    return outputs_;
+}
+
+std::vector<VideoFrame> StreamRecord::frames() const {
+    std::vector<VideoFrame> result;
+    for (const auto& output : outputs()) {
+        if (const auto* frame = std::get_if<VideoFrame>(&output)) {
+            result.push_back(*frame);
+        }
+    }
+    return result;
+}
+
+std::size_t StreamRecord::frameCount() const {
+    return frames().size();
+}
+
+void FakeScreen::update(const std::function<void(FakeScreen&)>& change) {
+    std::lock_guard guard(lock);
+    change(*this);
+}
+
+namespace {
+
+class FakeCapturer final : public ScreenCapturer {
+public:
+    explicit FakeCapturer(std::shared_ptr<FakeScreen> screen) : screen_(std::move(screen)) {}
+
+    std::vector<MonitorFacts> monitors() override {
+        std::lock_guard guard(screen_->lock);
+        return screen_->broken ? std::vector<MonitorFacts>{} : screen_->monitors;
+    }
+
+    CaptureStatus watch(const Rect& area, StreamSize size) override {
+        std::lock_guard guard(screen_->lock);
+        if (screen_->broken) {
+            return CaptureStatus::permanentError;
+        }
+        screen_->watched.emplace_back(area, size);
+        size_ = size;
+        fresh_ = true;
+        return CaptureStatus::ok;
+    }
+
+    ScreenChanges changes() override {
+        std::lock_guard guard(screen_->lock);
+        ++screen_->looks;
+        ScreenChanges changes;
+        if (screen_->broken) {
+            changes.status = CaptureStatus::permanentError;
+            changes.reason = "fake connection broke";
+            return changes;
+        }
+        changes.picture = screen_->changing || std::exchange(fresh_, false);
+        changes.monitors = screen_->monitors != seenMonitors_;
+        seenMonitors_ = screen_->monitors;
+        return changes;
+    }
+
+    CaptureResult grab() override {
+        std::lock_guard guard(screen_->lock);
+        if (screen_->broken) {
+            return {CaptureStatus::permanentError, nullptr, "fake connection broke"};
+        }
+        const auto value = static_cast<int>(++screen_->grabs);
+        auto frame = PixelBuffer::make(static_cast<std::int32_t>(size_.width), static_cast<std::int32_t>(size_.height),
+                                       [value](const PixelBuffer::Pixels& pixels) {
+                                           for (std::int32_t y = 0; y < pixels.height; ++y) {
+                                               std::memset(pixels.row(y), value * 16 % 256,
+                                                           static_cast<std::size_t>(pixels.width) * 4);
+                                           }
+                                       });
+        return {CaptureStatus::ok, std::move(frame), {}};
+    }
+
+private:
+    std::shared_ptr<FakeScreen> screen_;
+    StreamSize size_;
+    bool fresh_ = true;
+    std::vector<MonitorFacts> seenMonitors_;
+};
+
+}  // namespace
+
+std::function<std::unique_ptr<ScreenCapturer>()> fakeCapturers(std::shared_ptr<FakeScreen> screen) {
+    return [screen = std::move(screen)]() -> std::unique_ptr<ScreenCapturer> {
+        std::lock_guard guard(screen->lock);
+        if (screen->refuseCapturers) {
+            return nullptr;
+        }
+        ++screen->capturersMade;
+        return std::make_unique<FakeCapturer>(screen);
+    };
+}
+
+MonitorFacts fakeMonitor(std::uint32_t id, bool primary, Rect bounds) {
+    MonitorFacts monitor;
+    monitor.id = id;
+    monitor.primary = primary;
+    monitor.bounds = bounds;
+    return monitor;
+}
+
+}  // namespace vantrel::testing

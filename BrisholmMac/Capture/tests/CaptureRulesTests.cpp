@@ -1,0 +1,133 @@
+// The streamer's pure rules: when a tick grabs, refines or rests, how ticks are paced, and how a
+// captured area becomes a frame with the pointer in it.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "CapturePolicy.hpp"
+#include "FrameAssembly.hpp"
+
+namespace vantrel {
+namespace {
+
+using namespace std::chrono_literals;
+using Action = CapturePolicy::Action;
+
+TEST(CapturePolicyTest, GrabsOnChangeRefinesAStillPictureInPassesAndOtherwiseRests) {
+    const CapturePolicy::Clock::time_point t0{};
+    CapturePolicy policy({250ms, 100ms, 3});
+    // A new stream grabs its first picture even when nothing is reported changed.
+    EXPECT_EQ(policy.onTick(t0, false, false), Action::grab);
+    EXPECT_EQ(policy.onTick(t0, false, false), Action::grab) << "until a picture was encoded";
+    policy.encoded(t0);
+    EXPECT_EQ(policy.onTick(t0 + 17ms, false, false), Action::none);
+    EXPECT_EQ(policy.onTick(t0 + 249ms, false, false), Action::none);
+    EXPECT_EQ(policy.onTick(t0 + 250ms, false, true), Action::none) << "held while congested";
+    EXPECT_EQ(policy.onTick(t0 + 400ms, false, false), Action::refine);
+    policy.refined(t0 + 400ms, true);
+    EXPECT_EQ(policy.onTick(t0 + 450ms, false, false), Action::none);
+    EXPECT_EQ(policy.onTick(t0 + 500ms, false, false), Action::refine);
+    policy.refined(t0 + 500ms, false);
+    EXPECT_EQ(policy.onTick(t0 + 2s, false, false), Action::none) << "sharp: no more passes";
+    EXPECT_EQ(policy.onTick(t0 + 2s, true, true), Action::grab) << "congestion never holds a change back";
+
+    // A key frame re-encode is a new picture at the motion's quality: refinement starts over, and
+    // stops after the most passes allowed even when the encoder would go on.
+    policy.encoded(t0 + 3s);
+    for (const auto pass : {250ms, 350ms, 450ms}) {
+        EXPECT_EQ(policy.onTick(t0 + 3s + pass, false, false), Action::refine) << pass.count();
+        policy.refined(t0 + 3s + pass, true);
+    }
+    EXPECT_EQ(policy.onTick(t0 + 5s, false, false), Action::none);
+
+    policy.restart();
+    EXPECT_EQ(policy.onTick(t0 + 4s, false, false), Action::grab);
+}
+
+TEST(CapturePolicyTest, TicksKeepTheirCadenceAndDropWhatCameLate) {
+    const CapturePolicy::Clock::time_point t0{};
+    const auto interval = std::chrono::nanoseconds(16'666'667);
+    EXPECT_EQ(CapturePolicy::nextTick(t0, t0 + 3ms, interval), t0 + interval);
+    // A tick that ran late does not shift the schedule.
+    EXPECT_EQ(CapturePolicy::nextTick(t0, t0 + 16ms, interval), t0 + interval);
+    // Three intervals behind: one tick at once (the latest deadline passed), not three.
+    EXPECT_EQ(CapturePolicy::nextTick(t0, t0 + 60ms, interval), t0 + 3 * interval);
+}
+
+// A w x h area of BGRX pixels, each (x, y, 0x80) in blue, green, red.
+std::vector<std::uint8_t> area(std::int32_t width, std::int32_t height) {
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(width * height * 4));
+    for (std::int32_t y = 0; y < height; ++y) {
+        for (std::int32_t x = 0; x < width; ++x) {
+            auto* pixel = &bytes[static_cast<std::size_t>((y * width + x) * 4)];
+            pixel[0] = static_cast<std::uint8_t>(x);
+            pixel[1] = static_cast<std::uint8_t>(y);
+            pixel[2] = 0x80;
+        }
+    }
+    return bytes;
+}
+
+std::uint32_t bgr(const PixelBuffer& frame, std::int32_t x, std::int32_t y) {
+    const auto* pixel = frame.row(y).data() + x * 4;
+    return static_cast<std::uint32_t>(pixel[0]) | static_cast<std::uint32_t>(pixel[1]) << 8 |
+           static_cast<std::uint32_t>(pixel[2]) << 16;
+}
+
+TEST(FrameAssemblyTest, CopiesAnUnscaledAreaAndBlendsThePointerAtItsHotSpotClipped) {
+    // A 3x2 pointer: opaque white, half-transparent black (premultiplied: 0x80000000), clear.
+    const CursorImage cursor{3, 2, 1, 1, {0xffffffff, 0x80000000, 0x00ffffff, 0xffff0000, 0xff00ff00, 0xff0000ff}};
+    auto pixels = area(8, 6);
+    const auto frame = assembleFrame({pixels.data(), 8 * 4, 8, 6, nullptr}, {8, 6}, &cursor, 7, 5);
+    ASSERT_NE(frame, nullptr);
+    ASSERT_EQ(frame->width(), 8);
+    EXPECT_EQ(bgr(*frame, 0, 0), 0x800000u);
+    EXPECT_EQ(bgr(*frame, 5, 3), 0x800305u);
+    // Hot spot (1, 1) at (7, 5): the cursor's top-left pixel lands on (6, 4).
+    EXPECT_EQ(bgr(*frame, 6, 4), 0xffffffu);
+    EXPECT_EQ(bgr(*frame, 7, 4), 0x400203u) << "half the screen's (7, 4, 0x80) shows through";
+    EXPECT_EQ(bgr(*frame, 6, 5), 0xff0000u);
+    EXPECT_EQ(bgr(*frame, 7, 5), 0x00ff00u);  // the rest of the cursor is off the picture
+
+    EXPECT_EQ(bgr(*frame, 7, 4) & 0xff, 3u) << "a copy: the area itself is untouched";
+    EXPECT_EQ(pixels[(4 * 8 + 7) * 4], 7);
+
+    // Entirely outside: the picture is untouched.
+    const auto untouched = assembleFrame({pixels.data(), 8 * 4, 8, 6, nullptr}, {8, 6}, &cursor, -10, 40);
+    ASSERT_NE(untouched, nullptr);
+    for (std::int32_t y = 0; y < 6; ++y) {
+        EXPECT_EQ(std::memcmp(untouched->row(y).data(), pixels.data() + y * 32, 32), 0);
+    }
+
+    // With an owner the frame is the area's own memory, pointer drawn in, kept alive by the owner.
+    auto owned = std::make_shared<std::vector<std::uint8_t>>(area(8, 6));
+    const auto inPlace = assembleFrame({owned->data(), 8 * 4, 8, 6, owned}, {8, 6}, &cursor, 7, 5);
+    ASSERT_NE(inPlace, nullptr);
+    EXPECT_EQ(inPlace->data(), owned->data());
+    EXPECT_EQ(bgr(*inPlace, 6, 4), 0xffffffu);
+    owned.reset();
+    EXPECT_EQ(bgr(*inPlace, 0, 0), 0x800000u);
+}
+
+TEST(FrameAssemblyTest, ScalesALargerAreaDownAndPlacesThePointerInScaledPixels) {
+    // A 40x20 area, its left half black and its right half white, scaled to 20x10.
+    std::vector<std::uint8_t> pixels(40 * 20 * 4, 0);
+    for (std::int32_t y = 0; y < 20; ++y) {
+        std::memset(&pixels[static_cast<std::size_t>(y * 160 + 80)], 0xff, 80);
+    }
+    const CursorImage dot{1, 1, 0, 0, {0xff0000ff}};
+    const auto frame = assembleFrame({pixels.data(), 160, 40, 20, nullptr}, {20, 10}, &dot, 10, 16);
+    ASSERT_NE(frame, nullptr);
+    EXPECT_EQ(frame->width(), 20);
+    EXPECT_EQ(frame->height(), 10);
+    EXPECT_EQ(bgr(*frame, 2, 2), 0x000000u);
+    EXPECT_EQ(bgr(*frame, 17, 2), 0xffffffu);
+    EXPECT_EQ(bgr(*frame, 5, 8), 0x0000ffu) << "the pointer at (10, 16) of the area is at (5, 8) of the frame";
+
+    EXPECT_EQ(assembleFrame({pixels.data(), 100, 40, 20, nullptr}, {20, 10}, nullptr, 0, 0), nullptr)
+        << "stride too short";
+    EXPECT_EQ(assembleFrame({pixels.data(), 160, 40, 20, nullptr}, {0, 10}, nullptr, 0, 0), nullptr);
+}
+
+}  // namespace
+}  // namespace vantrel

@@ -1,0 +1,192 @@
+// The streamer's logic over fake capturers and the real encoder at a tiny size: which display it
+// captures, when it produces frames, the kept last frame, and how streams start, stop and end.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <future>
+
+#include "CaptureHarness.hpp"
+#include "ScreenStreamer.hpp"
+#include "vantrel/testing/Waiting.hpp"
+
+namespace vantrel {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::FakeScreen;
+using testing::fakeMonitor;
+using testing::waitUntil;
+
+class ScreenStreamerTest : public ::testing::Test {
+protected:
+    explicit ScreenStreamerTest(RefinementTiming timing = {1h, 1h, 1}) {
+        screen_->monitors = {fakeMonitor(11, false, {0, 0, 64, 48}), fakeMonitor(12, true, {64, 0, 96, 64})};
+        streamer_ = ScreenStreamer::create(encoder_, testing::fakeCapturers(screen_), timing);
+        streamer_->onStopped = [this](std::optional<CaptureError> error) {
+            std::lock_guard guard(lock_);
+            stops_.push_back(error);
+        };
+    }
+
+    // The streamer's queue may still be encoding into record_: end the stream before they go.
+    ~ScreenStreamerTest() override { stop(); }
+
+    std::optional<CaptureError> start(std::uint32_t display) {
+        std::promise<std::optional<CaptureError>> done;
+        streamer_->start(display, [&](std::optional<CaptureError> error) { done.set_value(std::move(error)); });
+        return done.get_future().get();
+    }
+
+    void stop() {
+        std::promise<void> done;
+        streamer_->stop([&] { done.set_value(); });
+        done.get_future().get();
+    }
+
+    // Waits until the capturer has been asked for changes n more times.
+    bool waitLooks(int n) {
+        const int target = looks() + n;
+        return waitUntil([&] { return looks() >= target; });
+    }
+    int looks() { return screen_->read<int>([](FakeScreen& s) { return s.looks; }); }
+    int grabs() { return screen_->read<int>([](FakeScreen& s) { return s.grabs; }); }
+
+    std::vector<std::optional<CaptureError>> stops() {
+        std::lock_guard guard(lock_);
+        return stops_;
+    }
+
+    std::shared_ptr<FakeScreen> screen_ = std::make_shared<FakeScreen>();
+    std::shared_ptr<VideoEncoder> encoder_ = std::make_shared<VideoEncoder>(Compressor::create(), 30);
+    testing::StreamRecord record_{*encoder_};
+    std::shared_ptr<ScreenStreamer> streamer_;
+    std::mutex lock_;
+    std::vector<std::optional<CaptureError>> stops_;
+};
+
+TEST_F(ScreenStreamerTest, CapturesTheAskedDisplayOrThePrimaryWhenTheIdIsUnknown) {
+    EXPECT_EQ(start(11), std::nullopt);
+    EXPECT_EQ(streamer_->capturedDisplay(), 11u);
+    ASSERT_TRUE(waitUntil([&] { return record_.shape() == "CK"; })) << record_.shape();
+    const auto config = std::get<VideoConfig>(record_.outputs()[0]);
+    EXPECT_EQ(config.width, 64);
+
+    // A new start stops the running stream first; an unknown id takes the primary monitor.
+    EXPECT_EQ(start(999), std::nullopt);
+    EXPECT_EQ(streamer_->capturedDisplay(), 12u);
+    ASSERT_TRUE(waitUntil([&] { return record_.shape() == "CKCK"; })) << record_.shape();
+    EXPECT_EQ(std::get<VideoConfig>(record_.outputs()[2]).width, 96);
+    const auto watched = screen_->read<std::vector<std::pair<Rect, StreamSize>>>([](FakeScreen& s) { return s.watched; });
+    ASSERT_EQ(watched.size(), 2u);
+    EXPECT_EQ(watched[1].first, (Rect{64, 0, 96, 64}));
+    EXPECT_EQ(watched[1].second, (StreamSize{96, 64}));
+}
+
+TEST_F(ScreenStreamerTest, FailsWithAReasonWhenThereIsNothingToCapture) {
+    screen_->update([](FakeScreen& s) { s.monitors.clear(); });
+    EXPECT_EQ(start(11), (CaptureError{CaptureError::Kind::noDisplay, "Kein Display gefunden"}));
+    screen_->update([](FakeScreen& s) { s.refuseCapturers = true; });
+    const auto error = start(11);
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(error->kind, CaptureError::Kind::unavailable);
+    EXPECT_FALSE(error->description.empty());
+    EXPECT_EQ(streamer_->capturedDisplay(), std::nullopt);
+    EXPECT_EQ(record_.frameCount(), 0u);
+}
+
+TEST_F(ScreenStreamerTest, AStillScreenMakesNoFramesYetAKeyFrameOnRequestFromTheLastOne) {
+    // Asked before any frame exists, the request only marks the next frame.
+    streamer_->sendKeyframeNow();
+    ASSERT_EQ(start(11), std::nullopt);
+    ASSERT_TRUE(waitUntil([&] { return record_.shape() == "CK"; })) << record_.shape();
+    ASSERT_TRUE(waitLooks(10));
+    EXPECT_EQ(record_.shape(), "CK");
+    EXPECT_EQ(grabs(), 1);
+
+    streamer_->sendKeyframeNow();
+    ASSERT_TRUE(waitUntil([&] { return record_.shape() == "CKCK"; })) << record_.shape();
+    EXPECT_EQ(grabs(), 1) << "the key frame comes from the kept frame, not a new grab";
+    const auto frames = record_.frames();
+    EXPECT_GT(frames[1].timestampMicros, frames[0].timestampMicros) << "re-encodes carry the time they were made";
+}
+
+TEST_F(ScreenStreamerTest, AChangingScreenIsPacedToTheEncodersFrameRate) {
+    screen_->update([](FakeScreen& s) { s.changing = true; });
+    const auto begin = std::chrono::steady_clock::now();
+    ASSERT_EQ(start(11), std::nullopt);
+    ASSERT_TRUE(waitUntil([&] { return record_.frameCount() >= 12; }));
+    stop();
+    const auto elapsed = std::chrono::steady_clock::now() - begin;
+    // 30 per second at most: one at once, then one per 33 ms.
+    const auto allowed = 1 + elapsed / std::chrono::nanoseconds(33'333'333);
+    EXPECT_LE(static_cast<std::int64_t>(record_.frameCount()), allowed);
+    EXPECT_EQ(record_.shape().substr(0, 3), "CKP");
+}
+
+TEST_F(ScreenStreamerTest, StopDropsTheStateSoTheNextStartBeginsWithAFreshKeyFrame) {
+    ASSERT_EQ(start(11), std::nullopt);
+    ASSERT_TRUE(waitUntil([&] { return record_.shape() == "CK"; }));
+    stop();
+    EXPECT_EQ(streamer_->capturedDisplay(), std::nullopt);
+    // The last frame went with the stream: a request has nothing to re-encode.
+    streamer_->sendKeyframeNow();
+    stop();
+    EXPECT_EQ(record_.shape(), "CK");
+
+    ASSERT_EQ(start(11), std::nullopt);
+    ASSERT_TRUE(waitUntil([&] { return record_.shape() == "CKCK"; })) << record_.shape();
+    EXPECT_EQ(screen_->read<int>([](FakeScreen& s) { return s.capturersMade; }), 2);
+}
+
+TEST_F(ScreenStreamerTest, ARemovedMonitorOrABrokenConnectionEndsTheStreamButKeepsTheLastFrame) {
+    ASSERT_EQ(start(11), std::nullopt);
+    ASSERT_TRUE(waitUntil([&] { return record_.shape() == "CK"; }));
+    screen_->update([](FakeScreen& s) { s.monitors.erase(s.monitors.begin()); });
+    ASSERT_TRUE(waitUntil([&] { return stops().size() == 1; }));
+    EXPECT_EQ(stops()[0]->kind, CaptureError::Kind::displayGone);
+    EXPECT_EQ(streamer_->capturedDisplay(), std::nullopt);
+
+    // stop() after the stream ended on its own changes nothing: the last frame still serves.
+    stop();
+    streamer_->sendKeyframeNow();
+    ASSERT_TRUE(waitUntil([&] { return record_.shape() == "CKCK"; })) << record_.shape();
+
+    ASSERT_EQ(start(12), std::nullopt);
+    screen_->update([](FakeScreen& s) { s.broken = true; });
+    ASSERT_TRUE(waitUntil([&] { return stops().size() == 2; }));
+    EXPECT_EQ(stops()[1]->kind, CaptureError::Kind::lost);
+}
+
+TEST_F(ScreenStreamerTest, AMonitorThatChangesSizeIsCapturedAtItsNewStreamSize) {
+    ASSERT_EQ(start(11), std::nullopt);
+    ASSERT_TRUE(waitUntil([&] { return record_.shape() == "CK"; }));
+    screen_->update([](FakeScreen& s) { s.monitors[0].bounds = {0, 0, 5120, 2880}; });
+    ASSERT_TRUE(waitUntil([&] { return record_.shape() == "CKCK"; })) << record_.shape();
+    const auto config = std::get<VideoConfig>(record_.outputs()[2]);
+    EXPECT_EQ(config.width, 2560);
+    EXPECT_EQ(config.height, 1440);
+    EXPECT_TRUE(stops().empty());
+}
+
+class ScreenStreamerRefinementTest : public ScreenStreamerTest {
+protected:
+    ScreenStreamerRefinementTest() : ScreenStreamerTest({40ms, 10ms, 3}) {}
+};
+
+TEST_F(ScreenStreamerRefinementTest, AStillPictureIsRefinedInAFewPassesUnlessTheServerHoldsFramesBack) {
+    streamer_->setCongested(true);
+    ASSERT_EQ(start(11), std::nullopt);
+    ASSERT_TRUE(waitUntil([&] { return record_.shape() == "CK"; }));
+    ASSERT_TRUE(waitLooks(6));  // well past the delay at 30 looks a second
+    EXPECT_EQ(record_.shape(), "CK");
+
+    streamer_->setCongested(false);
+    ASSERT_TRUE(waitUntil([&] { return record_.frameCount() >= 2; })) << record_.shape();
+    ASSERT_TRUE(waitLooks(10));
+    const auto shape = record_.shape();
+    EXPECT_TRUE(shape == "CKP" || shape == "CKPP" || shape == "CKPPP") << shape;
+    EXPECT_EQ(grabs(), 1) << "passes re-encode the kept frame";
+}
+
+}  // namespace
+}  // namespace vantrel

@@ -1,0 +1,66 @@
+#include "CommandLine.hpp"
+
+#include <algorithm>
+
+namespace vantrel {
+
+namespace {
+
+bool contains(std::span<const std::string_view> arguments, std::string_view option) {
+    return std::find(arguments.begin(), arguments.end(), option) != arguments.end();
+}
+
+}  // namespace
+
+CommandLine parseCommandLine(std::span<const std::string_view> arguments) {
+    CommandLine line;
+    line.verbose = contains(arguments, "--verbose");
+    if (contains(arguments, "--help") || contains(arguments, "-h")) {
+        line.action = CommandLine::Action::help;
+        return line;
+    }
+    if (contains(arguments, "--version")) {
+        line.action = CommandLine::Action::version;
+        return line;
+    }
+    if (contains(arguments, "--headless")) {
+        line.action = CommandLine::Action::headlessHost;
+        return line;
+    }
+    // The desktop host takes no arguments but these: anything else is most likely a typo or an
+    // option of the headless host without --headless, and running anyway would hide that.
+    for (const auto argument : arguments.subspan(std::min<std::size_t>(1, arguments.size()))) {
+        if (argument != "--verbose") {
+            line.action = CommandLine::Action::usageError;
+            line.error = "unknown option '" + std::string(argument) +
+                         "' for the desktop host (the headless host's options need --headless); see brisholm --help";
+            return line;
+        }
+    }
+    return line;
+}
+
+std::string helpText() {
+    return R"(Usage: brisholm [--verbose]
+       brisholm --headless [--port PORT] [--name NAME] [--two-displays] [--verbose]
+
+Lets a paired phone on the same local network watch and operate this computer.
+
+Without --headless the desktop host runs: it shows this X11 desktop to the phone and injects the
+phone's input. It listens on port 47823 (or one the system chooses), keeps its pairing key in the
+desktop's keyring, and prints "pairing: LINK" on standard output whenever the pairing link changes
+(drawn as a QR code too when standard output is a terminal).
+
+  --headless        stream a generated test pattern instead of a display; no input is injected
+  --port PORT       (headless) the port to listen on; 0 or none: any free port
+  --name NAME       (headless) the host name shown to the phone (default "headless")
+  --two-displays    (headless) offer a second test display
+  --verbose         debug messages in the diagnostic log (standard error); or VANTREL_LOG=debug
+  --help, -h        this text
+  --version         the program's version
+
+Ctrl-C or SIGTERM ends either host cleanly (exit status 0).
+)";
+}
+
+}  // namespace vantrel

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace vantrel {
+
+// What the command line asks of the program as a whole: which host to run, or a word about the
+// program instead. The headless host's own options (--port, --name, --two-displays) are read by
+// parseHeadlessOptions(); it ignores anything else, as phone-client developers' scripts rely on.
+struct CommandLine {
+    enum class Action { desktopHost, headlessHost, help, version, usageError };
+
+    Action action = Action::desktopHost;
+    bool verbose = false;
+    std::string error;  // usageError: what is wrong, for standard error
+
+    bool operator==(const CommandLine&) const = default;
+};
+
+// arguments[0] is the program path.
+[[nodiscard]] CommandLine parseCommandLine(std::span<const std::string_view> arguments);
+
+// The text of --help.
+[[nodiscard]] std::string helpText();
+
+}  // namespace vantrel
