@@ -13,6 +13,12 @@
 #include "Log/DiagnosticLog.hpp"
 #include "MenuView.hpp"
 
+// The icons are compiled into this static library; nothing refers to them by symbol, so they are
+// registered by hand before the first use.
+static void registerIcons() {
+    Q_INIT_RESOURCE(icons);
+}
+
 namespace vantrel {
 
 namespace {
@@ -29,6 +35,7 @@ QRect availableAt(QPoint point) {
 
 BrisholmApp::BrisholmApp(AppModel& model, QObject* parent)
     : QObject(parent), model_(model), view_(std::make_unique<MenuView>(model)) {
+    registerIcons();
     view_->setWindowTitle(QStringLiteral("Vantrel"));
     view_->setWindowIcon(QIcon(QStringLiteral(":/vantrel/brisholm.svg")));
     view_->installEventFilter(this);
@@ -143,7 +150,7 @@ void BrisholmApp::quit() {
     if (tray_) {
         tray_->hide();
     }
-    QTimer::singleShot(3000, qApp, [] {
+    QTimer::singleShot(3000, this, [] {
         diagnosticLog().warn("the controller did not stop within three seconds; quitting regardless");
         QCoreApplication::quit();
     });

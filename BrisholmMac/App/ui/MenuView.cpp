@@ -155,7 +155,7 @@ MenuView::MenuView(AppModel& model, QWidget* parent) : QWidget(parent), model_(m
         auto* icon = new QLabel(this);
         icon->setFixedSize(permissionIconSize, permissionIconSize);
         auto* allow = smallButton(QStringLiteral("Erlauben"), {}, this);
-        allow->setObjectName(title);
+        allow->setObjectName(QStringLiteral("Erlauben:") + title);
         connect(allow, &QPushButton::clicked, this, [request] { request(); });
         row->addWidget(icon);
         row->addWidget(new QLabel(title, this));
@@ -174,6 +174,7 @@ MenuView::MenuView(AppModel& model, QWidget* parent) : QWidget(parent), model_(m
     displays->setSpacing(12);
     auto* picker = new QHBoxLayout;
     displayPicker_ = new QComboBox(displayGroup_);
+    displayPicker_->setObjectName(QStringLiteral("displayPicker"));
     // activated, not currentIndexChanged: only a user's choice selects, never a re-render.
     connect(displayPicker_, &QComboBox::activated, this,
             [this](int index) { model_.select(displayPicker_->itemData(index).toUInt(), std::nullopt); });
@@ -199,10 +200,9 @@ MenuView::MenuView(AppModel& model, QWidget* parent) : QWidget(parent), model_(m
     pairingToggle_ = new QToolButton(this);
     pairingToggle_->setObjectName(QStringLiteral("pairingToggle"));
     pairingToggle_->setText(QStringLiteral("Telefon koppeln"));
-    pairingToggle_->setCheckable(true);
     pairingToggle_->setAutoRaise(true);
     pairingToggle_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    connect(pairingToggle_, &QToolButton::clicked, this, [this](bool open) { model_.setShowCode(open); });
+    connect(pairingToggle_, &QToolButton::clicked, this, [this] { model_.setShowCode(!model_.showCode()); });
     stack->addWidget(pairingToggle_);
 
     pairingSection_ = new QWidget(this);
@@ -226,12 +226,13 @@ MenuView::MenuView(AppModel& model, QWidget* parent) : QWidget(parent), model_(m
         smallButton(QStringLiteral("Schlüssel erneuern"),
                     QStringLiteral("Alle bisher gekoppelten Telefone verlieren den Zugriff."), pairingSection_);
     connect(rotate, &QPushButton::clicked, this, [this] { model_.rotateKey(); });
-    for (QWidget* item :
-         {static_cast<QWidget*>(code_), static_cast<QWidget*>(codeNote_), static_cast<QWidget*>(addresses_),
-          static_cast<QWidget*>(noCode_), static_cast<QWidget*>(sessionOnlyKey_), static_cast<QWidget*>(copyLink_),
-          static_cast<QWidget*>(rotate)}) {
-        pairing->addWidget(item, 0, Qt::AlignLeft);
+    // Texts take the full width so they wrap at it; the code and the buttons keep their own size.
+    pairing->addWidget(code_, 0, Qt::AlignLeft);
+    for (QLabel* text : {codeNote_, addresses_, noCode_, sessionOnlyKey_}) {
+        pairing->addWidget(text);
     }
+    pairing->addWidget(copyLink_, 0, Qt::AlignLeft);
+    pairing->addWidget(rotate, 0, Qt::AlignLeft);
     stack->addWidget(pairingSection_);
 
     stack->addWidget(divider(this));
@@ -292,7 +293,6 @@ void MenuView::renderDisplays() {
 }
 
 void MenuView::renderPairing() {
-    pairingToggle_->setChecked(model_.showCode());
     pairingToggle_->setArrowType(model_.showCode() ? Qt::DownArrow : Qt::RightArrow);
     pairingSection_->setVisible(model_.showCode());
 

@@ -36,7 +36,7 @@ public:
     // Makes every element match the model; runs on each of its changes.
     void render();
 
-signals:
+Q_SIGNALS:
     // "Beenden": the owner ends the program.
     void quitRequested();
 

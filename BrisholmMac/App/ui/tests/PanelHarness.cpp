@@ -1,0 +1,144 @@
+#include "PanelHarness.hpp"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+
+#include <gtest/gtest.h>
+
+#include "App/KeyStore.hpp"
+#include "App/QtMainQueue.hpp"
+#include "Capture/FakeDisplays.hpp"
+#include "Capture/ScreenStreamer.hpp"
+#include "Capture/VideoEncoder.hpp"
+#include "CaptureHarness.hpp"
+#include "FakeServiceAdvertiser.hpp"
+#include "Platform/FakeCredentialStore.hpp"
+#include "Platform/FakeWindowList.hpp"
+#include "Platform/KeepAwake.hpp"
+#include "Platform/Workspace.hpp"
+#include "SyncServer.hpp"
+
+namespace vantrel::testing {
+
+namespace {
+
+// A desktop with no applications: the panel's tests do not look at the application list.
+class NoApplications final : public Workspace {
+public:
+    std::vector<std::string> pinnedIds() override { return {}; }
+    std::vector<RunningApplication> runningApplications() override { return {}; }
+    std::optional<std::string> locate(const std::string&) override { return std::nullopt; }
+    std::string displayName(const std::string&) override { return {}; }
+    std::optional<Bytes> iconPNG(const std::string&) override { return std::nullopt; }
+    void openOrActivate(const std::string&) override {}
+};
+
+class NoKeepAwake final : public KeepAwake {
+public:
+    void hold(const std::string&) override {}
+    void release() override {}
+};
+
+}  // namespace
+
+bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (!condition()) {
+        if (elapsed.elapsed() >= timeout.count()) {
+            return condition();
+        }
+        // Returns as soon as an event was handled, or after 10 ms without one: work posted from
+        // the server's and the capture's threads arrives as events.
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 10);
+    }
+    return true;
+}
+
+PanelWorld::PanelWorld(Config config)
+    : screenReadable(config.screenReadable), canInject(config.canInject), addresses(config.addresses) {
+    settings_ = std::make_unique<QSettings>(directory_.filePath("settings.ini"), QSettings::IniFormat);
+
+    std::vector<MonitorFacts> monitors{fakeMonitor(1, true, Rect{0, 0, 1920, 1080})};
+    monitors[0].monitorName = "Links";
+    if (config.displays >= 2) {
+        monitors.push_back(fakeMonitor(2, false, Rect{1920, 0, 1920, 1080}));
+        monitors[1].monitorName = "Rechts";
+    }
+    screen_ = std::make_shared<FakeScreen>();
+    screen_->update([&](FakeScreen& screen) { screen.monitors = monitors; });
+
+    auto options = SyncServer::Options::production();
+    options.listenAddress = asio::ip::address_v4::loopback();
+    options.advertiser = std::make_shared<FakeServiceAdvertiser>();
+    if (!config.canListen) {
+        options.security = [](const Bytes&) { return std::optional<SyncServer::TransportFactory>(); };
+    }
+
+    AppModel::Services services;
+    services.main = qtMainQueue();
+    services.server = SyncServer::create(std::move(options));
+    services.encoder = std::make_shared<VideoEncoder>();
+    services.streamer = ScreenStreamer::create(services.encoder, fakeCapturers(screen_));
+    services.makeInjector = [](auto, auto) { return std::shared_ptr<InputInjector>(); };
+    services.displays = std::make_shared<FakeDisplays>(monitors);
+    services.windows = std::make_shared<FakeWindowList>();
+    services.workspace = std::make_shared<NoApplications>();
+    services.keys = std::make_shared<KeyStore>(std::make_shared<FakeCredentialStore>());
+    services.keepAwake = std::make_shared<NoKeepAwake>();
+    services.addresses = [this] { return addresses; };
+    services.canReadScreen = [this] { return screenReadable; };
+    services.canInject = [this] { return canInject; };
+    services.hostName = [] { return std::string("Werkbank"); };
+    services.uptimeSeconds = [] { return 0.0; };
+    services.settings = settings_.get();
+    services.unsupportedSession = config.unsupportedSession;
+
+    model_ = std::make_unique<AppModel>(std::move(services));
+    app_ = std::make_unique<BrisholmApp>(*model_);
+}
+
+PanelWorld::~PanelWorld() {
+    app_.reset();
+    model_.reset();
+}
+
+void PanelWorld::click(const QString& nameOrText) {
+    auto* button = find<QAbstractButton>(nameOrText);
+    ASSERT_NE(button, nullptr) << nameOrText.toStdString();
+    ASSERT_TRUE(button->isVisibleTo(&view())) << nameOrText.toStdString();
+    button->click();
+}
+
+QImage PanelWorld::screenshot() {
+    waitFor([] { return false; }, std::chrono::milliseconds(0));
+    return view().grab().toImage();
+}
+
+QColor PanelWorld::statusDotColour(const QImage& screenshot) {
+    auto* dot = view().findChild<QWidget*>("statusDot");
+    const QPoint centre = dot->mapTo(&view(), dot->rect().center());
+    const qreal ratio = screenshot.devicePixelRatio();
+    return screenshot.pixelColor(QPoint(qRound(centre.x() * ratio), qRound(centre.y() * ratio)));
+}
+
+void PanelWorld::keep(const QImage& screenshot, const QString& name) {
+    const QString directory = qEnvironmentVariable("VANTREL_SCREENSHOT_DIR");
+    if (!directory.isEmpty()) {
+        QDir().mkpath(directory);
+        screenshot.save(QDir(directory).filePath(name + ".png"), "PNG");
+    }
+}
+
+QString PanelWorld::textOf(QWidget* widget) {
+    if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+        return button->text();
+    }
+    if (auto* label = qobject_cast<QLabel*>(widget)) {
+        return label->text();
+    }
+    return {};
+}
+
+}  // namespace vantrel::testing
