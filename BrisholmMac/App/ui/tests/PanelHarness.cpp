@@ -112,7 +112,9 @@ void PanelWorld::click(const QString& nameOrText) {
 }
 
 QImage PanelWorld::screenshot() {
-    waitFor([] { return false; }, std::chrono::milliseconds(0));
+    // A window's new size takes effect when the window manager confirms it; until then the panel
+    // is drawn squeezed into the old one.
+    EXPECT_TRUE(waitFor([&] { return view().height() == view().maximumHeight(); })) << "the panel never got its height";
     return view().grab().toImage();
 }
 

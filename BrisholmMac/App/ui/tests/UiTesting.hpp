@@ -29,7 +29,8 @@ inline std::optional<std::string> scanQRCode(const QImage& image) {
     while (const auto read = std::fread(buffer, 1, sizeof buffer, pipe.get())) {
         output.append(buffer, read);
     }
-    if (pclose(pipe.release()) != 0) {
+    if (const int status = pclose(pipe.release()); status != 0) {
+        std::fprintf(stderr, "zbarimg found no code (status %d)\n", status);
         return std::nullopt;
     }
     // --raw ends the text with one newline.
