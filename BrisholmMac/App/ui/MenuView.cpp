@@ -106,6 +106,14 @@ QLabel* caption(const QString& text, QWidget* parent, bool monospaced = false) {
     return label;
 }
 
+// The panel's on/off choices look like switches, not like form check boxes.
+void styleAsSwitch(QCheckBox* box) {
+    box->setStyleSheet(
+        QStringLiteral("QCheckBox::indicator { width: 34px; height: 18px; }"
+                       "QCheckBox::indicator:unchecked { image: url(:/vantrel/switch-off.svg); }"
+                       "QCheckBox::indicator:checked { image: url(:/vantrel/switch-on.svg); }"));
+}
+
 QPushButton* smallButton(const QString& text, const QString& toolTip, QWidget* parent) {
     auto* button = new QPushButton(text, parent);
     button->setFont(scaled(parent->font(), 0.9));
@@ -131,6 +139,7 @@ MenuView::MenuView(AppModel& model, QWidget* parent) : QWidget(parent), model_(m
     sharing_ = new QCheckBox(this);
     sharing_->setAccessibleName(QStringLiteral("Freigabe"));
     sharing_->setObjectName(QStringLiteral("sharing"));
+    styleAsSwitch(sharing_);
     connect(sharing_, &QCheckBox::clicked, this, [this](bool on) { model_.setSharingEnabled(on); });
     title->addWidget(name);
     title->addStretch();
@@ -182,6 +191,7 @@ MenuView::MenuView(AppModel& model, QWidget* parent) : QWidget(parent), model_(m
     picker->addWidget(displayPicker_, 1);
     displays->addLayout(picker);
     followWindows_ = new QCheckBox(QStringLiteral("Neuen Fenstern folgen"), displayGroup_);
+    styleAsSwitch(followWindows_);
     followWindows_->setToolTip(
         QStringLiteral("Öffnet sich etwas auf dem anderen Display, zeigt das Telefon dieses Display."));
     connect(followWindows_, &QCheckBox::clicked, this, [this](bool on) { model_.setFollowWindows(on); });
@@ -273,7 +283,12 @@ void MenuView::render() {
 
     disconnect_->setVisible(model_.clientName().has_value());
 
-    // The panel is as high as its content at the fixed width.
+    // The panel is as high as its content at the fixed width. The sections' own layouts learn of
+    // their changed children only later, so they are brought up to date first.
+    for (QWidget* section : {displayGroup_, pairingSection_}) {
+        section->layout()->activate();
+    }
+    layout()->invalidate();
     layout()->activate();
     setFixedHeight(layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(width) : sizeHint().height());
 }

@@ -129,7 +129,9 @@ void PanelWorld::keep(const QImage& screenshot, const QString& name) {
     const QString directory = qEnvironmentVariable("VANTREL_SCREENSHOT_DIR");
     if (!directory.isEmpty()) {
         QDir().mkpath(directory);
-        screenshot.save(QDir(directory).filePath(name + ".png"), "PNG");
+        // A palette of 256 colours is plenty for a panel and keeps the pictures in the docs small.
+        screenshot.convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither)
+            .save(QDir(directory).filePath(name + ".png"), "PNG", 9);
     }
 }
 
