@@ -23,11 +23,12 @@ test: build
 	./scripts/test-session.sh ctest --preset default -j $(JOBS)
 	$(MAKE) fuzz-smoke
 
-# The headless host on this machine: prints its pairing link and streams a test pattern until
-# Ctrl-C. Extra arguments pass through: make run ARGS="--port 47823 --name Werkbank --two-displays"
+# The desktop host when an X display is reachable, else the headless host: either prints its
+# pairing link and runs until Ctrl-C. Extra arguments pass through to the host:
+# make run ARGS="--verbose", or headless: make run ARGS="--port 47823 --name Werkbank --two-displays"
 run: deps build/default/CMakeCache.txt
 	cmake --build --preset default --target brisholm -j $(JOBS)
-	./build/default/BrisholmMac/brisholm --headless $(ARGS)
+	./scripts/run-host.sh $(ARGS)
 
 asan: deps
 	cmake --preset asan

@@ -122,6 +122,9 @@ public:
     void rotateKey();
     // Lets the phone go (it may connect again).
     void disconnectClient();
+    // Reads the permissions, the addresses and the displays again now (the 3-second refresh does
+    // this too; the panel calls it when it opens).
+    void refresh();
 
     // The way down: phone dropped, input released, capture stopped, keep-awake released, listener
     // and advertisement withdrawn. stopped runs on the main thread once that is done.
@@ -144,7 +147,6 @@ Q_SIGNALS:
 
 private:
     void clientChanged(const std::optional<std::string>& name);
-    void refresh();
     void publishWelcome();
     void reportPointer();
     void followNewWindows();

@@ -18,6 +18,13 @@ namespace {
 using asio::ip::tcp;
 using namespace std::chrono_literals;
 
+// A loopback port nothing listens on (bound, read, released).
+std::uint16_t closedLoopbackPort() {
+    asio::io_context context;
+    tcp::acceptor acceptor(context, tcp::endpoint(asio::ip::address_v4::loopback(), 0));
+    return acceptor.local_endpoint().port();
+}
+
 // A framed connection on the accepting side of a real loopback socket, recording what arrives.
 class LoopbackServer {
 public:
@@ -120,12 +127,7 @@ TEST(TcpTransportTest, ManySendsInARowGoOutWholeAndInOrder) {
 }
 
 TEST(TcpTransportTest, RefusedConnectionFailsWithItsErrorAndNeverBecomesReady) {
-    std::uint16_t closedPort = 0;
-    {
-        asio::io_context context;
-        tcp::acceptor probe(context, tcp::endpoint(asio::ip::address_v4::loopback(), 0));
-        closedPort = probe.local_endpoint().port();
-    }
+    const auto closedPort = closedLoopbackPort();
     auto queue = std::make_shared<SerialQueue>("vantrel.client");
     auto client = FramedConnection::create(
         TcpTransport::connecting(queue->context(), tcp::endpoint(asio::ip::address_v4::loopback(), closedPort), 5s),
@@ -154,12 +156,7 @@ TEST(TcpTransportTest, RefusedConnectionFailsWithItsErrorAndNeverBecomesReady) {
 // The framed connection clears the state handler from inside it when it ends; the transport must
 // not be running the very function object that is being destroyed (AddressSanitizer sees that).
 TEST(TcpTransportTest, AStateHandlerMayClearItselfWhileItRuns) {
-    std::uint16_t closedPort = 0;
-    {
-        asio::io_context context;
-        tcp::acceptor probe(context, tcp::endpoint(asio::ip::address_v4::loopback(), 0));
-        closedPort = probe.local_endpoint().port();
-    }
+    const auto closedPort = closedLoopbackPort();
     auto queue = std::make_shared<SerialQueue>("vantrel.client");
     auto transport =
         TcpTransport::connecting(queue->context(), tcp::endpoint(asio::ip::address_v4::loopback(), closedPort), 5s);

@@ -48,12 +48,19 @@ std::string pskHex(const Bytes& key) {
     return text;
 }
 
-TEST(EntryPoint, WithoutHeadlessSaysTheDesktopHostIsMissingAndExitsWithTwo) {
-    ChildProcess program(brisholm, {"--port", "0"});
-    ASSERT_TRUE(program.started());
-    EXPECT_EQ(program.waitForExit(), 2);
-    EXPECT_NE(program.errorOutput().find("--headless"), std::string::npos) << program.errorOutput();
-    EXPECT_TRUE(program.lines().empty());
+// A headless option without --headless is a mistake the desktop host names instead of running
+// anyway; --help and --version answer on standard output and end at once.
+TEST(EntryPoint, AHeadlessOptionWithoutHeadlessIsRefusedAndHelpAnswers) {
+    ChildProcess mistaken(brisholm, {"--port", "0"});
+    ASSERT_TRUE(mistaken.started());
+    EXPECT_EQ(mistaken.waitForExit(), 2);
+    EXPECT_NE(mistaken.errorOutput().find("--headless"), std::string::npos) << mistaken.errorOutput();
+    EXPECT_TRUE(mistaken.lines().empty());
+
+    ChildProcess help(brisholm, {"--help"});
+    EXPECT_EQ(help.waitForExit(), 0);
+    EXPECT_NE(help.output().find("--two-displays"), std::string::npos);
+    EXPECT_TRUE(help.errorOutput().empty()) << help.errorOutput();
 }
 
 class SignalEnd : public ::testing::TestWithParam<int> {};

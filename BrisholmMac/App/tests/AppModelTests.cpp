@@ -1,0 +1,241 @@
+// The desktop controller over fakes of everything below it: the recording server in memory, a
+// fake screen behind the real streamer and encoder, the injector over a recording input device,
+// fake displays, windows, keyring and keep-awake. The test runs the server's queue and the Qt loop.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <memory>
+
+#include "App/AppModel.hpp"
+#include "App/QtMainQueue.hpp"
+#include "Capture/FakeDisplays.hpp"
+#include "Capture/ScreenStreamer.hpp"
+#include "Capture/VideoEncoder.hpp"
+#include "CaptureHarness.hpp"
+#include "FakeCredentialStore.hpp"
+#include "FakeInputDevice.hpp"
+#include "FakeWindowList.hpp"
+#include "Input/InputInjector.hpp"
+#include "Platform/KeepAwake.hpp"
+#include "Platform/Workspace.hpp"
+#include "RecordingServer.hpp"
+#include "vantrel/PairingInfo.hpp"
+
+namespace vantrel {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::RecordingServer;
+
+class CountingKeepAwake final : public KeepAwake {
+public:
+    void hold(const std::string& reason) override {
+        ++holds;
+        lastReason = reason;
+    }
+    void release() override { ++releases; }
+    int holds = 0;
+    int releases = 0;
+    std::string lastReason;
+};
+
+class EmptyWorkspace final : public Workspace {
+public:
+    std::vector<std::string> pinnedIds() override { return {}; }
+    std::vector<RunningApplication> runningApplications() override { return {}; }
+    std::optional<std::string> locate(const std::string&) override { return std::nullopt; }
+    std::string displayName(const std::string&) override { return {}; }
+    std::optional<Bytes> iconPNG(const std::string&) override { return std::nullopt; }
+    void openOrActivate(const std::string&) override {}
+};
+
+// Two small monitors side by side, left one primary.
+std::vector<MonitorFacts> twoMonitors() {
+    return {testing::fakeMonitor(11, true, Rect{0, 0, 320, 180}),
+            testing::fakeMonitor(22, false, Rect{320, 0, 320, 180})};
+}
+
+class AppModelTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        static int argc = 1;
+        static char name[] = "vantrel_app_model_tests";
+        static char* argv[] = {name, nullptr};
+        static QCoreApplication application(argc, argv);
+    }
+
+    void SetUp() override {
+        screen->update([](testing::FakeScreen& fake) {
+            fake.monitors = twoMonitors();
+            fake.changing = true;
+        });
+        displays->facts = twoMonitors();
+        settings = std::make_unique<QSettings>(directory.filePath("settings.ini"), QSettings::IniFormat);
+
+        AppModel::Services services;
+        services.main = qtMainQueue();
+        services.server = server.server;
+        services.encoder = std::make_shared<VideoEncoder>();
+        services.streamer = ScreenStreamer::create(services.encoder, testing::fakeCapturers(screen));
+        services.displays = displays;
+        services.makeInjector = [this](std::function<std::optional<Rect>(std::uint32_t)> bounds, std::uint32_t active) {
+            return std::make_shared<InputInjector>(device, std::move(bounds), active);
+        };
+        services.windows = std::make_shared<testing::FakeWindowList>();
+        services.workspace = std::make_shared<EmptyWorkspace>();
+        services.keys = std::make_shared<KeyStore>(credentials);
+        services.keepAwake = keepAwake;
+        services.addresses = [this] { return addresses; };
+        services.canReadScreen = [] { return true; };
+        services.canInject = [this] { return canInject; };
+        services.hostName = [] { return std::string("Werkbank"); };
+        services.uptimeSeconds = [] { return 100.0; };
+        services.settings = settings.get();
+        model = std::make_unique<AppModel>(std::move(services));
+        pumpUntil([&] { return model->port().has_value(); });
+    }
+
+    void TearDown() override {
+        model.reset();
+        server.run();
+    }
+
+    // Runs the server's queue and the Qt loop until condition holds.
+    bool pumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 10s) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (!condition()) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                return false;
+            }
+            server.queue()->runUntil([] { return false; }, 5ms);
+            QCoreApplication::processEvents();
+        }
+        return true;
+    }
+
+    std::unique_ptr<testing::Phone> connectedPhone() {
+        auto phone = server.connect();
+        phone->hello("Pixel");
+        EXPECT_TRUE(
+            pumpUntil([&] { return model->clientName().has_value() && phone->count(MessageType::videoFrame) > 0; }));
+        return phone;
+    }
+
+    QTemporaryDir directory;
+    RecordingServer server;
+    std::shared_ptr<testing::FakeScreen> screen = std::make_shared<testing::FakeScreen>();
+    std::shared_ptr<FakeDisplays> displays = std::make_shared<FakeDisplays>();
+    std::shared_ptr<testing::FakeInputDevice> device = std::make_shared<testing::FakeInputDevice>();
+    std::shared_ptr<testing::FakeCredentialStore> credentials = std::make_shared<testing::FakeCredentialStore>();
+    std::shared_ptr<CountingKeepAwake> keepAwake = std::make_shared<CountingKeepAwake>();
+    std::vector<std::string> addresses{"192.168.1.20"};
+    bool canInject = true;
+    std::unique_ptr<QSettings> settings;
+    std::unique_ptr<AppModel> model;
+};
+
+TEST_F(AppModelTest, StartsSharingOnItsPortWithAStoredKeyAndALink) {
+    // The preferred port, or the fallback when another host on this machine has it.
+    ASSERT_TRUE(model->port().has_value());
+    EXPECT_EQ(model->pairingKey().origin, PairingKey::Origin::created);
+    const auto link = PairingInfo::fromURL(model->pairingURL().value_or(""));
+    ASSERT_TRUE(link.has_value());
+    EXPECT_EQ(*link, (PairingInfo{"Werkbank", *model->port(), {"192.168.1.20"}, model->pairingKey().key}));
+    EXPECT_EQ(model->displays().size(), 2u);
+    EXPECT_EQ(model->activeDisplay(), 11u);
+    EXPECT_TRUE(model->followWindows()) << "on when never set";
+}
+
+// A phone arrives: the pointer comes onto the streamed display, capture starts with a key frame,
+// the display is kept awake once; it leaves: input released, capture and keep-awake ended.
+TEST_F(AppModelTest, APhoneArrivingAndLeaving) {
+    device->pointer = Point{500, 90};  // on the other display
+    auto phone = connectedPhone();
+    EXPECT_EQ(model->clientName(), "Pixel");
+    EXPECT_EQ(device->pointer, (Point{160, 90}));
+    EXPECT_EQ(keepAwake->holds, 1);
+    EXPECT_EQ(keepAwake->lastReason, AppModel::keepAwakeReason);
+    EXPECT_EQ(phone->count(MessageType::apps), 1u);
+    EXPECT_TRUE(VideoFrame::decode(phone->ofType(MessageType::videoFrame).front())->isKeyframe);
+    EXPECT_FALSE(model->captureError().has_value());
+    EXPECT_TRUE(pumpUntil([&] { return phone->count(MessageType::pointer) > 0; })) << "the pointer is reported";
+
+    phone->leave();
+    ASSERT_TRUE(pumpUntil([&] { return !model->clientName().has_value(); }));
+    EXPECT_EQ(keepAwake->releases, 1);
+    EXPECT_FALSE(server.status().hasClient);
+}
+
+// The phone's choice of display, the same display again, and an unknown one.
+TEST_F(AppModelTest, ThePhoneChoosesTheOtherDisplay) {
+    auto phone = connectedPhone();
+    const auto configs = phone->count(MessageType::videoConfig);
+    phone->sendJSON(MessageType::selectDisplay, SelectDisplay{11});  // already shown: nothing
+    phone->sendJSON(MessageType::selectDisplay, SelectDisplay{99});  // unknown: nothing
+    phone->sendJSON(MessageType::selectDisplay, SelectDisplay{22});
+    ASSERT_TRUE(pumpUntil([&] { return phone->count(MessageType::welcome) == 2; }));
+    EXPECT_EQ(phone->last<Welcome>(MessageType::welcome)->activeDisplay, 22u);
+    EXPECT_EQ(model->activeDisplay(), 22u);
+    EXPECT_TRUE(pumpUntil([&] { return phone->count(MessageType::videoConfig) > configs; }));
+    EXPECT_EQ(device->pointer, (Point{480, 90})) << "the pointer follows to the chosen display";
+}
+
+// Every 3 seconds: control granted later republishes the welcome; the streamed display unplugged
+// falls back to the main one, on the phone too.
+TEST_F(AppModelTest, RefreshFollowsPermissionsAndDisplays) {
+    canInject = false;
+    model->refresh();
+    auto phone = connectedPhone();
+    EXPECT_FALSE(phone->last<Welcome>(MessageType::welcome)->canControl);
+    canInject = true;
+    model->refresh();
+    ASSERT_TRUE(pumpUntil([&] { return phone->count(MessageType::welcome) == 2; }));
+    EXPECT_TRUE(phone->last<Welcome>(MessageType::welcome)->canControl);
+
+    model->select(22);
+    ASSERT_TRUE(pumpUntil([&] { return phone->count(MessageType::welcome) == 3; }));
+    displays->facts = {twoMonitors().front()};
+    model->refresh();
+    ASSERT_TRUE(pumpUntil([&] { return phone->count(MessageType::welcome) == 4; }));
+    const auto welcome = *phone->last<Welcome>(MessageType::welcome);
+    EXPECT_EQ(welcome.activeDisplay, 11u);
+    EXPECT_EQ(welcome.displays.size(), 1u);
+    EXPECT_EQ(model->activeDisplay(), 11u);
+}
+
+// Sharing off withdraws the link; a new key drops the phone and changes the link.
+TEST_F(AppModelTest, SharingAndANewKey) {
+    auto phone = connectedPhone();
+    const auto oldLink = *model->pairingURL();
+    model->rotateKey();
+    ASSERT_TRUE(pumpUntil([&] { return phone->isClosed() && model->port().has_value(); }));
+    EXPECT_EQ(model->pairingRevision(), 1);
+    EXPECT_NE(*model->pairingURL(), oldLink);
+    EXPECT_FALSE(model->clientName().has_value());
+
+    model->setSharingEnabled(false);
+    EXPECT_FALSE(model->port().has_value());
+    EXPECT_FALSE(model->pairingURL().has_value());
+    model->setSharingEnabled(true);
+    EXPECT_TRUE(pumpUntil([&] { return model->port().has_value(); }));
+
+    model->setFollowWindows(false);
+    EXPECT_EQ(settings->value("followWindows").toBool(), false);
+}
+
+// The screen going away ends the stream: the menu says why and the phone is let go.
+TEST_F(AppModelTest, CaptureEndingByItselfLetsThePhoneGo) {
+    auto phone = connectedPhone();
+    screen->update([](testing::FakeScreen& fake) { fake.broken = true; });
+    ASSERT_TRUE(pumpUntil([&] { return phone->isClosed(); }));
+    EXPECT_TRUE(model->captureError().has_value());
+    EXPECT_TRUE(pumpUntil([&] { return !model->clientName().has_value(); }));
+    EXPECT_EQ(keepAwake->releases, 1);
+}
+
+}  // namespace
+}  // namespace vantrel

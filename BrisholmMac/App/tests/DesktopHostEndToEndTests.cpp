@@ -1,0 +1,225 @@
+// The desktop host as a user runs it, on the tests' X display (two monitors, openbox), with
+// vantrel-probe as the phone. The pairing link needs an address a phone could reach, so each test
+// gives its private network namespace one (a veth pair on a private network).
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <png.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "ChildProcess.hpp"
+#include "vantrel/PairingInfo.hpp"
+
+namespace vantrel {
+namespace {
+
+using namespace std::chrono_literals;
+using nlohmann::json;
+using testing::ChildProcess;
+
+const std::string brisholm = VANTREL_BRISHOLM;
+const std::string probe = VANTREL_PROBE;
+
+std::string run(const std::string& command) {
+    std::string output;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buffer[256];
+        while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
+            output += buffer;
+        }
+        ::pclose(pipe);
+    }
+    return output;
+}
+
+// Where the X pointer is now, in root coordinates.
+std::pair<int, int> pointerLocation() {
+    const auto text = run("xdotool getmouselocation --shell");
+    int x = -1;
+    int y = -1;
+    std::sscanf(text.c_str(), "X=%d\nY=%d", &x, &y);
+    return {x, y};
+}
+
+class DesktopHostTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (std::getenv("DISPLAY") == nullptr || std::getenv("VANTREL_TEST_SESSION") == nullptr || ::geteuid() != 0) {
+            GTEST_SKIP() << "needs the private test session as root (scripts/test-session.sh): a display and a "
+                            "network namespace of its own";
+        }
+        interface_ = "vt" + std::to_string(::getpid() % 100000);
+        const std::string address = "192.168." + std::to_string(100 + ::getpid() % 100) + ".1/24";
+        if (std::system(("ip link add " + interface_ + " type veth peer name " + interface_ + "p && ip addr add " +
+                         address + " dev " + interface_ + " && ip link set " + interface_ + " up && ip link set " +
+                         interface_ + "p up")
+                            .c_str()) != 0) {
+            GTEST_SKIP() << "cannot give the namespace a private address";
+        }
+    }
+
+    void TearDown() override {
+        if (!interface_.empty()) {
+            (void)std::system(("ip link del " + interface_ + " 2>/dev/null").c_str());
+        }
+    }
+
+    static std::string linkFrom(ChildProcess& host) {
+        const auto line = host.waitForLine("pairing: ", 30s);
+        return line ? line->substr(std::string("pairing: ").size()) : std::string();
+    }
+
+    std::string interface_;
+};
+
+struct ProbeRun {
+    std::vector<json> messages;
+    int status = -1;
+
+    [[nodiscard]] std::vector<json> ofKind(const std::string& kind) const {
+        std::vector<json> found;
+        for (const auto& message : messages) {
+            if (message.value("kind", "") == kind) {
+                found.push_back(message);
+            }
+        }
+        return found;
+    }
+};
+
+ProbeRun runProbe(const std::string& link, std::vector<std::string> arguments) {
+    arguments.push_back(link);
+    ChildProcess client(probe, arguments);
+    ProbeRun result;
+    result.status = client.waitForExit(60s).value_or(-1);
+    for (const auto& line : client.lines()) {
+        auto message = json::parse(line, nullptr, false);
+        if (!message.is_discarded() && !message.contains("statistics")) {
+            result.messages.push_back(std::move(message));
+        }
+    }
+    return result;
+}
+
+// Connect, watch and operate: the welcome names both monitors and offers control; the pointer is
+// brought onto the streamed monitor; the pictures show the desktop; choosing the second monitor
+// switches the stream and confines the pointer there; a relative move from the phone moves the
+// real pointer.
+TEST_F(DesktopHostTest, APhoneWatchesControlsAndSwitchesMonitors) {
+    ASSERT_EQ(std::system("xdotool mousemove 2500 500"), 0);  // on the right monitor
+    ASSERT_EQ(std::system("xsetroot -solid '#2080c0'"), 0);
+    ChildProcess host(brisholm, {"--verbose"});
+    const auto link = linkFrom(host);
+    ASSERT_FALSE(link.empty()) << host.errorOutput();
+
+    const auto directory = std::filesystem::temp_directory_path() / ("vantrel-desktop-e2e-" + interface_);
+    std::filesystem::create_directories(directory);
+    const auto script = directory / "script";
+    std::ofstream(script) << R"({"delay": 800, "input": {"pointerMove": {"dx": 40, "dy": 30}}})"
+                             "\n"
+                          << R"({"delay": 300, "selectDisplay": {"id": SECOND}})"
+                             "\n";
+    // The second monitor's id is only known from the welcome: a first, short visit reads it.
+    const auto first = runProbe(link, {"--seconds", "1.5", "--save-frames", directory.string()});
+    ASSERT_EQ(first.status, 0);
+    const auto welcomes = first.ofKind("welcome");
+    ASSERT_EQ(welcomes.size(), 1u);
+    const auto& welcome = welcomes[0]["body"];
+    ASSERT_EQ(welcome["displays"].size(), 2u);
+    EXPECT_TRUE(welcome["canControl"].get<bool>());
+    EXPECT_EQ(welcome["displays"][0]["width"], 1920);
+    EXPECT_EQ(welcome["activeDisplay"], welcome["displays"][0]["id"]);
+    const auto second = welcome["displays"][1]["id"].get<std::uint32_t>();
+
+    // On connect the pointer came to the centre of the streamed (left, primary) monitor.
+    const auto [x, y] = pointerLocation();
+    EXPECT_LT(x, 1920);
+    // A decoded picture shows the desktop: the root's colour away from the pointer.
+    bool sawDesktop = false;
+    for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+        if (entry.path().extension() != ".png") {
+            continue;
+        }
+        png_image image{};
+        image.version = PNG_IMAGE_VERSION;
+        if (png_image_begin_read_from_file(&image, entry.path().c_str()) == 0) {
+            continue;
+        }
+        image.format = PNG_FORMAT_RGB;
+        std::vector<std::uint8_t> pixels(PNG_IMAGE_SIZE(image));
+        if (png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr) != 0) {
+            const auto* pixel = &pixels[(100 * image.width + 100) * 3];
+            sawDesktop = sawDesktop || (std::abs(pixel[0] - 0x20) < 12 && std::abs(pixel[1] - 0x80) < 12 &&
+                                        std::abs(pixel[2] - 0xc0) < 12);
+        }
+    }
+    EXPECT_TRUE(sawDesktop) << "no decoded picture shows the desktop's colour";
+
+    // Now operate: a relative move, then the second monitor.
+    std::string text;
+    {
+        std::ifstream in(script);
+        text.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    text.replace(text.find("SECOND"), 6, std::to_string(second));
+    std::ofstream(script) << text;
+    const auto before = pointerLocation();
+    const auto operated = runProbe(link, {"--seconds", "2.5", "--no-decode", "--script", script.string()});
+    ASSERT_EQ(operated.status, 0);
+    const auto later = operated.ofKind("welcome");
+    ASSERT_EQ(later.size(), 2u) << "the display choice republishes the welcome";
+    EXPECT_EQ(later[1]["body"]["activeDisplay"], second);
+    const auto configs = operated.ofKind("videoConfig");
+    ASSERT_GE(configs.size(), 2u) << "the switch restarts the stream with a fresh configuration";
+    const auto [afterX, afterY] = pointerLocation();
+    EXPECT_GE(afterX, 1920) << "the pointer is confined to the chosen monitor";
+    EXPECT_NE(std::make_pair(afterX, afterY), before);
+
+    // The streamed monitor is unplugged: within one refresh the host shows the primary monitor
+    // again, and a phone coming back is greeted with it.
+    ASSERT_EQ(std::system("xrandr --delmonitor R >/dev/null"), 0);
+    const auto firstId = welcome["displays"][0]["id"].get<std::uint32_t>();
+    ProbeRun back;
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        back = runProbe(link, {"--seconds", "0.5", "--no-decode"});
+        const auto greeting = back.ofKind("welcome");
+        if (!greeting.empty() && greeting[0]["body"]["displays"].size() == 1) {
+            break;
+        }
+    }
+    (void)std::system("xrandr --setmonitor R 1920/508x1080/286+1920+0 none >/dev/null");
+    const auto greeting = back.ofKind("welcome");
+    ASSERT_FALSE(greeting.empty());
+    EXPECT_EQ(greeting[0]["body"]["displays"].size(), 1u) << "the unplugged monitor is still offered";
+    EXPECT_EQ(greeting[0]["body"]["activeDisplay"], firstId);
+
+    host.signal(SIGTERM);
+    EXPECT_EQ(host.waitForExit(), 0);
+    EXPECT_THAT(host.errorOutput(), ::testing::HasSubstr("left"));
+    std::filesystem::remove_all(directory);
+}
+
+// The key lives in the keyring: a restarted host prints a link with the same key.
+TEST_F(DesktopHostTest, ARestartKeepsThePairingKey) {
+    std::optional<PairingInfo> first;
+    {
+        ChildProcess host(brisholm, {});
+        first = PairingInfo::fromURL(linkFrom(host));
+        host.signal(SIGINT);
+        EXPECT_EQ(host.waitForExit(), 0);
+    }
+    ChildProcess again(brisholm, {});
+    const auto second = PairingInfo::fromURL(linkFrom(again));
+    ASSERT_TRUE(first.has_value());
+    ASSERT_TRUE(second.has_value());
+    EXPECT_EQ(first->key, second->key);
+}
+
+}  // namespace
+}  // namespace vantrel
