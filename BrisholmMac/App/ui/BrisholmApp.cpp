@@ -13,12 +13,6 @@
 #include "Log/DiagnosticLog.hpp"
 #include "MenuView.hpp"
 
-// The icons are compiled into this static library; nothing refers to them by symbol, so they are
-// registered by hand before the first use.
-static void registerIcons() {
-    Q_INIT_RESOURCE(icons);
-}
-
 namespace vantrel {
 
 namespace {
@@ -35,7 +29,6 @@ QRect availableAt(QPoint point) {
 
 BrisholmApp::BrisholmApp(AppModel& model, QObject* parent)
     : QObject(parent), model_(model), view_(std::make_unique<MenuView>(model)) {
-    registerIcons();
     view_->setWindowTitle(QStringLiteral("Vantrel"));
     view_->setWindowIcon(QIcon(QStringLiteral(":/vantrel/brisholm.svg")));
     view_->installEventFilter(this);

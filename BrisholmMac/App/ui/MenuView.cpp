@@ -125,6 +125,7 @@ QPushButton* smallButton(const QString& text, const QString& toolTip, QWidget* p
 }  // namespace
 
 MenuView::MenuView(AppModel& model, QWidget* parent) : QWidget(parent), model_(model) {
+    useIcons();
     setFixedWidth(width);
     auto* stack = new QVBoxLayout(this);
     stack->setContentsMargins(14, 14, 14, 14);

@@ -1,6 +1,13 @@
 #include "PanelRules.hpp"
 
+#include <QtGlobal>
+
 #include <algorithm>
+
+// The pictures are compiled into this static library, where nothing refers to them by symbol.
+static void initIconResources() {
+    Q_INIT_RESOURCE(icons);
+}
 
 namespace vantrel {
 
@@ -42,7 +49,16 @@ QPoint panelPosition(QRect icon, QSize panel, QRect available) {
     return {x, y};
 }
 
+void useIcons() {
+    static const bool registered = [] {
+        initIconResources();
+        return true;
+    }();
+    (void)registered;
+}
+
 QString trayIconPath(bool connected, QColor panelBackground) {
+    useIcons();
     const bool darkPanel = panelBackground.lightness() < 128;
     return QStringLiteral(":/vantrel/tray-%1-on-%2.svg")
         .arg(connected ? QStringLiteral("connected") : QStringLiteral("idle"),

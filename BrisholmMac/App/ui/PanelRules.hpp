@@ -33,6 +33,10 @@ struct StatusLine {
 // bottom edge), and always moved into the free area.
 [[nodiscard]] QPoint panelPosition(QRect icon, QSize panel, QRect available);
 
+// Makes the pictures under ":/vantrel/" (tray icons, the program's icon, the switches) available;
+// once is enough, more is harmless. Main thread.
+void useIcons();
+
 // The tray icon's file for the connected or idle state, drawn light on a dark panel and dark on a
 // light one.
 [[nodiscard]] QString trayIconPath(bool connected, QColor panelBackground);

@@ -56,15 +56,13 @@ bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds t
     return true;
 }
 
-PanelWorld::PanelWorld(Config config)
-    : screenReadable(config.screenReadable), canInject(config.canInject), addresses(config.addresses) {
+PanelWorld::PanelWorld(Config config) {
     settings_ = std::make_unique<QSettings>(directory_.filePath("settings.ini"), QSettings::IniFormat);
 
-    std::vector<MonitorFacts> monitors{fakeMonitor(1, true, Rect{0, 0, 1920, 1080})};
-    monitors[0].monitorName = "Links";
-    if (config.displays >= 2) {
-        monitors.push_back(fakeMonitor(2, false, Rect{1920, 0, 1920, 1080}));
-        monitors[1].monitorName = "Rechts";
+    std::vector<MonitorFacts> monitors;
+    for (int index = 0; index < config.displays; ++index) {
+        monitors.push_back(fakeMonitor(index + 1, index == 0, Rect{1920.0 * index, 0, 1920, 1080}));
+        monitors.back().monitorName = index == 0 ? "Links" : "Rechts";
     }
     screen_ = std::make_shared<FakeScreen>();
     screen_->update([&](FakeScreen& screen) { screen.monitors = monitors; });
@@ -87,9 +85,9 @@ PanelWorld::PanelWorld(Config config)
     services.workspace = std::make_shared<NoApplications>();
     services.keys = std::make_shared<KeyStore>(std::make_shared<FakeCredentialStore>());
     services.keepAwake = std::make_shared<NoKeepAwake>();
-    services.addresses = [this] { return addresses; };
-    services.canReadScreen = [this] { return screenReadable; };
-    services.canInject = [this] { return canInject; };
+    services.addresses = [] { return std::vector<std::string>{"127.0.0.1"}; };
+    services.canReadScreen = [] { return true; };
+    services.canInject = [canInject = config.canInject] { return canInject; };
     services.hostName = [] { return std::string("Werkbank"); };
     services.uptimeSeconds = [] { return 0.0; };
     services.settings = settings_.get();
@@ -97,11 +95,6 @@ PanelWorld::PanelWorld(Config config)
 
     model_ = std::make_unique<AppModel>(std::move(services));
     app_ = std::make_unique<BrisholmApp>(*model_);
-}
-
-PanelWorld::~PanelWorld() {
-    app_.reset();
-    model_.reset();
 }
 
 void PanelWorld::click(const QString& nameOrText) {
@@ -120,9 +113,7 @@ QImage PanelWorld::screenshot() {
 
 QColor PanelWorld::statusDotColour(const QImage& screenshot) {
     auto* dot = view().findChild<QWidget*>("statusDot");
-    const QPoint centre = dot->mapTo(&view(), dot->rect().center());
-    const qreal ratio = screenshot.devicePixelRatio();
-    return screenshot.pixelColor(QPoint(qRound(centre.x() * ratio), qRound(centre.y() * ratio)));
+    return screenshot.pixelColor(dot->mapTo(&view(), dot->rect().center()) * screenshot.devicePixelRatio());
 }
 
 void PanelWorld::keep(const QImage& screenshot, const QString& name) {
@@ -136,13 +127,9 @@ void PanelWorld::keep(const QImage& screenshot, const QString& name) {
 }
 
 QString PanelWorld::textOf(QWidget* widget) {
-    if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
-        return button->text();
-    }
-    if (auto* label = qobject_cast<QLabel*>(widget)) {
-        return label->text();
-    }
-    return {};
+    auto* button = qobject_cast<QAbstractButton*>(widget);
+    auto* label = qobject_cast<QLabel*>(widget);
+    return button != nullptr ? button->text() : label != nullptr ? label->text() : QString();
 }
 
 }  // namespace vantrel::testing

@@ -26,22 +26,19 @@ bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds t
 
 // The desktop host's interface over the real controller and server (TLS on loopback), with
 // everything below them faked: the monitors, capture, the key's credential store, the window list,
-// the applications, the session's keep-awake. The permissions and addresses are the test's to set.
+// the applications, the session's keep-awake. The one address is loopback.
 // Needs a QApplication on an X display.
 class PanelWorld {
 public:
     struct Config {
         int displays = 2;       // monitors "Links" (primary) and "Rechts", 1920 x 1080 each
         bool canListen = true;  // false: no listener can be made (the server never gets a port)
-        bool screenReadable = true;
         bool canInject = true;
-        std::vector<std::string> addresses{"127.0.0.1"};
         std::optional<std::string> unsupportedSession;  // the capture error the model starts with
     };
 
     PanelWorld() : PanelWorld(Config{}) {}
     explicit PanelWorld(Config config);
-    ~PanelWorld();
 
     PanelWorld(const PanelWorld&) = delete;
     PanelWorld& operator=(const PanelWorld&) = delete;
@@ -60,14 +57,10 @@ public:
         }
         return nullptr;
     }
-    // Whether the panel shows a visible widget with this name or text.
+    // Whether the panel shows the widget find() finds.
     bool shows(const QString& nameOrText) {
-        for (auto* widget : view().findChildren<QWidget*>()) {
-            if ((widget->objectName() == nameOrText || textOf(widget) == nameOrText) && widget->isVisibleTo(&view())) {
-                return true;
-            }
-        }
-        return false;
+        auto* widget = find<QWidget>(nameOrText);
+        return widget != nullptr && widget->isVisibleTo(&view());
     }
     void click(const QString& nameOrText);
     [[nodiscard]] QString status() { return find<QLabel>("status")->text(); }
@@ -77,10 +70,6 @@ public:
     [[nodiscard]] QColor statusDotColour(const QImage& screenshot);
     // Keeps a screenshot under VANTREL_SCREENSHOT_DIR, when set, as NAME.png.
     static void keep(const QImage& screenshot, const QString& name);
-
-    bool screenReadable;
-    bool canInject;
-    std::vector<std::string> addresses;
 
 private:
     static QString textOf(QWidget* widget);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QImage>
+
 #include "PanelRules.hpp"
 
 namespace vantrel {
@@ -37,9 +39,15 @@ TEST(PanelPositionTest, OpensBelowTheIconInsideTheScreen) {
     EXPECT_EQ(panelPosition(QRect(900, 4, 24, 24), QSize(300, 2000), screen).y(), 0);
 }
 
-TEST(TrayIconTest, StateAndPanelBrightnessPickTheFile) {
-    EXPECT_EQ(trayIconPath(false, QColor("#303030")), ":/vantrel/tray-idle-on-dark.svg");
-    EXPECT_EQ(trayIconPath(true, QColor("#f0f0f0")), ":/vantrel/tray-connected-on-light.svg");
+TEST(TrayIconTest, EveryStateOnEveryPanelHasAPicture) {
+    for (const bool connected : {false, true}) {
+        for (const QColor panel : {QColor("#303030"), QColor("#f0f0f0")}) {
+            const QImage picture(trayIconPath(connected, panel));
+            EXPECT_FALSE(picture.isNull()) << trayIconPath(connected, panel).toStdString();
+        }
+    }
+    EXPECT_NE(trayIconPath(false, QColor("#303030")), trayIconPath(false, QColor("#f0f0f0")));
+    EXPECT_NE(trayIconPath(true, QColor("#303030")), trayIconPath(false, QColor("#303030")));
 }
 
 }  // namespace

@@ -23,28 +23,10 @@ TEST(QRCodeTest, ModuleScaleIsTheLargestWholeFitButNeverBelowOne) {
     EXPECT_EQ(QRCode::moduleScale(25, std::nan("")), 1);
 }
 
-TEST(QRCodeTest, ImageIsAWholeNumberOfPixelsPerModuleWithinTheSize) {
-    const auto code = QRCode::image(pairingLink(), 240);
-    ASSERT_TRUE(code);
-    EXPECT_EQ(code->width(), code->height());
-    EXPECT_LE(code->width(), 240);
-    // The top-left finder pattern is 7 modules of black edge: its run gives the module size.
-    int run = 0;
-    while (run < code->width() && qGray(code->pixel(run, 0)) == 0) {
-        ++run;
-    }
-    ASSERT_EQ(run % 7, 0);
-    const int scale = run / 7;
-    EXPECT_EQ(code->width() % scale, 0);
-    EXPECT_EQ(scale, QRCode::moduleScale(code->width() / scale, 240));
-
-    // A code wider than the asked size keeps one pixel per module.
+TEST(QRCodeTest, LargeCodesKeepEveryModuleAndOversizedTextHasNone) {
     const auto large = QRCode::image(std::string(1000, 'x'), 100);
     ASSERT_TRUE(large);
     EXPECT_GT(large->width(), 100);
-}
-
-TEST(QRCodeTest, TextBeyondTheLargestCodeHasNone) {
     EXPECT_FALSE(QRCode::image(std::string(4000, 'x'), 240));
     EXPECT_FALSE(QRCode::framed(std::string(4000, 'x')));
 }
@@ -54,18 +36,13 @@ TEST(QRCodeTest, FramedCodeIsSharpPaddedAndScansToExactlyTheLink) {
     const auto framed = QRCode::framed(link);
     ASSERT_TRUE(framed);
     EXPECT_EQ(framed->size(), QSize(256, 256));
-    bool greyFound = false;
-    bool paddingWhite = true;
+    // Only black and white (no smoothing), and white all round the code.
     for (int y = 0; y < framed->height(); ++y) {
         for (int x = 0; x < framed->width(); ++x) {
             const int grey = qGray(framed->pixel(x, y));
-            greyFound = greyFound || (grey != 0 && grey != 255);
-            const bool inPadding = x < 8 || y < 8 || x >= 248 || y >= 248;
-            paddingWhite = paddingWhite && (!inPadding || grey == 255);
+            ASSERT_TRUE(grey == 255 || (grey == 0 && QRect(8, 8, 240, 240).contains(x, y))) << x << "," << y;
         }
     }
-    EXPECT_FALSE(greyFound) << "smoothing blurred the modules";
-    EXPECT_TRUE(paddingWhite);
     // The finder pattern's corner sits right inside the padding.
     EXPECT_EQ(qGray(framed->pixel(8, 8)), 0);
     EXPECT_EQ(testing::scanQRCode(*framed), link);
