@@ -86,8 +86,12 @@ void BrisholmApp::updateTrayIcon() {
     if (!tray_) {
         return;
     }
-    const bool connected = model_.clientName().has_value();
-    tray_->setIcon(QIcon(trayIconPath(connected, QApplication::palette().color(QPalette::Window))));
+    // Only a change of picture is sent: some tray hosts redraw, or even re-add, the icon on each.
+    const auto path = trayIconPath(model_.clientName().has_value(), QApplication::palette().color(QPalette::Window));
+    if (path != trayIconPath_) {
+        trayIconPath_ = path;
+        tray_->setIcon(QIcon(path));
+    }
     tray_->setToolTip(QStringLiteral("Vantrel – ") +
                       statusLine(model_.clientName(), model_.port(), model_.sharingEnabled()).text);
 }

@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QString>
 #include <QTimer>
 
 #include <memory>
@@ -53,6 +54,7 @@ private:
     std::unique_ptr<MenuView> view_;
     std::unique_ptr<QMenu> trayMenu_;
     std::unique_ptr<QSystemTrayIcon> tray_;
+    QString trayIconPath_;
     QTimer trayWatch_;
     // When the popup panel last closed: the click on the icon that closed it must not reopen it.
     QElapsedTimer sinceHidden_;

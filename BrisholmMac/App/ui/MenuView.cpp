@@ -313,24 +313,24 @@ void MenuView::renderPairing() {
     pairingSection_->setVisible(model_.showCode());
 
     const auto url = model_.pairingURL();
-    bool hasCode = false;
-    if (url) {
-        // The revision is part of the identity: a rotated key always gets a fresh image.
-        std::pair<std::int64_t, std::string> identity{model_.pairingRevision(), *url};
-        if (drawnCode_ == identity) {
-            hasCode = true;
-        } else if (const auto image = QRCode::framed(*url)) {
-            code_->setPixmap(QPixmap::fromImage(*image));
-            drawnCode_ = std::move(identity);
-            hasCode = true;
+    if (!url) {
+        drawnCode_.reset();
+        code_->clear();
+    } else if (std::pair identity{model_.pairingRevision(), *url}; drawnCode_ != identity) {
+        // The revision is part of the identity: a rotated key always gets a fresh image. The code
+        // is 240 points with 8 of white at this screen's pixel density.
+        const qreal ratio = devicePixelRatioF();
+        auto pixmap = QPixmap();
+        if (const auto image = QRCode::framed(*url, qRound(240 * ratio), qRound(8 * ratio))) {
+            pixmap = QPixmap::fromImage(*image);
+            pixmap.setDevicePixelRatio(ratio);
         } else {
             diagnosticLog().warn("the pairing link does not fit in a QR code; the panel shows none");
         }
+        code_->setPixmap(pixmap);
+        drawnCode_ = std::move(identity);
     }
-    if (!hasCode) {
-        code_->clear();
-        drawnCode_.reset();
-    }
+    const bool hasCode = !code_->pixmap().isNull();
     code_->setVisible(hasCode);
     codeNote_->setVisible(hasCode);
     QStringList addresses;
