@@ -18,6 +18,8 @@
 #include "Platform/KeepAwake.hpp"
 #include "Platform/Workspace.hpp"
 #include "SyncServer.hpp"
+#include "vantrel/SyncSecurity.hpp"
+#include "vantrel/TlsTransport.hpp"
 
 namespace vantrel::testing {
 
@@ -67,12 +69,21 @@ PanelWorld::PanelWorld(Config config) {
     screen_ = std::make_shared<FakeScreen>();
     screen_->update([&](FakeScreen& screen) { screen.monitors = monitors; });
 
-    auto options = SyncServer::Options::production();
+    // The server as in production, but on loopback, with TLS and nothing advertised.
+    SyncServer::Options options;
+    options.monotonicNow = [] { return std::chrono::steady_clock::now().time_since_epoch(); };
     options.listenAddress = asio::ip::address_v4::loopback();
+    options.isAllowedPeer = [](const asio::ip::tcp::endpoint&) { return true; };
     options.advertiser = std::make_shared<FakeServiceAdvertiser>();
-    if (!config.canListen) {
-        options.security = [](const Bytes&) { return std::optional<SyncServer::TransportFactory>(); };
-    }
+    options.security = [canListen = config.canListen](const Bytes& key) -> std::optional<SyncServer::TransportFactory> {
+        if (!canListen) {
+            return std::nullopt;
+        }
+        auto parameters = std::make_shared<const SyncSecurity::Parameters>(SyncSecurity::parameters(key));
+        return [parameters](asio::ip::tcp::socket socket) {
+            return TlsTransport::accepted(std::move(socket), *parameters);
+        };
+    };
 
     AppModel::Services services;
     services.main = qtMainQueue();
