@@ -69,10 +69,11 @@ int draw(int seconds) {
     const auto end = steady_clock::now() + seconds * 1s;
     auto next = steady_clock::now();
     while (steady_clock::now() < end && xcb_connection_has_error(connection) == 0) {
-        xcb_copy_area(connection, background, root, gc, static_cast<std::int16_t>(bar), 0, static_cast<std::int16_t>(bar),
-                      0, barWidth, static_cast<std::uint16_t>(height));
+        xcb_copy_area(connection, background, root, gc, static_cast<std::int16_t>(bar), 0,
+                      static_cast<std::int16_t>(bar), 0, barWidth, static_cast<std::uint16_t>(height));
         bar = (bar + 8) % (width - barWidth);
-        const xcb_rectangle_t rectangle{static_cast<std::int16_t>(bar), 0, barWidth, static_cast<std::uint16_t>(height)};
+        const xcb_rectangle_t rectangle{static_cast<std::int16_t>(bar), 0, barWidth,
+                                        static_cast<std::uint16_t>(height)};
         xcb_poly_fill_rectangle(connection, root, gc, 1, &rectangle);
         // Wait for the server, so the drawing never queues up ahead of it.
         std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));

@@ -3,9 +3,10 @@
 # ultrafast at 8 Mbit/s) against the FFmpeg pipeline people use on this machine
 #   ffmpeg -f x11grab -framerate 60 -i :N -c:v libx264 -preset ultrafast -tune zerolatency -pix_fmt yuv420p -b:v 8M
 # on the same Xvfb screen in the same run, at 1920x1080 and 2560x1600, while bench_capture_load
-# moves a bar over colour ramps 60 times a second. For each pipeline and size: CPU-ms per frame,
-# counting the process's own CPU and the X server's CPU beyond what the drawing alone costs it,
-# and the frames per second achieved. Then our CPU with a still screen, X server included.
+# moves a bar over colour ramps 60 times a second. For each pipeline and size, measured over the
+# steady state after two seconds of warm-up: CPU-ms per frame, counting the process's own CPU
+# (all threads) and the X server's CPU beyond what the drawing alone costs it (shown on its own
+# too), and the frames per second achieved. Then our CPU with a still screen, X server included.
 #
 # The machine is shared: run it when nothing else is busy, and expect some noise.
 # Usage: bench/capture-vs-ffmpeg.sh [SECONDS_PER_RUN] [BUILD_DIR]     (defaults: 10, build/default)
@@ -76,7 +77,9 @@ def measure(width, height, idle):
 
         def per_frame(cpu, x_cpu, frames, wall):
             # The X server's CPU beyond what the drawing costs it is the grabbing.
-            return (cpu + max(0.0, x_cpu - drawing * wall)) * 1000 / max(frames, 1), frames / wall
+            grabbing = max(0.0, x_cpu - drawing * wall)
+            frames = max(frames, 1)
+            return (cpu + grabbing) * 1000 / frames, frames / wall, grabbing * 1000 / frames
 
         ours_file = os.path.join(work, "ours")
         ours = per_frame(*steady_state([load, "stream", str(int(seconds + 4))], xserver, ours_file,
@@ -97,9 +100,9 @@ def measure(width, height, idle):
             cpu, x_cpu, _, wall = steady_state([load, "stream", str(int(seconds + 4))], xserver, still_file,
                                                r"frames (\d+)", output=still_file)
             still = (cpu + x_cpu) / wall * 100
-        print(f"{width}x{height}: ours {ours[0]:.2f} CPU-ms/frame at {ours[1]:.1f} fps, "
-              f"ffmpeg {theirs[0]:.2f} CPU-ms/frame at {theirs[1]:.1f} fps "
-              f"(X server for the drawing alone: {drawing * 100:.1f}% of a core)", flush=True)
+        print(f"{width}x{height}: ours {ours[0]:.2f} CPU-ms/frame (X server {ours[2]:.2f}) at {ours[1]:.1f} fps, "
+              f"ffmpeg {theirs[0]:.2f} CPU-ms/frame (X server {theirs[2]:.2f}) at {theirs[1]:.1f} fps; "
+              f"the drawing alone costs the X server {drawing * 100:.1f}% of a core", flush=True)
         return ours, theirs, still
     finally:
         xserver.terminate()

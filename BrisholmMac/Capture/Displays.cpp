@@ -62,7 +62,8 @@ std::optional<std::string> edidProductName(std::span<const std::uint8_t> edid) {
 }
 
 std::vector<MonitorFacts> primaryFirst(std::vector<MonitorFacts> monitors) {
-    std::stable_partition(monitors.begin(), monitors.end(), [](const MonitorFacts& monitor) { return monitor.primary; });
+    std::stable_partition(monitors.begin(), monitors.end(),
+                          [](const MonitorFacts& monitor) { return monitor.primary; });
     return monitors;
 }
 

@@ -31,10 +31,10 @@ struct StreamSize {
 struct MonitorFacts {
     std::uint32_t id = 0;
     bool primary = false;
-    Rect bounds;                // in desktop points (= X pixels)
-    std::string monitorName;    // the monitor's own name ("DP-1", or what xrandr --setmonitor gave)
-    std::string outputName;     // the name of its first output; empty without one
-    std::string productName;    // the monitor name of that output's EDID; empty without one
+    Rect bounds;              // in desktop points (= X pixels)
+    std::string monitorName;  // the monitor's own name ("DP-1", or what xrandr --setmonitor gave)
+    std::string outputName;   // the name of its first output; empty without one
+    std::string productName;  // the monitor name of that output's EDID; empty without one
 
     bool operator==(const MonitorFacts&) const = default;
 };

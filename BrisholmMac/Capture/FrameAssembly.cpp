@@ -37,9 +37,8 @@ void drawCursor(const PixelBuffer::Pixels& pixels, const CursorImage& cursor, st
     }
 }
 
-std::shared_ptr<const PixelBuffer> assembleFrame(const ScreenPixels& screen, StreamSize size,
-                                                 const CursorImage* cursor, std::int32_t cursorX,
-                                                 std::int32_t cursorY) {
+std::shared_ptr<const PixelBuffer> assembleFrame(const ScreenPixels& screen, StreamSize size, const CursorImage* cursor,
+                                                 std::int32_t cursorX, std::int32_t cursorY) {
     if (screen.bytes == nullptr || screen.width < 1 || screen.height < 1 ||
         screen.stride < static_cast<std::size_t>(screen.width) * 4 || size.width < 1 || size.height < 1 ||
         size.width > PixelBuffer::maxDimension || size.height > PixelBuffer::maxDimension) {
@@ -47,12 +46,6 @@ std::shared_ptr<const PixelBuffer> assembleFrame(const ScreenPixels& screen, Str
     }
     const auto width = static_cast<std::int32_t>(size.width);
     const auto height = static_cast<std::int32_t>(size.height);
-    if (screen.owner && width == screen.width && height == screen.height) {
-        if (cursor != nullptr) {
-            drawCursor({screen.bytes, screen.stride, width, height}, *cursor, cursorX, cursorY);
-        }
-        return PixelBuffer::adopt(width, height, screen.stride, screen.bytes, screen.owner);
-    }
     bool converted = true;
     auto frame = PixelBuffer::make(width, height, [&](const PixelBuffer::Pixels& pixels) {
         const int sourceStride = static_cast<int>(screen.stride);

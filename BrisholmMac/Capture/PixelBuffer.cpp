@@ -1,13 +1,24 @@
 #include "PixelBuffer.hpp"
 
+#include <atomic>
 #include <cstring>
 #include <utility>
 
 namespace vantrel {
 
+namespace {
+std::atomic<std::uint64_t> nextSerial{1};
+}  // namespace
+
 PixelBuffer::PixelBuffer(std::int32_t width, std::int32_t height, std::size_t stride, const std::uint8_t* bytes,
-                         std::shared_ptr<const void> owner)
-    : width_(width), height_(height), stride_(stride), bytes_(bytes), owner_(std::move(owner)) {}
+                         std::shared_ptr<const void> owner, std::optional<Change> change)
+    : width_(width),
+      height_(height),
+      stride_(stride),
+      bytes_(bytes),
+      owner_(std::move(owner)),
+      serial_(nextSerial++),
+      change_(change) {}
 
 bool PixelBuffer::validSize(std::int32_t width, std::int32_t height, std::size_t& stride) {
     if (width < 1 || height < 1 || width > maxDimension || height > maxDimension) {
@@ -35,15 +46,16 @@ std::shared_ptr<const PixelBuffer> PixelBuffer::make(std::int32_t width, std::in
     } else {
         std::memset(pixels.bytes, 0, stride * static_cast<std::size_t>(height));
     }
-    return std::shared_ptr<PixelBuffer>(new PixelBuffer(width, height, stride, storage.get(), storage));
+    return std::shared_ptr<PixelBuffer>(new PixelBuffer(width, height, stride, storage.get(), storage, std::nullopt));
 }
 
 std::shared_ptr<const PixelBuffer> PixelBuffer::adopt(std::int32_t width, std::int32_t height, std::size_t stride,
-                                                      const std::uint8_t* bytes, std::shared_ptr<const void> owner) {
+                                                      const std::uint8_t* bytes, std::shared_ptr<const void> owner,
+                                                      std::optional<Change> change) {
     if (bytes == nullptr || !validSize(width, height, stride)) {
         return nullptr;
     }
-    return std::shared_ptr<PixelBuffer>(new PixelBuffer(width, height, stride, bytes, std::move(owner)));
+    return std::shared_ptr<PixelBuffer>(new PixelBuffer(width, height, stride, bytes, std::move(owner), change));
 }
 
 }  // namespace vantrel

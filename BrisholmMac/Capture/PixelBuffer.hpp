@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 
 namespace vantrel {
@@ -40,13 +41,28 @@ public:
     // wrote the screen into), without copying it. owner keeps the memory alive, and whoever hands
     // it out promises not to write to it again until the picture and every copy of it are gone.
     // Null on the sizes make() refuses.
+    // Where a picture differs from an earlier one: the picture with serial `since` looked the same
+    // outside the box (pixels; x, y, width, height). Lets a consumer that still holds the earlier
+    // picture's conversion redo only the box.
+    struct Change {
+        std::uint64_t since = 0;
+        std::int32_t x = 0;
+        std::int32_t y = 0;
+        std::int32_t width = 0;
+        std::int32_t height = 0;
+    };
+
     [[nodiscard]] static std::shared_ptr<const PixelBuffer> adopt(std::int32_t width, std::int32_t height,
                                                                   std::size_t stride, const std::uint8_t* bytes,
-                                                                  std::shared_ptr<const void> owner);
+                                                                  std::shared_ptr<const void> owner,
+                                                                  std::optional<Change> change = std::nullopt);
 
     [[nodiscard]] std::int32_t width() const { return width_; }
     [[nodiscard]] std::int32_t height() const { return height_; }
     [[nodiscard]] std::size_t stride() const { return stride_; }
+    // Unique among the pictures of this process.
+    [[nodiscard]] std::uint64_t serial() const { return serial_; }
+    [[nodiscard]] const std::optional<Change>& change() const { return change_; }
     [[nodiscard]] const std::uint8_t* data() const { return bytes_; }
     [[nodiscard]] std::span<const std::uint8_t> row(std::int32_t y) const {
         return {data() + static_cast<std::size_t>(y) * stride_, static_cast<std::size_t>(width_) * bytesPerPixel};
@@ -58,7 +74,7 @@ public:
 
 private:
     PixelBuffer(std::int32_t width, std::int32_t height, std::size_t stride, const std::uint8_t* bytes,
-                std::shared_ptr<const void> owner);
+                std::shared_ptr<const void> owner, std::optional<Change> change);
     [[nodiscard]] static bool validSize(std::int32_t width, std::int32_t height, std::size_t& stride);
 
     std::int32_t width_;
@@ -66,6 +82,8 @@ private:
     std::size_t stride_;
     const std::uint8_t* bytes_;
     std::shared_ptr<const void> owner_;
+    std::uint64_t serial_;
+    std::optional<Change> change_;
 };
 
 }  // namespace vantrel

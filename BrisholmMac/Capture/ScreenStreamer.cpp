@@ -211,8 +211,7 @@ void ScreenStreamer::tick(std::uint64_t generation) {
                 policy_.refined(now, sharpenable);
                 break;
             }
-            case CapturePolicy::Action::none:
-                break;
+            case CapturePolicy::Action::none: break;
         }
     }
     schedule(generation);

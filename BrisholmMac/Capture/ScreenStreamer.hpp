@@ -37,8 +37,9 @@ struct CaptureError {
 //
 // Everything runs on the streamer's own "vantrel.capture" queue: grabbing, every call of
 // encoder.encode, key-frame re-encodes and the clean-up of stop(). A frame is grabbed and encoded
-// in one step on that queue, so at most one frame is ever in flight, and a tick that comes late is
-// dropped rather than queued behind the one before.
+// in one step on that queue, and a tick that comes late is dropped rather than queued behind the
+// one before; the X11 capturer lends out at most three frame buffers (being filled, being encoded,
+// kept as the last frame).
 //
 // start(), stop(), sendKeyframeNow() and setCongested() may be called from any thread; their
 // completions and onStopped run on the capture queue. A tick in progress holds the streamer, so
@@ -50,9 +51,9 @@ public:
     using Completion = std::function<void(std::optional<CaptureError>)>;
 
     // Captures with makeCapturer's capturers (the X11 one by default), one per started stream.
-    [[nodiscard]] static std::shared_ptr<ScreenStreamer> create(
-        std::shared_ptr<VideoEncoder> encoder, CapturerFactory makeCapturer = &ScreenCapturer::create,
-        RefinementTiming timing = {});
+    [[nodiscard]] static std::shared_ptr<ScreenStreamer> create(std::shared_ptr<VideoEncoder> encoder,
+                                                                CapturerFactory makeCapturer = &ScreenCapturer::create,
+                                                                RefinementTiming timing = {});
 
     ~ScreenStreamer();
     ScreenStreamer(const ScreenStreamer&) = delete;

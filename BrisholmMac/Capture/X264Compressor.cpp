@@ -5,7 +5,9 @@
 #include <libyuv/convert.h>
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
+#include "DamageTracker.hpp"
 #include "PixelBuffer.hpp"
 
 namespace vantrel {
@@ -96,12 +98,11 @@ public:
         if (picture.width() != param_->i_width || picture.height() != param_->i_height) {
             return std::nullopt;
         }
-        auto& image = input_->img;
-        if (libyuv::ARGBToI420(picture.data(), static_cast<int>(picture.stride()), image.plane[0], image.i_stride[0],
-                               image.plane[1], image.i_stride[1], image.plane[2], image.i_stride[2], picture.width(),
-                               picture.height()) != 0) {
+        const auto converted = convert(picture);
+        if (!converted) {
             return std::nullopt;
         }
+        markUnchanged(*converted, options.forceKeyframe || options.refinement);
         // A refinement runs through the normal rate control: with the rate-control buffer on, x264
         // pulls a forced low quantizer back to its own level row by row, so one low-quantizer
         // picture cannot be had without giving up the buffer's cap on key frames. The time a still
@@ -146,6 +147,64 @@ public:
     }
 
 private:
+    // Converts picture into x264's input planes. The planes still hold the last picture converted,
+    // so a picture that says where it differs from that one has only that part converted (a
+    // moving bar on a still screen costs its box, not the 16 MB of a 2560x1600 picture), and the
+    // same picture again (a refinement, a key frame on request) costs nothing. Returns the box
+    // that was converted: outside it the picture equals the one before. No value on failure.
+    std::optional<PixelBox> convert(const PixelBuffer& picture) {
+        const auto serial = std::exchange(convertedSerial_, 0);
+        PixelBox box{0, 0, picture.width(), picture.height()};
+        if (picture.serial() == serial) {
+            box = {};
+        } else if (const auto& change = picture.change(); change && change->since == serial) {
+            // 4:2:0 chroma covers 2x2 pixels: widen the box to even edges.
+            const std::int32_t left = change->x & ~1;
+            const std::int32_t top = change->y & ~1;
+            const PixelBox changed{left, top, ((change->x + change->width + 1) & ~1) - left,
+                                   ((change->y + change->height + 1) & ~1) - top};
+            box = changed.intersected(box);
+        }
+        if (!box.isEmpty()) {
+            auto& image = input_->img;
+            const auto* source = picture.data() + static_cast<std::size_t>(box.y) * picture.stride() +
+                                 static_cast<std::size_t>(box.x) * PixelBuffer::bytesPerPixel;
+            auto plane = [&](int index, int divisor) {
+                return image.plane[index] + static_cast<std::ptrdiff_t>(box.y / divisor) * image.i_stride[index] +
+                       box.x / divisor;
+            };
+            if (libyuv::ARGBToI420(source, static_cast<int>(picture.stride()), plane(0, 1), image.i_stride[0],
+                                   plane(1, 2), image.i_stride[1], plane(2, 2), image.i_stride[2], box.width,
+                                   box.height) != 0) {
+                return std::nullopt;
+            }
+        }
+        convertedSerial_ = picture.serial();
+        return box;
+    }
+
+    // Marks the macroblocks outside changed as unchanged since the last picture, so that x264
+    // skips their analysis and codes them as skipped (it still codes one whose reference came out
+    // coarser than this picture's quantizer): on a mostly still screen most of the encoding cost
+    // goes. Not for key frames and refinements, which are about the whole picture.
+    void markUnchanged(const PixelBox& changed, bool wholePicture) {
+        input_->prop.mb_info = nullptr;
+        const std::int32_t columns = (param_->i_width + 15) / 16;
+        const std::int32_t rows = (param_->i_height + 15) / 16;
+        if (wholePicture || changed == PixelBox{0, 0, param_->i_width, param_->i_height}) {
+            return;
+        }
+        unchanged_.assign(static_cast<std::size_t>(columns) * static_cast<std::size_t>(rows), X264_MBINFO_CONSTANT);
+        if (!changed.isEmpty()) {
+            for (std::int32_t row = changed.y / 16; row <= (changed.y + changed.height - 1) / 16; ++row) {
+                for (std::int32_t column = changed.x / 16; column <= (changed.x + changed.width - 1) / 16; ++column) {
+                    unchanged_[static_cast<std::size_t>(row * columns + column)] = 0;
+                }
+            }
+        }
+        input_->prop.mb_info = unchanged_.data();
+    }
+
     // Sets x264's rate for the next picture, which stands for creditMicros of real time; x264 is
     // reconfigured only when that changes its rate.
     void plan(std::int64_t creditMicros) {
@@ -201,7 +260,10 @@ private:
     const std::int64_t framesPerSecond_;
     const double vbvFrames_;
     const int sharpQuantizer_;
-    int sharpPasses_ = 0;  // refinement passes at the sharp level since the last picture that moved
+    int sharpPasses_ = 0;
+    std::uint64_t convertedSerial_ = 0;    // the picture the input planes hold; 0 for none
+    std::vector<std::uint8_t> unchanged_;  // x264's per-macroblock flags for the next picture  // refinement passes at
+                                           // the sharp level since the last picture that moved
     std::int64_t bitrate_;
     RateClock clock_;
     int plannedRate_;  // kbit/s x264 currently plans with
@@ -266,6 +328,8 @@ std::unique_ptr<CompressionSession> X264Compressor::makeSession(const Compressio
     param.i_sync_lookahead = 0;
     param.rc.b_mb_tree = 0;
     param.b_sliced_threads = 1;
+    // Unchanged macroblocks are named per picture (see markUnchanged).
+    param.analyse.b_mb_info = 1;
     param.i_threads = options_.threads > 0 ? options_.threads : X264_THREADS_AUTO;
     // Key frames are IDR pictures (a phone may join at any of them), never later than the interval.
     param.i_keyint_max = static_cast<int>(std::clamp<std::int64_t>(settings.maxKeyframeInterval, 1, 1 << 20));

@@ -1,7 +1,10 @@
 #include "CaptureHarness.hpp"
 
+#include "StreamDecoder.hpp"
+
 #include <cmath>
 #include <cstring>
+#include <future>
 #include <utility>
 
 namespace vantrel::testing {
@@ -44,8 +47,17 @@ std::vector<VideoFrame> StreamRecord::frames() const {
     return result;
 }
 
-std::size_t StreamRecord::frameCount() const {
-    return frames().size();
+std::vector<std::shared_ptr<const PixelBuffer>> StreamRecord::decoded() const {
+    StreamDecoder decoder;
+    std::vector<std::shared_ptr<const PixelBuffer>> pictures;
+    for (const auto& output : outputs()) {
+        if (const auto* config = std::get_if<VideoConfig>(&output)) {
+            decoder.configure(*config);
+        } else {
+            pictures.push_back(decoder.decode(std::get<VideoFrame>(output)));
+        }
+    }
+    return pictures;
 }
 
 void FakeScreen::update(const std::function<void(FakeScreen&)>& change) {
@@ -95,7 +107,7 @@ public:
         if (screen_->broken) {
             return {CaptureStatus::permanentError, nullptr, "fake connection broke"};
         }
-        const auto value = static_cast<int>(++screen_->grabs);
+        const int value = ++screen_->grabs;
         auto frame = PixelBuffer::make(static_cast<std::int32_t>(size_.width), static_cast<std::int32_t>(size_.height),
                                        [value](const PixelBuffer::Pixels& pixels) {
                                            for (std::int32_t y = 0; y < pixels.height; ++y) {
@@ -124,6 +136,18 @@ std::function<std::unique_ptr<ScreenCapturer>()> fakeCapturers(std::shared_ptr<F
         ++screen->capturersMade;
         return std::make_unique<FakeCapturer>(screen);
     };
+}
+
+std::optional<CaptureError> startAndWait(ScreenStreamer& streamer, std::uint32_t display) {
+    std::promise<std::optional<CaptureError>> done;
+    streamer.start(display, [&](std::optional<CaptureError> error) { done.set_value(std::move(error)); });
+    return done.get_future().get();
+}
+
+void stopAndWait(ScreenStreamer& streamer) {
+    std::promise<void> done;
+    streamer.stop([&] { done.set_value(); });
+    done.get_future().get();
 }
 
 MonitorFacts fakeMonitor(std::uint32_t id, bool primary, Rect bounds) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "ScreenCapturer.hpp"
+#include "ScreenStreamer.hpp"
 #include "VideoEncoder.hpp"
 
 namespace vantrel::testing {
@@ -23,7 +25,8 @@ public:
     [[nodiscard]] std::string shape() const;
     [[nodiscard]] std::vector<Output> outputs() const;
     [[nodiscard]] std::vector<VideoFrame> frames() const;
-    [[nodiscard]] std::size_t frameCount() const;
+    // Every frame decoded as a phone would (null where decoding failed).
+    [[nodiscard]] std::vector<std::shared_ptr<const PixelBuffer>> decoded() const;
 
 private:
     mutable std::mutex lock_;
@@ -31,26 +34,20 @@ private:
 };
 
 // A desktop for fake capturers: its monitors, whether its picture changes, and what the capturers
-// were asked. The test changes it while the capture queue reads it, so every access locks.
+// were asked. The test changes it while the capture queue reads it.
 struct FakeScreen {
     std::mutex lock;
-    std::vector<MonitorFacts> monitors;
-    bool changing = false;        // every look reports a changed picture
-    bool broken = false;          // the connection broke: every call fails for good
-    bool refuseCapturers = false; // the display cannot be opened
-    int capturersMade = 0;
-    int looks = 0;                // changes() calls
-    int grabs = 0;
-    std::vector<std::pair<Rect, StreamSize>> watched;
+    std::vector<MonitorFacts> monitors;                // guarded by lock
+    bool changing = false;                             // guarded by lock: every look sees a change
+    bool broken = false;                               // guarded by lock: every call fails for good
+    bool refuseCapturers = false;                      // guarded by lock: the display cannot be opened
+    std::vector<std::pair<Rect, StreamSize>> watched;  // guarded by lock
+    std::atomic<int> capturersMade{0};
+    std::atomic<int> looks{0};  // changes() calls
+    std::atomic<int> grabs{0};
 
-    // Sets fields under the lock.
+    // Changes the guarded fields.
     void update(const std::function<void(FakeScreen&)>& change);
-    // Reads fields under the lock.
-    template <typename T>
-    T read(const std::function<T(FakeScreen&)>& get) {
-        std::lock_guard guard(lock);
-        return get(*this);
-    }
 };
 
 // Capturers of a fake screen. Each grab is a picture of the watched stream size whose pixels all
@@ -58,5 +55,9 @@ struct FakeScreen {
 [[nodiscard]] std::function<std::unique_ptr<ScreenCapturer>()> fakeCapturers(std::shared_ptr<FakeScreen> screen);
 
 MonitorFacts fakeMonitor(std::uint32_t id, bool primary, Rect bounds);
+
+// start() and stop() of a streamer, waiting for their completions.
+std::optional<CaptureError> startAndWait(ScreenStreamer& streamer, std::uint32_t display);
+void stopAndWait(ScreenStreamer& streamer);
 
 }  // namespace vantrel::testing

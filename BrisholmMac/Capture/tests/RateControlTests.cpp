@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include "CaptureHarness.hpp"
-#include "StreamDecoder.hpp"
 #include "TestPictures.hpp"
 #include "VideoEncoder.hpp"
 #include "X264Compressor.hpp"
@@ -124,23 +123,16 @@ TEST(RateControlTest, RefinementPassesSharpenTheStillPictureTheMotionLeftBlurred
         ++passes;
     }
 
-    testing::StreamDecoder decoder;
-    std::vector<std::shared_ptr<const PixelBuffer>> decoded;
-    std::size_t refinementBytes = 0;
-    for (const auto& output : record.outputs()) {
-        if (const auto* config = std::get_if<VideoConfig>(&output)) {
-            ASSERT_TRUE(decoder.configure(*config));
-        } else {
-            const auto& frame = std::get<VideoFrame>(output);
-            EXPECT_TRUE(decoded.size() == 0 || !frame.isKeyframe) << "refinements are no key frames";
-            decoded.push_back(decoder.decode(frame));
-            ASSERT_NE(decoded.back(), nullptr);
-            if (decoded.size() > 60) {
-                refinementBytes += frame.payload.size();
-            }
-        }
-    }
+    EXPECT_EQ(record.shape(), "CK" + std::string(59 + passes, 'P')) << "refinements are no key frames";
+    const auto decoded = record.decoded();
     ASSERT_EQ(decoded.size(), static_cast<std::size_t>(60 + passes));
+    ASSERT_NE(decoded[59], nullptr);
+    ASSERT_NE(decoded.back(), nullptr);
+    const auto frames = record.frames();
+    std::size_t refinementBytes = 0;
+    for (auto frame = frames.begin() + 60; frame != frames.end(); ++frame) {
+        refinementBytes += frame->payload.size();
+    }
     const double before = testing::psnr(*last, *decoded[59]);
     const double after = testing::psnr(*last, *decoded.back());
     std::fprintf(stderr, "still picture: %.1f dB after the motion, %.1f dB after %d refinement passes (%zu bytes)\n",

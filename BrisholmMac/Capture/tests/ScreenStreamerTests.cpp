@@ -3,8 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <future>
-
 #include "CaptureHarness.hpp"
 #include "ScreenStreamer.hpp"
 #include "vantrel/testing/Waiting.hpp"
@@ -13,8 +11,8 @@ namespace vantrel {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::FakeScreen;
 using testing::fakeMonitor;
+using testing::FakeScreen;
 using testing::waitUntil;
 
 class ScreenStreamerTest : public ::testing::Test {
@@ -31,25 +29,14 @@ protected:
     // The streamer's queue may still be encoding into record_: end the stream before they go.
     ~ScreenStreamerTest() override { stop(); }
 
-    std::optional<CaptureError> start(std::uint32_t display) {
-        std::promise<std::optional<CaptureError>> done;
-        streamer_->start(display, [&](std::optional<CaptureError> error) { done.set_value(std::move(error)); });
-        return done.get_future().get();
-    }
-
-    void stop() {
-        std::promise<void> done;
-        streamer_->stop([&] { done.set_value(); });
-        done.get_future().get();
-    }
+    std::optional<CaptureError> start(std::uint32_t display) { return testing::startAndWait(*streamer_, display); }
+    void stop() { testing::stopAndWait(*streamer_); }
 
     // Waits until the capturer has been asked for changes n more times.
     bool waitLooks(int n) {
-        const int target = looks() + n;
-        return waitUntil([&] { return looks() >= target; });
+        const int target = screen_->looks + n;
+        return waitUntil([&] { return screen_->looks >= target; });
     }
-    int looks() { return screen_->read<int>([](FakeScreen& s) { return s.looks; }); }
-    int grabs() { return screen_->read<int>([](FakeScreen& s) { return s.grabs; }); }
 
     std::vector<std::optional<CaptureError>> stops() {
         std::lock_guard guard(lock_);
@@ -76,10 +63,9 @@ TEST_F(ScreenStreamerTest, CapturesTheAskedDisplayOrThePrimaryWhenTheIdIsUnknown
     EXPECT_EQ(streamer_->capturedDisplay(), 12u);
     ASSERT_TRUE(waitUntil([&] { return record_.shape() == "CKCK"; })) << record_.shape();
     EXPECT_EQ(std::get<VideoConfig>(record_.outputs()[2]).width, 96);
-    const auto watched = screen_->read<std::vector<std::pair<Rect, StreamSize>>>([](FakeScreen& s) { return s.watched; });
-    ASSERT_EQ(watched.size(), 2u);
-    EXPECT_EQ(watched[1].first, (Rect{64, 0, 96, 64}));
-    EXPECT_EQ(watched[1].second, (StreamSize{96, 64}));
+    std::lock_guard guard(screen_->lock);
+    ASSERT_EQ(screen_->watched.size(), 2u);
+    EXPECT_EQ(screen_->watched[1], (std::pair<Rect, StreamSize>{{64, 0, 96, 64}, {96, 64}}));
 }
 
 TEST_F(ScreenStreamerTest, FailsWithAReasonWhenThereIsNothingToCapture) {
@@ -91,7 +77,7 @@ TEST_F(ScreenStreamerTest, FailsWithAReasonWhenThereIsNothingToCapture) {
     EXPECT_EQ(error->kind, CaptureError::Kind::unavailable);
     EXPECT_FALSE(error->description.empty());
     EXPECT_EQ(streamer_->capturedDisplay(), std::nullopt);
-    EXPECT_EQ(record_.frameCount(), 0u);
+    EXPECT_EQ(record_.frames().size(), 0u);
 }
 
 TEST_F(ScreenStreamerTest, AStillScreenMakesNoFramesYetAKeyFrameOnRequestFromTheLastOne) {
@@ -101,11 +87,11 @@ TEST_F(ScreenStreamerTest, AStillScreenMakesNoFramesYetAKeyFrameOnRequestFromThe
     ASSERT_TRUE(waitUntil([&] { return record_.shape() == "CK"; })) << record_.shape();
     ASSERT_TRUE(waitLooks(10));
     EXPECT_EQ(record_.shape(), "CK");
-    EXPECT_EQ(grabs(), 1);
+    EXPECT_EQ(screen_->grabs.load(), 1);
 
     streamer_->sendKeyframeNow();
     ASSERT_TRUE(waitUntil([&] { return record_.shape() == "CKCK"; })) << record_.shape();
-    EXPECT_EQ(grabs(), 1) << "the key frame comes from the kept frame, not a new grab";
+    EXPECT_EQ(screen_->grabs.load(), 1) << "the key frame comes from the kept frame, not a new grab";
     const auto frames = record_.frames();
     EXPECT_GT(frames[1].timestampMicros, frames[0].timestampMicros) << "re-encodes carry the time they were made";
 }
@@ -114,12 +100,12 @@ TEST_F(ScreenStreamerTest, AChangingScreenIsPacedToTheEncodersFrameRate) {
     screen_->update([](FakeScreen& s) { s.changing = true; });
     const auto begin = std::chrono::steady_clock::now();
     ASSERT_EQ(start(11), std::nullopt);
-    ASSERT_TRUE(waitUntil([&] { return record_.frameCount() >= 12; }));
+    ASSERT_TRUE(waitUntil([&] { return record_.frames().size() >= 12; }));
     stop();
     const auto elapsed = std::chrono::steady_clock::now() - begin;
     // 30 per second at most: one at once, then one per 33 ms.
     const auto allowed = 1 + elapsed / std::chrono::nanoseconds(33'333'333);
-    EXPECT_LE(static_cast<std::int64_t>(record_.frameCount()), allowed);
+    EXPECT_LE(static_cast<std::int64_t>(record_.frames().size()), allowed);
     EXPECT_EQ(record_.shape().substr(0, 3), "CKP");
 }
 
@@ -135,7 +121,7 @@ TEST_F(ScreenStreamerTest, StopDropsTheStateSoTheNextStartBeginsWithAFreshKeyFra
 
     ASSERT_EQ(start(11), std::nullopt);
     ASSERT_TRUE(waitUntil([&] { return record_.shape() == "CKCK"; })) << record_.shape();
-    EXPECT_EQ(screen_->read<int>([](FakeScreen& s) { return s.capturersMade; }), 2);
+    EXPECT_EQ(screen_->capturersMade, 2);
 }
 
 TEST_F(ScreenStreamerTest, ARemovedMonitorOrABrokenConnectionEndsTheStreamButKeepsTheLastFrame) {
@@ -181,11 +167,11 @@ TEST_F(ScreenStreamerRefinementTest, AStillPictureIsRefinedInAFewPassesUnlessThe
     EXPECT_EQ(record_.shape(), "CK");
 
     streamer_->setCongested(false);
-    ASSERT_TRUE(waitUntil([&] { return record_.frameCount() >= 2; })) << record_.shape();
+    ASSERT_TRUE(waitUntil([&] { return record_.frames().size() >= 2; })) << record_.shape();
     ASSERT_TRUE(waitLooks(10));
     const auto shape = record_.shape();
     EXPECT_TRUE(shape == "CKP" || shape == "CKPP" || shape == "CKPPP") << shape;
-    EXPECT_EQ(grabs(), 1) << "passes re-encode the kept frame";
+    EXPECT_EQ(screen_->grabs.load(), 1) << "passes re-encode the kept frame";
 }
 
 }  // namespace

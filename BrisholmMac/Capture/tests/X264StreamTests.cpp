@@ -288,6 +288,36 @@ TEST(X264EncoderTest, AfterARejectedFrameTheStreamRestartsWithAKeyFrame) {
     }
 }
 
+// The same picture as a frame that says where it differs from an earlier one.
+std::shared_ptr<const PixelBuffer> withChange(const std::shared_ptr<const PixelBuffer>& picture,
+                                              PixelBuffer::Change change) {
+    return PixelBuffer::adopt(picture->width(), picture->height(), picture->stride(), picture->data(), picture, change);
+}
+
+std::uint8_t blueAt(const PixelBuffer& picture, std::int32_t x, std::int32_t y) {
+    return picture.row(y)[static_cast<std::size_t>(x) * 4];
+}
+
+TEST(X264EncoderTest, APictureThatSaysWhereItChangedIsConvertedThereOnlyWhenItsPredecessorWasTheLast) {
+    VideoEncoder encoder;
+    Recorder recorder(encoder);
+    const TestPattern pattern(320, 240);
+    const auto first = pattern.picture(0);  // the bar over x 0..40
+    encoder.encode(*first, 1);
+    // The bar moved to 8..48; the box is odd on purpose: chroma needs it widened to even edges.
+    encoder.encode(*withChange(pattern.picture(1), {first->serial(), 1, 0, 46, 240}), 2);
+    // A box relative to a picture that was not the last one encoded is ignored: the whole picture
+    // is converted, so x 8..16, where the bar was in the last picture, shows the background.
+    const auto third = pattern.picture(2);
+    encoder.encode(*withChange(third, {first->serial(), 16, 0, 40, 240}), 3);
+
+    const auto decoded = decodeAll(recorder.outputs);
+    ASSERT_EQ(decoded.size(), 3u);
+    EXPECT_GE(testing::psnr(*pattern.picture(1), *decoded[1]), 35.0);
+    EXPECT_GE(testing::psnr(*third, *decoded[2]), 35.0);
+    EXPECT_NEAR(blueAt(*decoded[2], 12, 120), blueAt(*third, 12, 120), 16);
+}
+
 TEST(X264EncoderTest, RejectsSizesTheStreamCannotCarry) {
     X264Compressor compressor;
     for (const auto& [width, height] : {std::pair{641, 360}, std::pair{640, 361}, std::pair{0, 0}}) {

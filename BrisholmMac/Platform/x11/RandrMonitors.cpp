@@ -10,14 +10,21 @@
 
 namespace vantrel::x11 {
 
-bool hasRandrMonitors(xcb_connection_t* connection) {
-    const auto* extension = xcb_get_extension_data(connection, &xcb_randr_id);
-    if (extension == nullptr || extension->present == 0) {
-        return false;
+XcbConnection connectForMonitors(const char* purpose, xcb_screen_t** screen) {
+    auto connection = connectToDisplay(purpose, screen);
+    if (!connection) {
+        return nullptr;
     }
-    XcbReply<xcb_randr_query_version_reply_t> version(
-        xcb_randr_query_version_reply(connection, xcb_randr_query_version(connection, 1, 5), nullptr));
-    return version && (version->major_version > 1 || (version->major_version == 1 && version->minor_version >= 5));
+    const auto* extension = xcb_get_extension_data(connection.get(), &xcb_randr_id);
+    if (extension != nullptr && extension->present != 0) {
+        XcbReply<xcb_randr_query_version_reply_t> version(
+            xcb_randr_query_version_reply(connection.get(), xcb_randr_query_version(connection.get(), 1, 5), nullptr));
+        if (version && (version->major_version > 1 || (version->major_version == 1 && version->minor_version >= 5))) {
+            return connection;
+        }
+    }
+    diagnosticLog().warn("{}: the X server lacks RandR 1.5 monitors", purpose);
+    return nullptr;
 }
 
 namespace {
@@ -63,8 +70,7 @@ std::string productName(xcb_connection_t* connection, xcb_randr_output_t output,
 
 }  // namespace
 
-std::optional<std::vector<MonitorFacts>> readMonitors(xcb_connection_t* connection, xcb_window_t root,
-                                                      bool withNames) {
+std::optional<std::vector<MonitorFacts>> readMonitors(xcb_connection_t* connection, xcb_window_t root, bool withNames) {
     XcbReply<xcb_randr_get_monitors_reply_t> reply(
         xcb_randr_get_monitors_reply(connection, xcb_randr_get_monitors(connection, root, 1), nullptr));
     if (!reply) {
@@ -78,8 +84,8 @@ std::optional<std::vector<MonitorFacts>> readMonitors(xcb_connection_t* connecti
         MonitorFacts monitor;
         monitor.id = info.name;
         monitor.primary = info.primary != 0;
-        monitor.bounds = Rect{static_cast<double>(info.x), static_cast<double>(info.y),
-                              static_cast<double>(info.width), static_cast<double>(info.height)};
+        monitor.bounds = Rect{static_cast<double>(info.x), static_cast<double>(info.y), static_cast<double>(info.width),
+                              static_cast<double>(info.height)};
         if (withNames) {
             monitor.monitorName = atomName(connection, info.name);
             if (xcb_randr_monitor_info_outputs_length(it.data) > 0) {

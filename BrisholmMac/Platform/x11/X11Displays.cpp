@@ -41,12 +41,8 @@ private:
 
 std::shared_ptr<Displays> Displays::create() {
     xcb_screen_t* screen = nullptr;
-    auto connection = x11::connectToDisplay("displays", &screen);
+    auto connection = x11::connectForMonitors("displays", &screen);
     if (!connection) {
-        return nullptr;
-    }
-    if (!x11::hasRandrMonitors(connection.get())) {
-        diagnosticLog().warn("displays: the X server lacks RandR 1.5 monitors");
         return nullptr;
     }
     return std::make_shared<X11Displays>(std::move(connection), screen->root);

@@ -7,9 +7,11 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstring>
 #include <optional>
 #include <utility>
 
+#include "Capture/DamageTracker.hpp"
 #include "Capture/FrameAssembly.hpp"
 #include "Capture/ScreenCapturer.hpp"
 #include "Log/DiagnosticLog.hpp"
@@ -39,11 +41,10 @@ std::string describe(const xcb_generic_error_t& error) {
 }
 
 // A System V shared-memory segment mapped into this process. It is marked for removal as soon as
-// the X server has attached it too, so it cannot outlive both even after a crash. Frames made in
-// place hold it, so the mapping lasts as long as the last of them.
+// the X server has attached it too, so it cannot outlive both even after a crash.
 class SharedMemory {
 public:
-    static std::shared_ptr<SharedMemory> make(std::size_t size) {
+    static std::unique_ptr<SharedMemory> make(std::size_t size) {
         const int id = shmget(IPC_PRIVATE, size, IPC_CREAT | 0600);
         if (id < 0) {
             return nullptr;
@@ -53,7 +54,7 @@ public:
             shmctl(id, IPC_RMID, nullptr);
             return nullptr;
         }
-        return std::shared_ptr<SharedMemory>(new SharedMemory(id, static_cast<std::uint8_t*>(address), size));
+        return std::unique_ptr<SharedMemory>(new SharedMemory(id, static_cast<std::uint8_t*>(address), size));
     }
 
     ~SharedMemory() {
@@ -84,15 +85,21 @@ private:
     bool removed_ = false;
 };
 
-// One segment the X server writes grabs into, and its name on this connection.
-struct GrabBuffer {
+// The segment the X server writes the changed part of the area into, and its name on this
+// connection.
+struct GrabSegment {
     xcb_shm_seg_t segment = 0;
-    std::shared_ptr<SharedMemory> memory;
+    std::unique_ptr<SharedMemory> memory;
 };
 
-// A frame made in place keeps its segment until the encoder and the streamer's last frame are
-// done with it: one being grabbed, one being encoded, one kept as the last frame.
-constexpr std::size_t grabBuffers = 3;
+// Frames are made in place in these buffers and lent out until the encoder and the streamer's
+// last frame are done with them: one being brought up to date, one being encoded, one kept as the
+// last frame.
+constexpr std::size_t frameBuffers = 3;
+
+// How often every buffer is fetched whole even though damage said nothing: a cheap guard against
+// anything drawn without damage being reported (every this many looks, about every 4 s).
+constexpr int fullRefreshTicks = 240;
 
 // How far from the watched area a pointer still matters: its image can reach in from outside.
 constexpr double cursorReach = 64;
@@ -104,7 +111,7 @@ constexpr int monitorCheckTicks = 15;
 class X11ScreenCapturer final : public ScreenCapturer {
 public:
     X11ScreenCapturer(x11::XcbConnection connection, xcb_window_t root)
-        : connection_(std::move(connection)), root_(root) {
+        : connection_(std::move(connection)), root_(root), tracker_(frameBuffers) {
         auto* c = connection_.get();
         useShm_ = queryShm(c);
         if (!useShm_) {
@@ -159,6 +166,9 @@ public:
         size_ = size;
         wholeAreaChanged_ = true;
         releaseBuffers();
+        frames_.clear();
+        tracker_.reset(wholeBox());
+        lastFrame_ = 0;
         return CaptureStatus::ok;
     }
 
@@ -178,7 +188,13 @@ public:
                 const auto& notify = *reinterpret_cast<xcb_damage_notify_event_t*>(event.get());
                 const Rect drawn{static_cast<double>(notify.area.x), static_cast<double>(notify.area.y),
                                  static_cast<double>(notify.area.width), static_cast<double>(notify.area.height)};
-                changes.picture = changes.picture || !drawn.intersection(area_).isEmpty();
+                const auto inside = drawn.intersection(area_);
+                if (!inside.isEmpty()) {
+                    changes.picture = true;
+                    tracker_.damaged(
+                        {static_cast<std::int32_t>(inside.x - area_.x), static_cast<std::int32_t>(inside.y - area_.y),
+                         static_cast<std::int32_t>(inside.width), static_cast<std::int32_t>(inside.height)});
+                }
             } else if (cursorEvent_ && type == *cursorEvent_ + XCB_XFIXES_CURSOR_NOTIFY) {
                 cursorImageChanged = true;
             } else if (randrEvent_ && (type == *randrEvent_ + XCB_RANDR_SCREEN_CHANGE_NOTIFY ||
@@ -196,6 +212,9 @@ public:
         }
         if (++ticks_ % monitorCheckTicks == 0) {
             changes.monitors = true;
+        }
+        if (!damageEvent_ || ticks_ % fullRefreshTicks == 0) {
+            tracker_.reset(wholeBox());
         }
         if (cursorEvent_) {
             XcbReply<xcb_query_pointer_reply_t> pointer(
@@ -220,46 +239,50 @@ public:
         if (area_.isEmpty()) {
             return {CaptureStatus::temporaryError, nullptr, "no area to capture"};
         }
-        const auto x = static_cast<std::int16_t>(area_.x);
-        const auto y = static_cast<std::int16_t>(area_.y);
-        const auto width = static_cast<std::uint16_t>(area_.width);
-        const auto height = static_cast<std::uint16_t>(area_.height);
+        const auto index = freeFrame();
+        if (!index) {
+            return {CaptureStatus::temporaryError, nullptr, "every frame buffer is still in use"};
+        }
+        auto& pixels = frames_[*index];
+        const auto width = static_cast<std::int32_t>(area_.width);
+        const auto height = static_cast<std::int32_t>(area_.height);
+        const auto stride = static_cast<std::size_t>(width) * 4;
         const CursorImage* cursor = currentCursor();
         const std::int32_t cursorX = pointer_ ? static_cast<std::int32_t>(pointer_->x - area_.x) : 0;
         const std::int32_t cursorY = pointer_ ? static_cast<std::int32_t>(pointer_->y - area_.y) : 0;
-        xcb_generic_error_t* rawError = nullptr;
-        if (const auto* buffer = freeBuffer()) {
-            XcbReply<xcb_shm_get_image_reply_t> image(xcb_shm_get_image_reply(
-                connection_.get(),
-                xcb_shm_get_image(connection_.get(), root_, x, y, width, height, ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP,
-                                  buffer->segment, 0),
-                &rawError));
-            XcbError error(rawError);
-            if (!image) {
-                return failedGrab(error.get());
+        const bool inPlace = size_.width == width && size_.height == height;
+        // At the stream size the pointer is drawn into the buffer itself; scaled, it goes into the
+        // scaled copy and the buffer stays a clean image of the screen.
+        PointerMark pointer;
+        if (cursor != nullptr && inPlace) {
+            pointer = {{cursorX - cursor->hotX, cursorY - cursor->hotY, cursor->width, cursor->height}, cursor->serial};
+        }
+        const auto plan = tracker_.plan(*index, pointer);
+        if (!plan.fetch.isEmpty()) {
+            if (auto failed = fetch(plan.fetch, pixels.get(), stride)) {
+                return *failed;
             }
-            if (image->size < buffer->memory->size() || (image->depth != 24 && image->depth != 32)) {
-                return {CaptureStatus::temporaryError, nullptr, "the screen is not 32-bit true colour"};
-            }
-            // At the stream size the frame is the segment itself, lent out until the frame goes.
-            const ScreenPixels pixels{buffer->memory->bytes(), static_cast<std::size_t>(width) * 4, width, height,
-                                      buffer->memory};
-            return frame(assembleFrame(pixels, size_, cursor, cursorX, cursorY));
         }
-        XcbReply<xcb_get_image_reply_t> image(xcb_get_image_reply(
-            connection_.get(),
-            xcb_get_image(connection_.get(), XCB_IMAGE_FORMAT_Z_PIXMAP, root_, x, y, width, height, ~0u), &rawError));
-        XcbError error(rawError);
-        if (!image) {
-            return failedGrab(error.get());
+        tracker_.refreshed(*index, pointer);
+        if (!inPlace) {
+            lastFrame_ = 0;
+            const ScreenPixels screen{pixels.get(), stride, width, height};
+            return frame(assembleFrame(screen, size_, cursor, cursorX, cursorY));
         }
-        const auto length = static_cast<std::size_t>(xcb_get_image_data_length(image.get()));
-        if (length < static_cast<std::size_t>(width) * height * 4 || (image->depth != 24 && image->depth != 32)) {
-            return {CaptureStatus::temporaryError, nullptr, "the screen is not 32-bit true colour"};
+        if (plan.drawPointer) {
+            drawCursor({pixels.get(), stride, width, height}, *cursor, cursorX, cursorY);
         }
-        const ScreenPixels pixels{xcb_get_image_data(image.get()), static_cast<std::size_t>(width) * 4, width, height,
-                                  nullptr};
-        return frame(assembleFrame(pixels, size_, cursor, cursorX, cursorY));
+        // The frame is the buffer itself, and it says where it differs from the frame before, so
+        // the encoder converts and analyses only that part.
+        const auto changed = tracker_.sinceLastFrame(pointer);
+        tracker_.handedOut(pointer);
+        std::optional<PixelBuffer::Change> change;
+        if (lastFrame_ != 0) {
+            change = PixelBuffer::Change{lastFrame_, changed.x, changed.y, changed.width, changed.height};
+        }
+        auto result = frame(PixelBuffer::adopt(width, height, stride, pixels.get(), pixels, change));
+        lastFrame_ = result.frame ? result.frame->serial() : 0;
+        return result;
     }
 
 private:
@@ -268,7 +291,8 @@ private:
         if (extension == nullptr || extension->present == 0) {
             return false;
         }
-        XcbReply<xcb_shm_query_version_reply_t> version(xcb_shm_query_version_reply(c, xcb_shm_query_version(c), nullptr));
+        XcbReply<xcb_shm_query_version_reply_t> version(
+            xcb_shm_query_version_reply(c, xcb_shm_query_version(c), nullptr));
         return version != nullptr;
     }
 
@@ -301,48 +325,105 @@ private:
 
     [[nodiscard]] bool broken() const { return xcb_connection_has_error(connection_.get()) != 0; }
 
-    // A shared-memory buffer no frame holds, made when fewer than grabBuffers exist; null when
-    // MIT-SHM cannot be used (plain GetImage then).
-    const GrabBuffer* freeBuffer() {
+    [[nodiscard]] PixelBox wholeBox() const {
+        return {0, 0, static_cast<std::int32_t>(area_.width), static_cast<std::int32_t>(area_.height)};
+    }
+
+    // A frame buffer no frame holds, made when fewer than frameBuffers exist.
+    std::optional<std::size_t> freeFrame() {
+        for (std::size_t index = 0; index < frames_.size(); ++index) {
+            // Only this queue lends buffers out, so a count of one cannot grow behind our back.
+            if (frames_[index].use_count() == 1) {
+                return index;
+            }
+        }
+        if (frames_.size() >= frameBuffers) {
+            return std::nullopt;
+        }
+        const auto bytes = static_cast<std::size_t>(area_.width) * static_cast<std::size_t>(area_.height) * 4;
+        frames_.push_back(std::shared_ptr<std::uint8_t[]>(new std::uint8_t[bytes]));
+        return frames_.size() - 1;
+    }
+
+    // Copies box of the area (area pixels) from the screen into target, rows stride bytes apart:
+    // through the shared-memory segment, or a plain GetImage without one. A result on failure.
+    std::optional<CaptureResult> fetch(const PixelBox& box, std::uint8_t* target, std::size_t stride) {
+        const auto x = static_cast<std::int16_t>(area_.x + box.x);
+        const auto y = static_cast<std::int16_t>(area_.y + box.y);
+        const auto width = static_cast<std::uint16_t>(box.width);
+        const auto height = static_cast<std::uint16_t>(box.height);
+        const std::size_t rowBytes = static_cast<std::size_t>(box.width) * 4;
+        const std::uint8_t* source = nullptr;
+        xcb_generic_error_t* rawError = nullptr;
+        XcbReply<xcb_get_image_reply_t> plain;
+        if (const auto* segment = sharedSegment()) {
+            XcbReply<xcb_shm_get_image_reply_t> image(
+                xcb_shm_get_image_reply(connection_.get(),
+                                        xcb_shm_get_image(connection_.get(), root_, x, y, width, height, ~0u,
+                                                          XCB_IMAGE_FORMAT_Z_PIXMAP, segment->segment, 0),
+                                        &rawError));
+            XcbError error(rawError);
+            if (!image) {
+                return failedGrab(error.get());
+            }
+            if (image->size < rowBytes * height || (image->depth != 24 && image->depth != 32)) {
+                return CaptureResult{CaptureStatus::temporaryError, nullptr, "the screen is not 32-bit true colour"};
+            }
+            source = segment->memory->bytes();
+        } else {
+            plain.reset(xcb_get_image_reply(
+                connection_.get(),
+                xcb_get_image(connection_.get(), XCB_IMAGE_FORMAT_Z_PIXMAP, root_, x, y, width, height, ~0u),
+                &rawError));
+            XcbError error(rawError);
+            if (!plain) {
+                return failedGrab(error.get());
+            }
+            if (static_cast<std::size_t>(xcb_get_image_data_length(plain.get())) < rowBytes * height ||
+                (plain->depth != 24 && plain->depth != 32)) {
+                return CaptureResult{CaptureStatus::temporaryError, nullptr, "the screen is not 32-bit true colour"};
+            }
+            source = xcb_get_image_data(plain.get());
+        }
+        for (std::int32_t row = 0; row < box.height; ++row) {
+            std::memcpy(target + static_cast<std::size_t>(box.y + row) * stride + static_cast<std::size_t>(box.x) * 4,
+                        source + static_cast<std::size_t>(row) * rowBytes, rowBytes);
+        }
+        return std::nullopt;
+    }
+
+    // The segment grabs go through, made at the first grab; null when MIT-SHM cannot be used.
+    const GrabSegment* sharedSegment() {
         if (!useShm_) {
             return nullptr;
         }
-        for (const auto& buffer : buffers_) {
-            // Only this queue hands segments out, so a count of one cannot grow behind our back.
-            if (buffer.memory.use_count() == 1) {
-                return &buffer;
-            }
-        }
-        if (buffers_.size() >= grabBuffers) {
-            return nullptr;
+        if (segment_) {
+            return &*segment_;
         }
         const auto bytes = static_cast<std::size_t>(area_.width) * static_cast<std::size_t>(area_.height) * 4;
-        GrabBuffer buffer{xcb_generate_id(connection_.get()), SharedMemory::make(bytes)};
+        GrabSegment segment{xcb_generate_id(connection_.get()), SharedMemory::make(bytes)};
         XcbError error;
-        if (buffer.memory) {
-            error.reset(xcb_request_check(
-                connection_.get(), xcb_shm_attach_checked(connection_.get(), buffer.segment,
-                                                          static_cast<std::uint32_t>(buffer.memory->id()), 0)));
+        if (segment.memory) {
+            error.reset(xcb_request_check(connection_.get(),
+                                          xcb_shm_attach_checked(connection_.get(), segment.segment,
+                                                                 static_cast<std::uint32_t>(segment.memory->id()), 0)));
         }
-        if (!buffer.memory || error) {
+        if (!segment.memory || error) {
             useShm_ = false;
             logOnce(loggedNoShm, "the X server cannot attach our shared memory: grabbing with plain GetImage");
             return nullptr;
         }
-        buffer.memory->markForRemoval();
-        buffers_.push_back(std::move(buffer));
-        return &buffers_.back();
+        segment.memory->markForRemoval();
+        segment_ = std::move(segment);
+        return &*segment_;
     }
 
-    // Detaches every segment from the server; frames still holding one keep its memory.
     void releaseBuffers() {
-        if (!broken()) {
-            for (const auto& buffer : buffers_) {
-                xcb_shm_detach(connection_.get(), buffer.segment);
-            }
+        if (segment_ && !broken()) {
+            xcb_shm_detach(connection_.get(), segment_->segment);
             xcb_flush(connection_.get());
         }
-        buffers_.clear();
+        segment_.reset();
     }
 
     static ScreenChanges failed(std::string reason) {
@@ -387,7 +468,7 @@ private:
                 cursor_.reset();
                 return nullptr;
             }
-            CursorImage cursor{image->width, image->height, image->xhot, image->yhot, {}};
+            CursorImage cursor{image->width, image->height, image->xhot, image->yhot, {}, image->cursor_serial};
             const auto* pixels = xcb_xfixes_get_cursor_image_cursor_image(image.get());
             const auto count = static_cast<std::size_t>(xcb_xfixes_get_cursor_image_cursor_image_length(image.get()));
             cursor.pixels.assign(pixels, pixels + count);
@@ -406,7 +487,10 @@ private:
 
     Rect area_;
     StreamSize size_;
-    std::vector<GrabBuffer> buffers_;
+    std::optional<GrabSegment> segment_;
+    std::vector<std::shared_ptr<std::uint8_t[]>> frames_;
+    DamageTracker tracker_;
+    std::uint64_t lastFrame_ = 0;  // serial of the last frame made in place; 0 for none
     bool wholeAreaChanged_ = true;
     int ticks_ = 0;
     std::optional<Point> pointer_;
@@ -418,12 +502,8 @@ private:
 
 std::unique_ptr<ScreenCapturer> ScreenCapturer::create() {
     xcb_screen_t* screen = nullptr;
-    auto connection = x11::connectToDisplay("capture", &screen);
+    auto connection = x11::connectForMonitors("capture", &screen);
     if (!connection) {
-        return nullptr;
-    }
-    if (!x11::hasRandrMonitors(connection.get())) {
-        diagnosticLog().warn("capture: the X server lacks RandR 1.5 monitors");
         return nullptr;
     }
     return std::make_unique<X11ScreenCapturer>(std::move(connection), screen->root);

@@ -2,6 +2,8 @@
 
 #include <sys/types.h>
 
+#include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,10 +27,10 @@ public:
     bool run(const std::string& command) const;
 
 private:
+    std::FILE* pipe_ = nullptr;  // Xvfb's standard output
     pid_t pid_ = -1;
     std::string display_;
-    std::string previousDisplay_;
-    bool hadDisplay_ = false;
+    std::optional<std::string> previousDisplay_;
 };
 
 }  // namespace vantrel::testing

@@ -84,10 +84,11 @@ TEST(X11DisplaysTest, ListsTheMonitorsPrimaryFirstWithTheirNamesSizesAndPlaces) 
     const auto displays = Displays::create();
     ASSERT_NE(displays, nullptr);
     // L takes its name from its output; R has none and keeps its own.
-    EXPECT_THAT(displays->list(), ElementsAre(DisplayInfo{left, "screen", 1920, 1080}, DisplayInfo{right, "R", 1920, 1080}));
+    EXPECT_THAT(displays->list(),
+                ElementsAre(DisplayInfo{left, "screen", 1920, 1080}, DisplayInfo{right, "R", 1920, 1080}));
     EXPECT_EQ(displays->primary(), left);
-    EXPECT_THAT(displays->layout(), ElementsAre(DisplayBounds{left, {0, 0, 1920, 1080}},
-                                                DisplayBounds{right, {1920, 0, 1920, 1080}}));
+    EXPECT_THAT(displays->layout(),
+                ElementsAre(DisplayBounds{left, {0, 0, 1920, 1080}}, DisplayBounds{right, {1920, 0, 1920, 1080}}));
     EXPECT_EQ(displays->name(right), "R");
     EXPECT_EQ(displays->name(12345), "Display 12345");
 }
@@ -109,12 +110,24 @@ std::uint32_t rgbAt(const PixelBuffer& frame, std::int32_t x, std::int32_t y) {
     return static_cast<std::uint32_t>(pixel[2]) << 16 | static_cast<std::uint32_t>(pixel[1]) << 8 | pixel[0];
 }
 
+// How many pixels of the 20x20 square around (x, y) are not rgb.
+int pixelsOtherThan(const PixelBuffer& frame, std::int32_t x, std::int32_t y, std::uint32_t rgb) {
+    int count = 0;
+    for (std::int32_t row = y - 10; row < y + 10; ++row) {
+        for (std::int32_t column = x - 10; column < x + 10; ++column) {
+            count += rgbAt(frame, column, row) != rgb ? 1 : 0;
+        }
+    }
+    return count;
+}
+
 // With and without MIT-SHM: the plain GetImage fallback must give the same pictures.
 class X11CapturerTest : public ::testing::TestWithParam<bool> {};
 
 TEST_P(X11CapturerTest, GrabsWhatAClientDrewWithThePointerAndReportsOnlyChangesInItsArea) {
     const bool withShm = GetParam();
-    PrivateXServer server(3840, 1080, withShm ? std::vector<std::string>{} : std::vector<std::string>{"-extension", "MIT-SHM"});
+    PrivateXServer server(3840, 1080,
+                          withShm ? std::vector<std::string>{} : std::vector<std::string>{"-extension", "MIT-SHM"});
     ASSERT_TRUE(server.ok() && twoMonitors(server));
     TestClient client;
     client.paintRoot(0x336699);
@@ -146,13 +159,29 @@ TEST_P(X11CapturerTest, GrabsWhatAClientDrewWithThePointerAndReportsOnlyChangesI
     ASSERT_TRUE(waitUntil([&] { return capturer->changes().cursor; }));
     grabbed = capturer->grab();
     ASSERT_EQ(grabbed.status, CaptureStatus::ok);
-    int pointerPixels = 0;
-    for (std::int32_t y = 590; y < 610; ++y) {
-        for (std::int32_t x = 1490; x < 1510; ++x) {
-            pointerPixels += rgbAt(*grabbed.frame, x, y) != 0x336699u ? 1 : 0;
-        }
+    EXPECT_GT(pixelsOtherThan(*grabbed.frame, 1500, 600, 0x336699), 10);
+    EXPECT_EQ(rgbAt(*grabbed.frame, 1100, 520), 0x00ff00u);
+
+    // Later grabs fetch only what changed since each buffer was last used: the pointer moved away
+    // and a window appeared; where the pointer was drawn before must show the screen again.
+    grabbed = {};
+    const auto first = capturer->grab();
+    client.warpPointer(1920 + 200, 900);
+    client.window(1920 + 1200, 700, 60, 60, 0x0000ff);
+    ASSERT_TRUE(waitUntil([&] {
+        const auto changes = capturer->changes();
+        return changes.picture || changes.cursor;
+    }));
+    const auto second = capturer->grab();
+    ASSERT_EQ(second.status, CaptureStatus::ok);
+    for (const auto* frame : {first.frame.get(), second.frame.get()}) {
+        ASSERT_NE(frame, nullptr);
+        EXPECT_EQ(rgbAt(*frame, 80, 100), 0xff8800u);
+        EXPECT_EQ(rgbAt(*frame, 1100, 520), 0x00ff00u);
     }
-    EXPECT_GT(pointerPixels, 10);
+    EXPECT_EQ(pixelsOtherThan(*second.frame, 1500, 600, 0x336699), 0) << "the old pointer is gone";
+    EXPECT_GT(pixelsOtherThan(*second.frame, 200, 900, 0x336699), 10);
+    EXPECT_EQ(rgbAt(*second.frame, 1230, 730), 0x0000ffu);
 }
 
 INSTANTIATE_TEST_SUITE_P(Grabbing, X11CapturerTest, ::testing::Values(true, false),
@@ -167,17 +196,11 @@ TEST(X11StreamerTest, AnUnknownIdStreamsThePrimaryAndRemovingTheCapturedMonitorE
     auto streamer = ScreenStreamer::create(encoder);
     std::promise<std::optional<CaptureError>> stopped;
     streamer->onStopped = [&](std::optional<CaptureError> error) { stopped.set_value(std::move(error)); };
-    auto start = [&](std::uint32_t display) {
-        std::promise<std::optional<CaptureError>> done;
-        streamer->start(display, [&](std::optional<CaptureError> error) { done.set_value(std::move(error)); });
-        return done.get_future().get();
-    };
-
-    EXPECT_EQ(start(12345), std::nullopt);
+    EXPECT_EQ(testing::startAndWait(*streamer, 12345), std::nullopt);
     EXPECT_EQ(streamer->capturedDisplay(), client.atom("L"));
     ASSERT_TRUE(waitUntil([&] { return record.shape().starts_with("CK"); })) << record.shape();
 
-    EXPECT_EQ(start(client.atom("R")), std::nullopt);
+    EXPECT_EQ(testing::startAndWait(*streamer, client.atom("R")), std::nullopt);
     ASSERT_TRUE(waitUntil([&] { return record.shape().find("CK", 2) != std::string::npos; })) << record.shape();
     ASSERT_TRUE(server.run("xrandr --delmonitor R"));
     auto ended = stopped.get_future();
@@ -185,9 +208,7 @@ TEST(X11StreamerTest, AnUnknownIdStreamsThePrimaryAndRemovingTheCapturedMonitorE
     const auto error = ended.get();
     ASSERT_TRUE(error.has_value());
     EXPECT_EQ(error->kind, CaptureError::Kind::displayGone);
-    std::promise<void> done;
-    streamer->stop([&] { done.set_value(); });
-    done.get_future().get();
+    testing::stopAndWait(*streamer);
 }
 
 }  // namespace
