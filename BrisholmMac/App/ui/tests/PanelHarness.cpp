@@ -1,0 +1,146 @@
+#include "PanelHarness.hpp"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+
+#include <gtest/gtest.h>
+
+#include "App/KeyStore.hpp"
+#include "App/QtMainQueue.hpp"
+#include "Capture/FakeDisplays.hpp"
+#include "Capture/ScreenStreamer.hpp"
+#include "Capture/VideoEncoder.hpp"
+#include "CaptureHarness.hpp"
+#include "FakeServiceAdvertiser.hpp"
+#include "Platform/FakeCredentialStore.hpp"
+#include "Platform/FakeWindowList.hpp"
+#include "Platform/KeepAwake.hpp"
+#include "Platform/Workspace.hpp"
+#include "SyncServer.hpp"
+#include "vantrel/SyncSecurity.hpp"
+#include "vantrel/TlsTransport.hpp"
+
+namespace vantrel::testing {
+
+namespace {
+
+// A desktop with no applications: the panel's tests do not look at the application list.
+class NoApplications final : public Workspace {
+public:
+    std::vector<std::string> pinnedIds() override { return {}; }
+    std::vector<RunningApplication> runningApplications() override { return {}; }
+    std::optional<std::string> locate(const std::string&) override { return std::nullopt; }
+    std::string displayName(const std::string&) override { return {}; }
+    std::optional<Bytes> iconPNG(const std::string&) override { return std::nullopt; }
+    void openOrActivate(const std::string&) override {}
+};
+
+class NoKeepAwake final : public KeepAwake {
+public:
+    void hold(const std::string&) override {}
+    void release() override {}
+};
+
+}  // namespace
+
+bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (!condition()) {
+        if (elapsed.elapsed() >= timeout.count()) {
+            return condition();
+        }
+        // Returns as soon as an event was handled, or after 10 ms without one: work posted from
+        // the server's and the capture's threads arrives as events.
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 10);
+    }
+    return true;
+}
+
+PanelWorld::PanelWorld(Config config) {
+    settings_ = std::make_unique<QSettings>(directory_.filePath("settings.ini"), QSettings::IniFormat);
+
+    std::vector<MonitorFacts> monitors;
+    for (int index = 0; index < config.displays; ++index) {
+        monitors.push_back(fakeMonitor(index + 1, index == 0, Rect{1920.0 * index, 0, 1920, 1080}));
+        monitors.back().monitorName = index == 0 ? "Links" : "Rechts";
+    }
+    screen_ = std::make_shared<FakeScreen>();
+    screen_->update([&](FakeScreen& screen) { screen.monitors = monitors; });
+
+    // The server as in production, but on loopback, with TLS and nothing advertised.
+    SyncServer::Options options;
+    options.monotonicNow = [] { return std::chrono::steady_clock::now().time_since_epoch(); };
+    options.listenAddress = asio::ip::address_v4::loopback();
+    options.isAllowedPeer = [](const asio::ip::tcp::endpoint&) { return true; };
+    options.advertiser = std::make_shared<FakeServiceAdvertiser>();
+    options.security = [canListen = config.canListen](const Bytes& key) -> std::optional<SyncServer::TransportFactory> {
+        if (!canListen) {
+            return std::nullopt;
+        }
+        auto parameters = std::make_shared<const SyncSecurity::Parameters>(SyncSecurity::parameters(key));
+        return [parameters](asio::ip::tcp::socket socket) {
+            return TlsTransport::accepted(std::move(socket), *parameters);
+        };
+    };
+
+    AppModel::Services services;
+    services.main = qtMainQueue();
+    services.server = SyncServer::create(std::move(options));
+    services.encoder = std::make_shared<VideoEncoder>();
+    services.streamer = ScreenStreamer::create(services.encoder, fakeCapturers(screen_));
+    services.makeInjector = [](auto, auto) { return std::shared_ptr<InputInjector>(); };
+    services.displays = std::make_shared<FakeDisplays>(monitors);
+    services.windows = std::make_shared<FakeWindowList>();
+    services.workspace = std::make_shared<NoApplications>();
+    services.keys = std::make_shared<KeyStore>(std::make_shared<FakeCredentialStore>());
+    services.keepAwake = std::make_shared<NoKeepAwake>();
+    services.addresses = [] { return std::vector<std::string>{"127.0.0.1"}; };
+    services.canReadScreen = [] { return true; };
+    services.canInject = [canInject = config.canInject] { return canInject; };
+    services.hostName = [] { return std::string("Werkbank"); };
+    services.uptimeSeconds = [] { return 0.0; };
+    services.settings = settings_.get();
+    services.unsupportedSession = config.unsupportedSession;
+
+    model_ = std::make_unique<AppModel>(std::move(services));
+    app_ = std::make_unique<BrisholmApp>(*model_);
+}
+
+void PanelWorld::click(const QString& nameOrText) {
+    auto* button = find<QAbstractButton>(nameOrText);
+    ASSERT_NE(button, nullptr) << nameOrText.toStdString();
+    ASSERT_TRUE(button->isVisibleTo(&view())) << nameOrText.toStdString();
+    button->click();
+}
+
+QImage PanelWorld::screenshot() {
+    // A window's new size takes effect when the window manager confirms it; until then the panel
+    // is drawn squeezed into the old one.
+    EXPECT_TRUE(waitFor([&] { return view().height() == view().maximumHeight(); })) << "the panel never got its height";
+    return view().grab().toImage();
+}
+
+QColor PanelWorld::statusDotColour(const QImage& screenshot) {
+    auto* dot = view().findChild<QWidget*>("statusDot");
+    return screenshot.pixelColor(dot->mapTo(&view(), dot->rect().center()) * screenshot.devicePixelRatio());
+}
+
+void PanelWorld::keep(const QImage& screenshot, const QString& name) {
+    const QString directory = qEnvironmentVariable("VANTREL_SCREENSHOT_DIR");
+    if (!directory.isEmpty()) {
+        QDir().mkpath(directory);
+        // A palette of 256 colours is plenty for a panel and keeps the pictures in the docs small.
+        screenshot.convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither)
+            .save(QDir(directory).filePath(name + ".png"), "PNG", 9);
+    }
+}
+
+QString PanelWorld::textOf(QWidget* widget) {
+    auto* button = qobject_cast<QAbstractButton*>(widget);
+    auto* label = qobject_cast<QLabel*>(widget);
+    return button != nullptr ? button->text() : label != nullptr ? label->text() : QString();
+}
+
+}  // namespace vantrel::testing

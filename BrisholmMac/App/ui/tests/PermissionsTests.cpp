@@ -1,0 +1,35 @@
+#include <gtest/gtest.h>
+
+#include "Permissions.hpp"
+
+namespace vantrel {
+namespace {
+
+using Permissions::Permission;
+
+std::string explained(Permission permission, const Permissions::SessionFacts& facts) {
+    const auto explanation = Permissions::explain(permission, facts);
+    return (explanation.what + " " + explanation.how).toStdString();
+}
+
+bool has(const std::string& text, const char* part) {
+    return text.find(part) != std::string::npos;
+}
+
+TEST(PermissionsTest, EachCauseGetsItsOwnRemedyAndWaylandComesFirst) {
+    // Clients of the compatibility server have a DISPLAY, yet it is Wayland that is in the way.
+    for (const auto& facts : {Permissions::SessionFacts{":0", "wayland-0", "wayland"}, {":0", "wayland-0", ""}}) {
+        for (const auto permission : {Permission::screenRecording, Permission::accessibility}) {
+            const auto text = explained(permission, facts);
+            EXPECT_TRUE(has(text, "Wayland") && has(text, "X11-Sitzung wählen") && !has(text, "XTest")) << text;
+        }
+    }
+    EXPECT_TRUE(has(explained(Permission::accessibility, {"", "", "tty"}), "DISPLAY ist nicht gesetzt"));
+    const auto unreadable = explained(Permission::screenRecording, {":1", "", "x11"});
+    EXPECT_TRUE(has(unreadable, "„:1“ lässt sich nicht öffnen") && has(unreadable, "XAUTHORITY")) << unreadable;
+    const auto noXTest = explained(Permission::accessibility, {":1", "", "x11"});
+    EXPECT_TRUE(has(noXTest, "XTest nicht an") && has(noXTest, "nur zusehen")) << noXTest;
+}
+
+}  // namespace
+}  // namespace vantrel
