@@ -24,6 +24,7 @@
 #include "App/AppModel.hpp"
 #include "App/QtMainQueue.hpp"
 #include "App/TerminalCode.hpp"
+#include "BrisholmApp.hpp"
 #include "CommandLine.hpp"
 #include "Headless/HeadlessHost.hpp"
 #include "Headless/HeadlessLog.hpp"
@@ -172,7 +173,9 @@ int runDesktop(int argc, char** argv) {
     pairing();
 
     stopSignals.onStop([&model] { model.shutDown([] { QCoreApplication::exit(0); }); });
-    return QApplication::exec();
+    // The tray icon and its panel (or a small window where the desktop has no tray), until
+    // "Beenden" or a stop signal.
+    return runTrayInterface(model);
 }
 
 }  // namespace
