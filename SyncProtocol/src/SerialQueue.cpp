@@ -5,9 +5,20 @@
 #include <asio/io_context.hpp>
 #include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
+#include <cstdio>
+#include <exception>
 #include <future>
 
 namespace vantrel {
+
+namespace {
+
+// Standard error is the diagnostic log's destination too; this library has no logger of its own.
+void reportEscaped(const std::string& label, const char* what) {
+    std::fprintf(stderr, "%s: a queued work item failed and was abandoned: %s\n", label.c_str(), what);
+}
+
+}  // namespace
 
 struct SerialQueue::State {
     explicit State(std::string queueLabel) : label(std::move(queueLabel)) {}
@@ -23,13 +34,29 @@ SerialQueue::SerialQueue(std::string label) : state_(std::make_shared<State>(std
     thread_ = std::thread([state = state_] {
         // Linux limits thread names to 15 characters; every queue label fits.
         pthread_setname_np(pthread_self(), state->label.substr(0, 15).c_str());
-        state->context.run();
+        runGuarded(*state);
     });
     owner_ = thread_.get_id();
 }
 
 SerialQueue::SerialQueue(std::string label, WithoutThread)
     : state_(std::make_shared<State>(std::move(label))), owner_(std::this_thread::get_id()) {}
+
+// An exception escaping one work item (an allocation failure, a library that throws) abandons that
+// item only: the queue goes on with the next one instead of taking the process down. Asio lets
+// run() be called again after a handler threw.
+void SerialQueue::runGuarded(State& state) {
+    for (;;) {
+        try {
+            state.context.run();
+            return;
+        } catch (const std::exception& error) {
+            reportEscaped(state.label, error.what());
+        } catch (...) {
+            reportEscaped(state.label, "an exception of unknown type");
+        }
+    }
+}
 
 std::size_t SerialQueue::runReady() {
     state_->context.restart();
@@ -54,12 +81,17 @@ SerialQueue::~SerialQueue() {
     }
 }
 
+// Each call holds the state for its whole length: the work it posts may destroy this queue on
+// the queue's thread (the last owner can be a closure) while Asio is still waking that thread
+// here, and the event loop must outlive that.
 void SerialQueue::post(std::function<void()> work) {
-    asio::post(state_->context, std::move(work));
+    const auto state = state_;
+    asio::post(state->context, std::move(work));
 }
 
 void SerialQueue::postAfter(std::chrono::nanoseconds delay, std::function<void()> work) {
-    auto timer = std::make_shared<asio::steady_timer>(state_->context, delay);
+    const auto state = state_;
+    auto timer = std::make_shared<asio::steady_timer>(state->context, delay);
     timer->async_wait([timer, work = std::move(work)](const std::error_code& error) {
         if (!error) {
             work();
@@ -72,11 +104,12 @@ void SerialQueue::sync(const std::function<void()>& work) {
         work();
         return;
     }
+    const auto state = state_;
     std::promise<void> done;
     auto finished = done.get_future();
     // The promise is moved into the closure: if the queue is stopped before the closure runs,
     // destroying it breaks the promise, and the wait below returns instead of hanging.
-    asio::post(state_->context, [&work, done = std::move(done)]() mutable {
+    asio::post(state->context, [&work, done = std::move(done)]() mutable {
         work();
         done.set_value();
     });
