@@ -91,6 +91,9 @@ int runHeadless(int argc, char** argv, const std::vector<std::string_view>& argu
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A reader of standard or diagnostic output that went away (`brisholm --headless | head`)
+    // must end that output, not the host: writes then fail with EPIPE instead.
+    std::signal(SIGPIPE, SIG_IGN);
     const std::vector<std::string_view> arguments(argv, argv + argc);
     if (std::find(arguments.begin(), arguments.end(), "--verbose") != arguments.end()) {
         setVerboseDiagnostics();
