@@ -12,6 +12,7 @@ void CongestionController::reset(Nanoseconds now) {
     clientAcksFrames_ = false;
     droppingUntilKeyframe_ = true;
     keyframeOwed_ = false;
+    heldBack_ = false;
     bitrate_ = initialBitrate;
     congestedInWindow_ = false;
     windowStart_ = now;
@@ -23,7 +24,7 @@ void CongestionController::frameAcknowledged() {
 }
 
 bool CongestionController::keyframeRequestedByClient() {
-    if (droppingUntilKeyframe_) {
+    if (heldBack_) {
         keyframeOwed_ = true;
         return false;
     }
@@ -45,7 +46,8 @@ CongestionController::FrameDecision CongestionController::offerFrame(bool isKeyf
         ++decision.keyframeRequests;
     }
     if (droppingUntilKeyframe_) {
-        if (currentBacklog > resumeBacklog) {
+        heldBack_ = currentBacklog > resumeBacklog;
+        if (heldBack_) {
             // Resuming now would only feed the backlog again: wait for a later key frame, and
             // ask for it once one can go out.
             keyframeOwed_ = keyframeOwed_ || isKeyframe;

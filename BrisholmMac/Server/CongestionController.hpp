@@ -57,8 +57,8 @@ public:
     // key frame to go out. A stalled client thus costs no stream of key frames.
     [[nodiscard]] FrameDecision offerFrame(bool isKeyframe, std::int64_t pendingSends, Nanoseconds now);
 
-    // The client asked for a key frame: true when the encoder should be asked now; false when
-    // frames are held back anyway and the stream resumes at a key frame requested in time.
+    // The client asked for a key frame: true when the encoder should be asked now; false while
+    // frames are held back for the backlog, as the stream resumes at a key frame requested in time.
     [[nodiscard]] bool keyframeRequestedByClient();
 
     // Frames the client has not taken in yet: its unacknowledged frames once it acknowledges,
@@ -68,6 +68,7 @@ public:
     void setDroppingUntilKeyframe(bool dropping) {
         droppingUntilKeyframe_ = dropping;
         keyframeOwed_ = false;
+        heldBack_ = false;
     }
 
     [[nodiscard]] std::int64_t bitrate() const { return bitrate_; }
@@ -84,6 +85,8 @@ private:
     bool droppingUntilKeyframe_ = false;
     // A key frame request held back until the backlog lets a key frame through.
     bool keyframeOwed_ = false;
+    // The last frame offered while dropping found the backlog above resumeBacklog.
+    bool heldBack_ = false;
     std::int64_t bitrate_ = initialBitrate;
     bool congestedInWindow_ = false;
     Nanoseconds windowStart_;

@@ -28,6 +28,7 @@ protected:
 
 TEST_F(CongestionControllerTest, AfterGreetingOnlyAKeyFrameAtLowBacklogResumes) {
     controller.reset(now);
+    EXPECT_TRUE(controller.keyframeRequestedByClient());  // nothing held back by a backlog yet
     EXPECT_EQ(frame(false, 0), (Decision{std::nullopt, 0, false}));
     EXPECT_EQ(frame(true, 3), (Decision{std::nullopt, 0, false}));  // key frame, backlog too high: held back
     EXPECT_EQ(frame(true, 2), (Decision{std::nullopt, 0, true}));
