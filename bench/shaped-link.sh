@@ -25,8 +25,9 @@ for program in "$brisholm" "$probe"; do
   [ -x "$program" ] || { echo "shaped-link: $program is missing; build it first" >&2; exit 2; }
 done
 
-exec python3 - "$brisholm" "$probe" "$delay_ms" <<'PYTHON'
-import json, os, subprocess, sys, tempfile, threading, time
+PYTHONPATH="$(dirname "$0")" exec python3 - "$brisholm" "$probe" "$delay_ms" <<'PYTHON'
+import json, os, subprocess, sys, tempfile, time
+from hostlink import drain, pairing_link
 
 brisholm, probe, delay_ms = sys.argv[1], sys.argv[2], int(sys.argv[3])
 suffix = str(os.getpid())
@@ -89,20 +90,15 @@ try:
     host = subprocess.Popen(["ip", "netns", "exec", host_ns, brisholm, "--headless", "--port", "0", "--name", "shaped"],
                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, bufsize=1)
     processes.append(host)
-    link = None
-    for line in host.stdout:
-        if line.startswith("pairing: "):
-            link = line[len("pairing: "):].strip()
-            break
+    link = pairing_link(host)
     if link is None:
         sys.exit("shaped-link: the host printed no pairing link")
     host_port = int(link.split("port=")[1].split("&")[0])
     bitrates = []  # (monotonic seconds, bits per second)
-    def read_host():
-        for line in host.stdout:
-            if line.startswith("bitrate: "):
-                bitrates.append((time.monotonic(), int(line.split()[1])))
-    threading.Thread(target=read_host, daemon=True).start()
+    def note_bitrate(line):
+        if line.startswith("bitrate: "):
+            bitrates.append((time.monotonic(), int(line.split()[1])))
+    drain(host, note_bitrate)
 
     with tempfile.NamedTemporaryFile("w", suffix=".py", delete=False) as script:
         script.write(PROXY)

@@ -21,8 +21,9 @@ for program in "$brisholm" "$probe"; do
   [ -x "$program" ] || { echo "soak: $program is missing; build it first" >&2; exit 2; }
 done
 
-exec python3 - "$brisholm" "$probe" "$seconds" "$session" <<'PYTHON'
+PYTHONPATH="$(dirname "$0")" exec python3 - "$brisholm" "$probe" "$seconds" "$session" <<'PYTHON'
 import os, signal, socket, subprocess, sys, threading, time
+from hostlink import drain, pairing_link
 
 brisholm, probe, seconds, session = sys.argv[1], sys.argv[2], float(sys.argv[3]), float(sys.argv[4])
 page_kib = os.sysconf("SC_PAGE_SIZE") // 1024
@@ -40,15 +41,11 @@ samples = []
 sessions = 0
 failed_sessions = 0
 try:
-    link = None
-    for line in host.stdout:
-        if line.startswith("pairing: "):
-            link = line[len("pairing: "):].strip()
-            break
+    link = pairing_link(host)
     if link is None:
         sys.exit("soak: the host printed no pairing link")
     port = int(link.split("port=")[1].split("&")[0])
-    threading.Thread(target=lambda: [None for _ in host.stdout], daemon=True).start()
+    drain(host)
 
     start = time.monotonic()
     stop = threading.Event()
