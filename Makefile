@@ -18,9 +18,12 @@ build: deps build/default/CMakeCache.txt
 	cmake --build --preset default -j $(JOBS)
 
 # Every test: the unit, integration and end-to-end suites inside a private test session (its own
-# loopback-only network, D-Bus, avahi, Xvfb with openbox, keyring), then a short run of every fuzzer.
+# loopback-only network, D-Bus, avahi, Xvfb with openbox, keyring), the same suites again under
+# AddressSanitizer and UndefinedBehaviorSanitizer (but the load tests, which prove nothing there
+# that the first run did not, at many times the cost), then a short run of every fuzzer.
 test: build
 	./scripts/test-session.sh ctest --preset default -j $(JOBS)
+	$(MAKE) asan ASAN_CTEST_ARGS="--label-exclude load"
 	$(MAKE) fuzz-smoke
 
 # The desktop host when an X display is reachable, else the headless host: either prints its
@@ -30,15 +33,19 @@ run: deps build/default/CMakeCache.txt
 	cmake --build --preset default --target brisholm -j $(JOBS)
 	./scripts/run-host.sh $(ARGS)
 
+ASAN_CTEST_ARGS ?=
 asan: deps
 	cmake --preset asan
 	cmake --build --preset asan -j $(JOBS)
-	./scripts/test-session.sh ctest --preset asan -j $(JOBS)
+	./scripts/test-session.sh ctest --preset asan -j $(JOBS) $(ASAN_CTEST_ARGS)
 
+# Libraries that are not instrumented (GLib, GIO, D-Bus, Qt) synchronise in ways ThreadSanitizer
+# cannot see: scripts/tsan-suppressions.txt names each such report, narrowly.
+TSAN_CTEST_ARGS ?=
 tsan: deps
 	cmake --preset tsan
 	cmake --build --preset tsan -j $(JOBS)
-	./scripts/test-session.sh ctest --preset tsan -j $(JOBS)
+	./scripts/test-session.sh ctest --preset tsan -j $(JOBS) $(TSAN_CTEST_ARGS)
 
 fuzz: deps
 	cmake --preset fuzz

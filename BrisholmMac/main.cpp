@@ -181,6 +181,9 @@ int runDesktop(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A reader of standard or diagnostic output that went away (`brisholm --headless | head`)
+    // must end that output, not the host: writes then fail with EPIPE instead.
+    std::signal(SIGPIPE, SIG_IGN);
     const std::vector<std::string_view> arguments(argv, argv + argc);
     const auto commandLine = parseCommandLine(arguments);
     if (commandLine.verbose) {

@@ -21,8 +21,9 @@ for program in "$brisholm" "$probe"; do
   [ -x "$program" ] || { echo "headless-latency: $program is missing; build it first" >&2; exit 2; }
 done
 
-exec python3 - "$brisholm" "$probe" "$seconds" <<'PYTHON'
-import json, os, signal, subprocess, sys, threading, time
+PYTHONPATH="$(dirname "$0")" exec python3 - "$brisholm" "$probe" "$seconds" <<'PYTHON'
+import json, os, signal, subprocess, sys, time
+from hostlink import drain, pairing_link
 
 brisholm, probe, seconds = sys.argv[1], sys.argv[2], float(sys.argv[3])
 ticks_per_second = os.sysconf("SC_CLK_TCK")
@@ -40,15 +41,10 @@ def rss_kib(pid):
 host = subprocess.Popen([brisholm, "--headless", "--port", "0", "--name", "bench"],
                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
 try:
-    link = None
-    for line in host.stdout:
-        if line.startswith("pairing: "):
-            link = line[len("pairing: "):].strip()
-            break
+    link = pairing_link(host)
     if link is None:
         sys.exit("headless-latency: the host printed no pairing link")
-    # Keep draining the host's log so its writes never block.
-    threading.Thread(target=lambda: [None for _ in host.stdout], daemon=True).start()
+    drain(host)
 
     client = subprocess.Popen([probe, "--ack", "--no-decode", "--no-progress", "--seconds", str(seconds), link],
                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, bufsize=1)

@@ -16,7 +16,9 @@ for fuzzer in "$build_dir"/SyncProtocol/fuzz/fuzz_*; do
   log=$(mktemp)
   if "$fuzzer" -max_total_time="$seconds" -print_final_stats=1 "$corpus" >"$log" 2>&1; then
     runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' || echo '?')
-    echo "fuzz: $name passed ($runs executions in ${seconds}s)"
+    # The last status line holds the edges covered (cov) and the features (ft) reached.
+    coverage=$(grep -o 'cov: [0-9]* ft: [0-9]*' "$log" | tail -n 1 || true)
+    echo "fuzz: $name passed ($runs executions in ${seconds}s; ${coverage:-cov: ?})"
   else
     echo "fuzz: $name FAILED"; tail -n 40 "$log"; status=1
   fi

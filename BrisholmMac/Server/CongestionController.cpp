@@ -1,6 +1,7 @@
 #include "CongestionController.hpp"
 
 #include <algorithm>
+#include <utility>
 
 namespace vantrel {
 
@@ -10,6 +11,8 @@ void CongestionController::reset(Nanoseconds now) {
     framesInFlight_ = 0;
     clientAcksFrames_ = false;
     droppingUntilKeyframe_ = true;
+    keyframeOwed_ = false;
+    heldBack_ = false;
     bitrate_ = initialBitrate;
     congestedInWindow_ = false;
     windowStart_ = now;
@@ -18,6 +21,14 @@ void CongestionController::reset(Nanoseconds now) {
 void CongestionController::frameAcknowledged() {
     clientAcksFrames_ = true;
     framesInFlight_ = std::max<std::int64_t>(framesInFlight_ - 1, 0);
+}
+
+bool CongestionController::keyframeRequestedByClient() {
+    if (heldBack_) {
+        keyframeOwed_ = true;
+        return false;
+    }
+    return true;
 }
 
 std::int64_t CongestionController::backlog(std::int64_t pendingSends) const {
@@ -35,15 +46,21 @@ CongestionController::FrameDecision CongestionController::offerFrame(bool isKeyf
         ++decision.keyframeRequests;
     }
     if (droppingUntilKeyframe_) {
-        if (!isKeyframe) {
+        heldBack_ = currentBacklog > resumeBacklog;
+        if (heldBack_) {
+            // Resuming now would only feed the backlog again: wait for a later key frame, and
+            // ask for it once one can go out.
+            keyframeOwed_ = keyframeOwed_ || isKeyframe;
             return decision;
         }
-        if (currentBacklog > resumeBacklog) {
-            // Resuming now would only feed the backlog again: wait for a later key frame.
-            ++decision.keyframeRequests;
+        if (!isKeyframe) {
+            if (std::exchange(keyframeOwed_, false)) {
+                ++decision.keyframeRequests;
+            }
             return decision;
         }
         droppingUntilKeyframe_ = false;
+        keyframeOwed_ = false;
     }
     ++framesInFlight_;
     decision.send = true;

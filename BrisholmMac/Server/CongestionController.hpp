@@ -31,7 +31,7 @@ public:
     static constexpr std::int64_t resumeBacklog = 2;
 
     // What the server does with one encoded frame, in this order: report the new bitrate (if
-    // any), ask for a key frame keyframeRequests times (0 to 2), then send the frame or not.
+    // any), ask for a key frame keyframeRequests times (0 or 1), then send the frame or not.
     struct FrameDecision {
         std::optional<std::int64_t> newBitrate;
         int keyframeRequests = 0;
@@ -51,13 +51,25 @@ public:
     void frameAcknowledged();
 
     // A frame is offered for sending; pendingSends is the connection's count of unfinished sends.
+    // While frames are held back with a backlog above resumeBacklog, a key frame would only be
+    // discarded too, so the requests of that time (a discarded key frame's, the client's own)
+    // are coalesced into one, made by the first frame that finds the backlog low enough for a
+    // key frame to go out. A stalled client thus costs no stream of key frames.
     [[nodiscard]] FrameDecision offerFrame(bool isKeyframe, std::int64_t pendingSends, Nanoseconds now);
+
+    // The client asked for a key frame: true when the encoder should be asked now; false while
+    // frames are held back for the backlog, as the stream resumes at a key frame requested in time.
+    [[nodiscard]] bool keyframeRequestedByClient();
 
     // Frames the client has not taken in yet: its unacknowledged frames once it acknowledges,
     // else the sends still queued on the host.
     [[nodiscard]] std::int64_t backlog(std::int64_t pendingSends) const;
 
-    void setDroppingUntilKeyframe(bool dropping) { droppingUntilKeyframe_ = dropping; }
+    void setDroppingUntilKeyframe(bool dropping) {
+        droppingUntilKeyframe_ = dropping;
+        keyframeOwed_ = false;
+        heldBack_ = false;
+    }
 
     [[nodiscard]] std::int64_t bitrate() const { return bitrate_; }
     [[nodiscard]] std::int64_t framesInFlight() const { return framesInFlight_; }
@@ -71,6 +83,10 @@ private:
     std::optional<std::int64_t> adaptBitrate(std::int64_t backlog, Nanoseconds now);
 
     bool droppingUntilKeyframe_ = false;
+    // A key frame request held back until the backlog lets a key frame through.
+    bool keyframeOwed_ = false;
+    // The last frame offered while dropping found the backlog above resumeBacklog.
+    bool heldBack_ = false;
     std::int64_t bitrate_ = initialBitrate;
     bool congestedInWindow_ = false;
     Nanoseconds windowStart_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <asio/error.hpp>
 #include <cassert>
+#include <exception>
 #include <string>
 #include <utility>
 
@@ -79,8 +80,8 @@ SyncServer::~SyncServer() {
 void SyncServer::tearDown() {
     cancelListener();
     // Closing reports through callbacks that hold the server weakly, so nothing comes back here.
-    for (auto& [identity, connection] : handshaking_) {
-        connection->close();
+    for (auto& [identity, handshake] : handshaking_) {
+        handshake.connection->close();
     }
     handshaking_.clear();
     if (client_) {
@@ -102,6 +103,9 @@ void SyncServer::post(std::function<void(SyncServer&)> work) {
 
 void SyncServer::start(Bytes key, std::uint16_t preferredPort) {
     post([key = std::move(key), preferredPort](SyncServer& self) mutable {
+        if (key != self.key_) {
+            self.closeHandshakes("the pairing key changed");
+        }
         self.key_ = std::move(key);
         self.dropClient();
         self.listen(preferredPort, true);
@@ -110,8 +114,7 @@ void SyncServer::start(Bytes key, std::uint16_t preferredPort) {
 
 void SyncServer::stop(std::function<void()> stopped) {
     post([stopped = std::move(stopped)](SyncServer& self) {
-        self.dropClient();
-        self.cancelListener();
+        self.stopOnQueue();
         if (stopped) {
             stopped();
         }
@@ -120,10 +123,13 @@ void SyncServer::stop(std::function<void()> stopped) {
 
 void SyncServer::stopAndWait() {
     // The caller holds the server, so `this` outlives the wait.
-    queue_->sync([this] {
-        dropClient();
-        cancelListener();
-    });
+    queue_->sync([this] { stopOnQueue(); });
+}
+
+void SyncServer::stopOnQueue() {
+    dropClient();
+    closeHandshakes("the server stopped");
+    cancelListener();
 }
 
 void SyncServer::admit(std::shared_ptr<Transport> transport, std::string peer) {
@@ -146,12 +152,9 @@ void SyncServer::setWelcome(Welcome welcome) {
 }
 
 void SyncServer::send(const VideoConfig& config) {
-    post([body = config.encoded()](SyncServer& self) {
-        self.lastConfig_ = body;
-        if (self.client_ && self.clientGreeted_) {
-            self.client_->send(MessageType::videoConfig, body);
-        }
-    });
+    // Sent with the key frame that follows it (sendFrame): while frames are dropped, the
+    // configurations of dropped key frames would only pile up in front of a slow phone.
+    post([body = config.encoded()](SyncServer& self) mutable { self.lastConfig_ = std::move(body); });
 }
 
 void SyncServer::send(VideoFrame frame) {
@@ -304,17 +307,23 @@ void SyncServer::accept(const std::shared_ptr<Listener>& listener, tcp::socket s
         socket.close(error);
         return;
     }
-    if (handshaking_.size() >= options_.maxHandshaking) {
-        diagnosticLog().warn("refused {}: {} connections are already in their handshake", peer, handshaking_.size());
-        socket.close(error);
+    std::shared_ptr<Transport> transport;
+    try {
+        transport = listener->makeTransport(std::move(socket));
+    } catch (const std::exception& failure) {
+        // Setting up TLS allocates (SSL_new); a failure refuses this connection only.
+        diagnosticLog().error("refused {}: cannot set up its transport: {}", peer, failure.what());
         return;
     }
-    admitOnQueue(listener->makeTransport(std::move(socket)), peer);
+    admitOnQueue(std::move(transport), peer);
 }
 
 void SyncServer::admitOnQueue(std::shared_ptr<Transport> transport, std::string peer) {
     diagnosticLog().debug("connection from {}", peer);
-    auto connection = FramedConnection::create(std::move(transport), hostMaxInboundLength);
+    if (!handshaking_.empty() && handshaking_.size() >= options_.maxHandshaking) {
+        evictOldestHandshake();
+    }
+    auto connection = FramedConnection::create(std::move(transport), hostMaxInboundLength, options_.maxQueuedSendBytes);
     std::weak_ptr<SyncServer> weakSelf = weak_from_this();
     std::weak_ptr<FramedConnection> weakConnection = connection;
     connection->onMessage = [weakSelf, weakConnection](MessageType type, Bytes body) {
@@ -338,7 +347,7 @@ void SyncServer::admitOnQueue(std::shared_ptr<Transport> transport, std::string 
             self->connectionReady(connection);
         }
     };
-    handshaking_.emplace(connection.get(), connection);
+    handshaking_.emplace(connection.get(), Handshake{connection, admissions_++});
     peers_.emplace(connection.get(), std::move(peer));
     connection->start(queue_);
 
@@ -350,6 +359,27 @@ void SyncServer::admitOnQueue(std::shared_ptr<Transport> transport, std::string 
             self->checkDeadline(connection);
         }
     });
+}
+
+// The oldest connection in its handshake makes room for the newest: a phone's handshake takes a
+// moment, so it can only be displaced by a flood faster than that, while refusing newcomers
+// would let anyone who holds every place keep the phone out for good.
+void SyncServer::evictOldestHandshake() {
+    const auto oldest = std::min_element(handshaking_.begin(), handshaking_.end(), [](const auto& a, const auto& b) {
+        return a.second.admission < b.second.admission;
+    });
+    auto evicted = std::move(oldest->second.connection);
+    handshaking_.erase(oldest);
+    diagnosticLog().warn("closed {}: the oldest of {} connections in their handshake, making room", peerOf(evicted),
+                         options_.maxHandshaking);
+    evicted->close();
+}
+
+void SyncServer::closeHandshakes(const std::string& reason) {
+    for (auto& [identity, handshake] : std::exchange(handshaking_, {})) {
+        diagnosticLog().info("closed {} in its handshake: {}", peerOf(handshake.connection), reason);
+        handshake.connection->close();
+    }
 }
 
 void SyncServer::connectionReady(const Connection& connection) {
@@ -372,7 +402,10 @@ void SyncServer::connectionReady(const Connection& connection) {
 void SyncServer::connectionClosed(const Connection& connection, const std::optional<TransportError>& error) {
     const bool wasHandshaking = handshaking_.erase(connection.get()) > 0;
     // Ends this side chose were logged where it chose them.
-    if (connection->endReason() != ConnectionEnd::closedHere) {
+    if (connection->endReason() == ConnectionEnd::sendLimit) {
+        diagnosticLog().warn("closed {}: more than {} bytes waited to be sent (it stopped reading)", peerOf(connection),
+                             options_.maxQueuedSendBytes);
+    } else if (connection->endReason() != ConnectionEnd::closedHere) {
         if (wasHandshaking) {
             diagnosticLog().info("TLS handshake with {} failed: {} (a phone with another pairing key, or no phone)",
                                  peerOf(connection), endReason(*connection, error));
@@ -446,8 +479,8 @@ void SyncServer::handle(MessageType type, const Bytes& body, const Connection& f
             }
             break;
         case MessageType::requestKeyframe:
-            if (onKeyframeRequest) {
-                onKeyframeRequest();
+            if (congestion_.keyframeRequestedByClient()) {
+                requestKeyframe();
             }
             break;
         case MessageType::selectDisplay:
@@ -510,6 +543,10 @@ void SyncServer::greet(const Bytes& body, const Connection& from) {
     if (onClientChanged) {
         onClientChanged(Text::prefixCharacters(hello->deviceName, maxClientNameCharacters));
     }
+    requestKeyframe();
+}
+
+void SyncServer::requestKeyframe() {
     if (onKeyframeRequest) {
         onKeyframeRequest();
     }
@@ -527,13 +564,16 @@ void SyncServer::sendFrame(VideoFrame frame) {
         onBitrateChange(*decision.newBitrate);
     }
     for (int request = 0; request < decision.keyframeRequests; ++request) {
-        if (onKeyframeRequest) {
-            onKeyframeRequest();
-        }
+        requestKeyframe();
     }
-    if (decision.send) {
-        client->send(MessageType::videoFrame, frame.encoded());
+    if (!decision.send) {
+        return;
     }
+    // Every key frame the phone receives comes right after the configuration it decodes with.
+    if (frame.isKeyframe && lastConfig_) {
+        client->send(MessageType::videoConfig, *lastConfig_);
+    }
+    client->send(MessageType::videoFrame, frame.encoded());
 }
 
 void SyncServer::sendPointer(PointerPosition pointer) {

@@ -62,9 +62,14 @@ public:
         std::function<bool(const asio::ip::tcp::endpoint& remote)> isAllowedPeer;
         // DNS-SD; may be empty (nothing is advertised).
         std::shared_ptr<ServiceAdvertiser> advertiser;
-        // Connections still in their handshake beyond this number are closed as they arrive, so
-        // a flood of connections that never finish cannot use up the process's descriptors.
+        // Connections in their handshake at once; beyond this number
+        // the newest evicts the oldest, so a flood of connections that never finish cannot use
+        // up the process's descriptors, nor keep the phone out by holding every place.
         std::size_t maxHandshaking = 64;
+        // What one connection may have waiting to be sent, in bytes; a phone that stops reading
+        // is dropped once it would be more. Far above what the congestion control lets queue
+        // (nine frames), application lists with their icons and pongs included.
+        std::int64_t maxQueuedSendBytes = std::int64_t{16} << 20;
         // The queue all server state lives on; null means a new "vantrel.server". Tests hand in
         // a queue they run themselves, together with in-memory connections (admit()).
         std::shared_ptr<SerialQueue> queue;
@@ -104,11 +109,12 @@ public:
     std::function<void(std::int64_t bitsPerSecond)> onBitrateChange;
 
     // Stores the key, drops the current client and listens on preferredPort (0: any port), with
-    // one fallback to a port the system chooses when the preferred one cannot be used.
+    // one fallback to a port the system chooses when the preferred one cannot be used. A new key
+    // also closes the connections in their handshake: they were greeted under the revoked one.
     void start(Bytes key, std::uint16_t preferredPort);
-    // Drops the current client (reported as no value) and stops listening and advertising.
-    // Connections still in their handshake stay subject to their deadline. stopped, when given,
-    // runs on the queue once all of that is done.
+    // Drops the current client (reported as no value), closes the connections still in their
+    // handshake (none may become a client of a stopped server), and stops listening and
+    // advertising. stopped, when given, runs on the queue once all of that is done.
     void stop(std::function<void()> stopped = {});
     // stop(), then waits for it. For the owner's shutdown path on another thread; on the queue
     // itself (from a server callback) it stops at once.
@@ -122,7 +128,8 @@ public:
 
     // The welcome for the next greeting; a greeted client receives the new one at once.
     void setWelcome(Welcome welcome);
-    // Encoded on the caller's thread; kept for the next greeting and sent to a greeted client.
+    // Encoded on the caller's thread; kept for the next greeting, and sent to a greeted client
+    // just before each key frame that goes out (so none is queued for frames that are dropped).
     void send(const VideoConfig& config);
     // Encoded on the queue, and only when the congestion control lets it through.
     void send(VideoFrame frame);
@@ -154,6 +161,10 @@ private:
     void connectionClosed(const Connection& connection, const std::optional<TransportError>& error);
     void checkDeadline(const Connection& connection);
     void dropClient();
+    void stopOnQueue();
+    void closeHandshakes(const std::string& reason);
+    void evictOldestHandshake();
+    void requestKeyframe();
     void handle(MessageType type, const Bytes& body, const Connection& from);
     void refuse(const Connection& connection, const std::string& reason);
     [[nodiscard]] std::string peerOf(const Connection& connection) const;
@@ -170,8 +181,13 @@ private:
     std::shared_ptr<Listener> listener_;
     Bytes key_;
     Connection client_;
+    struct Handshake {
+        Connection connection;
+        std::uint64_t admission;  // order of arrival, for eviction
+    };
     // Keyed by object identity; the map holds the only strong reference during the handshake.
-    std::unordered_map<const FramedConnection*, Connection> handshaking_;
+    std::unordered_map<const FramedConnection*, Handshake> handshaking_;
+    std::uint64_t admissions_ = 0;
     // The remote end of every connection the server holds, for the diagnostic log.
     std::unordered_map<const FramedConnection*, std::string> peers_;
     bool clientGreeted_ = false;

@@ -15,17 +15,23 @@ const char* describe(ConnectionEnd end) {
         case ConnectionEnd::peerEnded: return "the peer ended the connection";
         case ConnectionEnd::badFrame: return "bad frame (length over the limit or unknown message type)";
         case ConnectionEnd::failed: return "transport failure";
+        case ConnectionEnd::sendLimit: return "too much unsent data (the peer stopped reading)";
     }
     return "unknown";
 }
 
 std::shared_ptr<FramedConnection> FramedConnection::create(std::shared_ptr<Transport> connection,
-                                                           std::int64_t maxInboundLength) {
-    return std::shared_ptr<FramedConnection>(new FramedConnection(std::move(connection), maxInboundLength));
+                                                           std::int64_t maxInboundLength,
+                                                           std::int64_t maxQueuedSendBytes) {
+    return std::shared_ptr<FramedConnection>(
+        new FramedConnection(std::move(connection), maxInboundLength, maxQueuedSendBytes));
 }
 
-FramedConnection::FramedConnection(std::shared_ptr<Transport> connection, std::int64_t maxInboundLength)
-    : connection_(std::move(connection)), maxInboundLength_(maxInboundLength) {}
+FramedConnection::FramedConnection(std::shared_ptr<Transport> connection, std::int64_t maxInboundLength,
+                                   std::int64_t maxQueuedSendBytes)
+    : connection_(std::move(connection)),
+      maxInboundLength_(maxInboundLength),
+      maxQueuedSendBytes_(maxQueuedSendBytes) {}
 
 void FramedConnection::start(std::shared_ptr<SerialQueue> queue) {
     queue_ = std::move(queue);
@@ -129,9 +135,15 @@ void FramedConnection::sendFrame(Bytes frame) {
     if (closed_) {
         return;
     }
+    const auto cost = static_cast<std::int64_t>(frame.size()) + sendOverheadBytes;
+    if (cost > maxQueuedSendBytes_ - queuedSendBytes_) {
+        end(ConnectionEnd::sendLimit);
+        return;
+    }
     ++pendingSends_;
+    queuedSendBytes_ += cost;
     std::weak_ptr<FramedConnection> weakSelf = weak_from_this();
-    connection_->send(std::move(frame), [weakSelf](std::optional<TransportError> error) {
+    connection_->send(std::move(frame), [weakSelf, cost](std::optional<TransportError> error) {
         auto self = weakSelf.lock();
         if (!self) {
             return;
@@ -139,6 +151,7 @@ void FramedConnection::sendFrame(Bytes frame) {
         // Every completion counts, also after the end and also with an error, so the backlog
         // the owner reads never sticks above the truth.
         --self->pendingSends_;
+        self->queuedSendBytes_ -= cost;
         if (error) {
             self->end(ConnectionEnd::failed, error);
         }

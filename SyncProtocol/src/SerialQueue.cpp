@@ -1,35 +1,114 @@
 #include "vantrel/SerialQueue.hpp"
 
 #include <pthread.h>
+#include <algorithm>
 #include <asio/executor_work_guard.hpp>
 #include <asio/io_context.hpp>
 #include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
+#include <atomic>
+#include <cstdio>
+#include <exception>
 #include <future>
+#include <mutex>
+#include <vector>
 
 namespace vantrel {
+
+namespace {
+
+// Standard error is the diagnostic log's destination too; this library has no logger of its own.
+void reportEscaped(const std::string& label, const char* what) {
+    std::fprintf(stderr, "%s: a queued work item failed and was abandoned: %s\n", label.c_str(), what);
+}
+
+// The threads of queues destroyed from their own thread. Each finishes on its own once the
+// closure that destroyed its queue returns; finished ones are joined as new ones arrive, and the
+// rest when the process exits, so that no such thread is still running (its last closure, its
+// per-thread library state such as OpenSSL's random generators) while the process ends.
+class OrphanThreads {
+public:
+    OrphanThreads() = default;
+    OrphanThreads(const OrphanThreads&) = delete;
+    OrphanThreads& operator=(const OrphanThreads&) = delete;
+
+    ~OrphanThreads() {
+        for (auto& orphan : orphans_) {
+            orphan.thread.join();
+        }
+    }
+
+    void adopt(std::thread thread, std::shared_ptr<const std::atomic<bool>> finished) {
+        const std::lock_guard lock(mutex_);
+        std::erase_if(orphans_, [](Orphan& orphan) {
+            if (!orphan.finished->load()) {
+                return false;
+            }
+            orphan.thread.join();
+            return true;
+        });
+        orphans_.push_back(Orphan{std::move(thread), std::move(finished)});
+    }
+
+private:
+    struct Orphan {
+        std::thread thread;
+        std::shared_ptr<const std::atomic<bool>> finished;
+    };
+    std::mutex mutex_;
+    std::vector<Orphan> orphans_;
+};
+
+OrphanThreads& orphanThreads() {
+    static OrphanThreads threads;
+    return threads;
+}
+
+}  // namespace
 
 struct SerialQueue::State {
     explicit State(std::string queueLabel) : label(std::move(queueLabel)) {}
 
     std::string label;
+    // Set by the thread as its very last step, once it has let go of the state.
+    std::shared_ptr<std::atomic<bool>> threadFinished = std::make_shared<std::atomic<bool>>(false);
     asio::io_context context{1};
     asio::executor_work_guard<asio::io_context::executor_type> keepRunning{asio::make_work_guard(context)};
 };
 
 SerialQueue::SerialQueue(std::string label) : state_(std::make_shared<State>(std::move(label))) {
-    // The thread holds the state itself, so that a queue destroyed from its own thread can
-    // detach and let the event loop return before the state goes away.
-    thread_ = std::thread([state = state_] {
+    // The thread holds the state itself, so that a queue destroyed from its own thread can let
+    // the event loop return before the state goes away.
+    orphanThreads();  // made before any queue, so it is destroyed after every one
+    thread_ = std::thread([state = state_]() mutable {
         // Linux limits thread names to 15 characters; every queue label fits.
         pthread_setname_np(pthread_self(), state->label.substr(0, 15).c_str());
-        state->context.run();
+        runGuarded(*state);
+        const auto finished = state->threadFinished;
+        state.reset();
+        finished->store(true);
     });
     owner_ = thread_.get_id();
 }
 
 SerialQueue::SerialQueue(std::string label, WithoutThread)
     : state_(std::make_shared<State>(std::move(label))), owner_(std::this_thread::get_id()) {}
+
+// An exception escaping one work item (an allocation failure, a library that throws) abandons that
+// item only: the queue goes on with the next one instead of taking the process down. Asio lets
+// run() be called again after a handler threw.
+void SerialQueue::runGuarded(State& state) {
+    for (;;) {
+        try {
+            state.context.run();
+            return;
+        } catch (const std::exception& error) {
+            reportEscaped(state.label, error.what());
+        } catch (...) {
+            reportEscaped(state.label, "an exception of unknown type");
+        }
+    }
+}
 
 std::size_t SerialQueue::runReady() {
     state_->context.restart();
@@ -48,18 +127,23 @@ SerialQueue::~SerialQueue() {
         return;
     }
     if (isCurrent()) {
-        thread_.detach();
+        orphanThreads().adopt(std::move(thread_), state_->threadFinished);
     } else {
         thread_.join();
     }
 }
 
+// Each call holds the state for its whole length: the work it posts may destroy this queue on
+// the queue's thread (the last owner can be a closure) while Asio is still waking that thread
+// here, and the event loop must outlive that.
 void SerialQueue::post(std::function<void()> work) {
-    asio::post(state_->context, std::move(work));
+    const auto state = state_;
+    asio::post(state->context, std::move(work));
 }
 
 void SerialQueue::postAfter(std::chrono::nanoseconds delay, std::function<void()> work) {
-    auto timer = std::make_shared<asio::steady_timer>(state_->context, delay);
+    const auto state = state_;
+    auto timer = std::make_shared<asio::steady_timer>(state->context, delay);
     timer->async_wait([timer, work = std::move(work)](const std::error_code& error) {
         if (!error) {
             work();
@@ -72,11 +156,12 @@ void SerialQueue::sync(const std::function<void()>& work) {
         work();
         return;
     }
+    const auto state = state_;
     std::promise<void> done;
     auto finished = done.get_future();
     // The promise is moved into the closure: if the queue is stopped before the closure runs,
     // destroying it breaks the promise, and the wait below returns instead of hanging.
-    asio::post(state_->context, [&work, done = std::move(done)]() mutable {
+    asio::post(state->context, [&work, done = std::move(done)]() mutable {
         work();
         done.set_value();
     });

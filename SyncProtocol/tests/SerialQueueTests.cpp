@@ -3,6 +3,8 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <new>
+#include <stdexcept>
 #include <vector>
 
 #include "vantrel/SerialQueue.hpp"
@@ -76,6 +78,23 @@ TEST(SerialQueueTest, DestructionDropsPendingWorkWithoutRunningIt) {
     }
     EXPECT_EQ(ran, 0);
     EXPECT_TRUE(watch.expired());  // released, not leaked
+}
+
+// One failing work item (an allocation failure, a library that throws) must not take the
+// process down, nor the queue and the state machine living on it.
+TEST(SerialQueueTest, WorkThatThrowsIsAbandonedAndTheQueueGoesOn) {
+    SerialQueue queue("vantrel.test");
+    int ran = 0;
+    queue.post([] { throw std::bad_alloc(); });
+    queue.post([] { throw 7; });
+    queue.postAfter(1ms, [] { throw std::runtime_error("late"); });
+    queue.postAfter(2ms, [&ran] { ++ran; });
+    queue.post([&ran] { ++ran; });
+    EXPECT_TRUE(testing::waitUntil([&] {
+        int seen = 0;
+        queue.sync([&] { seen = ran; });
+        return seen == 2;
+    }));
 }
 
 TEST(SerialQueueTest, TheLastOwnerMayBeAClosureRunningOnTheQueue) {

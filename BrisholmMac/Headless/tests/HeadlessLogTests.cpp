@@ -11,11 +11,19 @@
 namespace vantrel {
 namespace {
 
+using namespace std::chrono_literals;
+
 struct Pipe {
     Pipe() { EXPECT_EQ(::pipe(fds), 0); }
     ~Pipe() {
         closeWriter();
-        ::close(fds[0]);
+        closeReader();
+    }
+    void closeReader() {
+        if (fds[0] >= 0) {
+            ::close(fds[0]);
+            fds[0] = -1;
+        }
     }
     void closeWriter() {
         if (fds[1] >= 0) {
@@ -96,7 +104,44 @@ TEST(HeadlessLog, LongLinesArriveWhole) {
 }
 
 TEST(HeadlessLog, AClosedOutputDoesNotStopTheHost) {
-    writeLine(-1, "nobody reads this");  // EBADF is ignored
+    EXPECT_FALSE(writeLine(-1, "nobody reads this"));
+}
+
+// Standard output that nobody drains (a stopped pager, a full pipe) must not stall the queue that
+// logs: the calls return at once, what does not fit is dropped as whole lines, and what was
+// buffered arrives whole once the reader drains again.
+TEST(HeadlessLog, TheBackgroundSinkNeverBlocksOnAFullPipeAndDropsWholeLines) {
+    Pipe pipe;
+    const std::string line(99, 'x');
+    constexpr int sent = 5000;  // 500 kB into a pipe of 64 kB
+    std::string received;
+    {
+        auto sink = backgroundLog(pipe.fds[1], 4096, 10s);
+        for (int i = 0; i < sent; ++i) {
+            sink(line);
+        }
+        std::thread reader([&] { received = pipe.readAll(); });
+        sink = nullptr;  // waits until the buffer is drained
+        pipe.closeWriter();
+        reader.join();
+    }
+    ASSERT_FALSE(received.empty());
+    EXPECT_EQ(received.size() % (line.size() + 1), 0u);
+    EXPECT_EQ(received.find_first_not_of("x\n"), std::string::npos);
+    const auto lines = received.size() / (line.size() + 1);
+    EXPECT_GE(lines, 4096 / (line.size() + 1));  // at least what the buffer held
+    EXPECT_LT(lines, static_cast<std::size_t>(sent));
+}
+
+// `brisholm --headless | head -n 2`: the reader goes away; the host lives on, writing nothing.
+TEST(HeadlessLog, AReaderThatWentAwayEndsTheWritingNotTheProcess) {
+    Pipe pipe;
+    pipe.closeReader();
+    auto sink = backgroundLog(pipe.fds[1], 4096, 10s);
+    for (int i = 0; i < 100; ++i) {
+        sink("client: Telefon");
+    }
+    sink = nullptr;  // returns once the writer has given up
     SUCCEED();
 }
 

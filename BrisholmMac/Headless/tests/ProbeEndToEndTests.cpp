@@ -246,5 +246,18 @@ TEST(ProbeEndToEnd, SecondDisplayInputAndOpenRequestsReachTheLog) {
     EXPECT_EQ(run.statistics["framesFailed"], 0);
 }
 
+// `brisholm --headless | head -n 2`: the reader of the event log leaves after the pairing line.
+// A phone's session then logs into the closed pipe: the host streams on and ends cleanly.
+TEST(ProbeEndToEnd, AnEventLogReaderThatLeftNeitherEndsNorStallsTheHost) {
+    ChildProcess host(brisholm, {"--headless", "--port", "0"}, {}, 2);
+    const auto pairing = host.waitForLine("pairing: ");
+    ASSERT_TRUE(pairing.has_value()) << host.errorOutput();
+    ChildProcess client(probe, {"--frames", "30", "--ack", "--ping-every", "100", "--no-progress",
+                                pairing->substr(std::string("pairing: ").size())});
+    EXPECT_EQ(client.waitForExit(60s), 0) << client.errorOutput() << host.errorOutput();
+    host.signal(SIGTERM);
+    EXPECT_EQ(host.waitForExit(10s), 0) << host.errorOutput();
+}
+
 }  // namespace
 }  // namespace vantrel

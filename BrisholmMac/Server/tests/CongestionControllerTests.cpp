@@ -28,8 +28,9 @@ protected:
 
 TEST_F(CongestionControllerTest, AfterGreetingOnlyAKeyFrameAtLowBacklogResumes) {
     controller.reset(now);
+    EXPECT_TRUE(controller.keyframeRequestedByClient());  // nothing held back by a backlog yet
     EXPECT_EQ(frame(false, 0), (Decision{std::nullopt, 0, false}));
-    EXPECT_EQ(frame(true, 3), (Decision{std::nullopt, 1, false}));  // key frame, backlog too high: ask again
+    EXPECT_EQ(frame(true, 3), (Decision{std::nullopt, 0, false}));  // key frame, backlog too high: held back
     EXPECT_EQ(frame(true, 2), (Decision{std::nullopt, 0, true}));
     EXPECT_FALSE(controller.droppingUntilKeyframe());
     EXPECT_EQ(frame(false, 2), (Decision{std::nullopt, 0, true}));
@@ -57,17 +58,29 @@ INSTANTIATE_TEST_SUITE_P(Thresholds, BacklogThresholdTest,
                          ::testing::Values(BacklogCase{4, false, false}, BacklogCase{5, true, false},
                                            BacklogCase{8, true, false}, BacklogCase{9, true, true}));
 
-TEST_F(CongestionControllerTest, AKeyFrameThatStartsDroppingIsDiscardedWithASecondRequest) {
-    EXPECT_EQ(frame(true, 9), (Decision{std::nullopt, 2, false}));
+TEST_F(CongestionControllerTest, AKeyFrameThatStartsDroppingIsDiscardedWithOneRequest) {
+    EXPECT_EQ(frame(true, 9), (Decision{std::nullopt, 1, false}));
 }
 
-TEST_F(CongestionControllerTest, WhileDroppingEveryKeyFrameAboveTwoAsksAgainAndTwoResumes) {
+// A stalled client must not turn every frame into a key frame: while the backlog holds frames
+// back, discarded key frames and the client's own requests owe one request, made by the first
+// frame that finds the backlog at 2 or below; a key frame then resumes the stream.
+TEST_F(CongestionControllerTest, WhileHeldBackKeyFrameRequestsCoalesceIntoOneMadeOnceTheBacklogAllows) {
     frame(false, 9);
-    EXPECT_EQ(frame(false, 1), (Decision{std::nullopt, 0, false}));
     for (const std::int64_t backlog : {9, 5, 3}) {
-        EXPECT_EQ(frame(true, backlog), (Decision{std::nullopt, 1, false})) << backlog;
+        EXPECT_EQ(frame(true, backlog), (Decision{std::nullopt, 0, false})) << backlog;
     }
+    EXPECT_FALSE(controller.keyframeRequestedByClient());
+    EXPECT_EQ(frame(false, 3), (Decision{std::nullopt, 0, false}));
+    EXPECT_EQ(frame(false, 2), (Decision{std::nullopt, 1, false}));
+    EXPECT_EQ(frame(false, 1), (Decision{std::nullopt, 0, false}));  // asked once only
     EXPECT_EQ(frame(true, 2), (Decision{std::nullopt, 0, true}));
+    EXPECT_TRUE(controller.keyframeRequestedByClient());  // streaming: passed on at once
+
+    // The client's request alone is owed the same way.
+    frame(false, 9);
+    EXPECT_FALSE(controller.keyframeRequestedByClient());
+    EXPECT_EQ(frame(false, 0).keyframeRequests, 1);
 }
 
 // Starting at 8 Mbit/s: four congested windows reach the 1.5 Mbit/s floor, six clean ones the

@@ -82,23 +82,6 @@ TEST_F(SyncServerTlsTest, RefusedPeerIsClosedBeforeAnyHandshake) {
     EXPECT_THAT(host->events(), IsEmpty());
 }
 
-// More connections than the cap in their handshake are turned away at the door, and the ones
-// already waiting are not disturbed.
-TEST_F(SyncServerTlsTest, HandshakesBeyondTheCapAreClosedAtOnce) {
-    listen(overTls({.maxHandshaking = 3}));
-    std::vector<std::unique_ptr<SilentSocket>> waiting;
-    for (int i = 0; i < 3; ++i) {
-        waiting.push_back(std::make_unique<SilentSocket>(port));
-    }
-    ASSERT_TRUE(waitUntil([&] { return host->status().handshaking == 3; }));
-    SilentSocket fourth(port);
-    EXPECT_TRUE(fourth.closedByServer(10s));
-    EXPECT_EQ(host->status().handshaking, 3u);
-    waiting.clear();
-    ASSERT_TRUE(waitUntil([&] { return host->status().handshaking == 0; }));
-    EXPECT_TRUE(Phone::overTls(port, key)->greet("after the flood"));
-}
-
 TEST_F(SyncServerTlsTest, StopWithdrawsAndANewKeyLocksTheOldOneOut) {
     auto phone = Phone::overTls(port, key);
     ASSERT_TRUE(phone->greet());

@@ -4,6 +4,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
@@ -14,7 +15,9 @@ extern char** environ;
 namespace vantrel::testing {
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
-                           const std::map<std::string, std::optional<std::string>>& environment) {
+                           const std::map<std::string, std::optional<std::string>>& environment,
+                           std::size_t closeOutputAfterLines)
+    : closeOutputAfterLines_(closeOutputAfterLines) {
     int inputPipe[2];
     int outputPipe[2];
     if (::pipe2(inputPipe, O_CLOEXEC) != 0 || ::pipe2(outputPipe, O_CLOEXEC) != 0) {
@@ -124,6 +127,12 @@ void ChildProcess::readOutput() {
         const std::lock_guard guard(lock_);
         bytes_.append(buffer, static_cast<std::size_t>(count));
         changed_.notify_all();
+        if (closeOutputAfterLines_ > 0 &&
+            static_cast<std::size_t>(std::count(bytes_.begin(), bytes_.end(), '\n')) >= closeOutputAfterLines_) {
+            ::close(output_);
+            output_ = -1;
+            break;
+        }
     }
 }
 

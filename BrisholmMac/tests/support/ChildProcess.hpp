@@ -18,8 +18,11 @@ namespace vantrel::testing {
 class ChildProcess {
 public:
     // environment: variables to set (a value) or remove (no value) for the child.
+    // closeOutputAfterLines: when non-zero, the test stops reading standard output and closes
+    // it after that many lines, as `| head -n N` does.
     ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
-                 const std::map<std::string, std::optional<std::string>>& environment = {});
+                 const std::map<std::string, std::optional<std::string>>& environment = {},
+                 std::size_t closeOutputAfterLines = 0);
     ~ChildProcess();
 
     ChildProcess(const ChildProcess&) = delete;
@@ -47,6 +50,7 @@ public:
 private:
     void readOutput();
 
+    std::size_t closeOutputAfterLines_ = 0;
     pid_t pid_ = -1;
     int input_ = -1;
     int output_ = -1;

@@ -29,6 +29,7 @@ RecordingServer::RecordingServer(Config config) : config_(std::move(config)), ev
     options.isAllowedPeer = config_.isAllowedPeer;
     options.advertiser = advertiser;
     options.maxHandshaking = config_.maxHandshaking;
+    options.maxQueuedSendBytes = config_.maxQueuedSendBytes;
     if (config_.link == Link::memory) {
         queue_ = std::make_shared<ManualQueue>("test.server");
         options.queue = queue_;

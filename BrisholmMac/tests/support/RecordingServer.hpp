@@ -35,6 +35,7 @@ public:
         Link link = Link::memory;
         std::chrono::nanoseconds greetingDeadline = std::chrono::seconds(10);
         std::size_t maxHandshaking = 64;
+        std::int64_t maxQueuedSendBytes = std::int64_t{16} << 20;
         asio::ip::address_v4 listenAddress = asio::ip::address_v4::loopback();
         std::function<bool(const asio::ip::tcp::endpoint&)> isAllowedPeer = [](const auto&) { return true; };
     };

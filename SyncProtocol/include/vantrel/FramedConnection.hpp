@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 
@@ -22,6 +23,7 @@ enum class ConnectionEnd {
     peerEnded,   // the peer ended the stream between or inside frames
     badFrame,    // a header with a length over the limit or an unknown message type
     failed,      // the transport failed; the error was reported
+    sendLimit,   // more unsent data than the connection's limit: the peer stopped reading
 };
 
 [[nodiscard]] const char* describe(ConnectionEnd end);
@@ -38,8 +40,18 @@ enum class ConnectionEnd {
 // owner's last reference silences them. Dropping it does not cancel the transport: call close().
 class FramedConnection : public std::enable_shared_from_this<FramedConnection> {
 public:
+    // No limit on what waits to be sent unless one is given.
+    static constexpr std::int64_t unlimited = std::numeric_limits<std::int64_t>::max();
+    // What one queued send costs beyond its bytes (its completion and the queue's bookkeeping),
+    // so that a flood of tiny messages counts against the limit too.
+    static constexpr std::int64_t sendOverheadBytes = 64;
+
+    // maxQueuedSendBytes bounds the memory a peer that stops reading can make this side hold:
+    // a send that would take the bytes handed to the transport and not yet completed (each
+    // counted with sendOverheadBytes) above it ends the connection instead (sendLimit).
     [[nodiscard]] static std::shared_ptr<FramedConnection> create(std::shared_ptr<Transport> connection,
-                                                                  std::int64_t maxInboundLength);
+                                                                  std::int64_t maxInboundLength,
+                                                                  std::int64_t maxQueuedSendBytes = unlimited);
 
     FramedConnection(const FramedConnection&) = delete;
     FramedConnection& operator=(const FramedConnection&) = delete;
@@ -54,6 +66,8 @@ public:
 
     // Frames handed to the transport whose completion has not arrived. Read it on the queue.
     [[nodiscard]] std::int64_t pendingSends() const { return pendingSends_; }
+    // Their bytes, each with sendOverheadBytes. Read it on the queue.
+    [[nodiscard]] std::int64_t queuedSendBytes() const { return queuedSendBytes_; }
 
     // Why the connection ended; read it on the queue, for example inside onClosed.
     [[nodiscard]] ConnectionEnd endReason() const { return endReason_; }
@@ -69,7 +83,8 @@ public:
     void close();
 
 private:
-    FramedConnection(std::shared_ptr<Transport> connection, std::int64_t maxInboundLength);
+    FramedConnection(std::shared_ptr<Transport> connection, std::int64_t maxInboundLength,
+                     std::int64_t maxQueuedSendBytes);
 
     void handleState(TransportState state, const std::optional<TransportError>& error);
     void readHeader();
@@ -82,8 +97,10 @@ private:
 
     const std::shared_ptr<Transport> connection_;
     const std::int64_t maxInboundLength_;
+    const std::int64_t maxQueuedSendBytes_;
     std::shared_ptr<SerialQueue> queue_;
     std::int64_t pendingSends_ = 0;
+    std::int64_t queuedSendBytes_ = 0;
     bool closed_ = false;
     ConnectionEnd endReason_ = ConnectionEnd::open;
 };

@@ -20,7 +20,10 @@ namespace vantrel {
 // Destroying the queue stops its thread: work that has not started yet is destroyed without
 // running (its captures are released), so a closure never runs after the objects it points at
 // may be gone. Destruction from the queue's own thread is allowed (the last owner can be a
-// closure running on it); the thread then finishes on its own once that closure returns.
+// closure running on it); the thread then finishes on its own once that closure returns, and the
+// process joins it at the latest when it exits.
+//
+// A work item that throws is abandoned with a line on standard error, and the queue goes on.
 class SerialQueue {
 public:
     explicit SerialQueue(std::string label);
@@ -65,6 +68,8 @@ protected:
 
 private:
     struct State;
+    static void runGuarded(State& state);
+
     std::shared_ptr<State> state_;
     std::thread thread_;
     // The thread that runs the work: the queue's own, or the maker of a queue without one.
