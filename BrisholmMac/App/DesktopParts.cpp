@@ -37,6 +37,10 @@ void StreamerFrames::sendKeyframeNow() {
     streamer_->sendKeyframeNow();
 }
 
+void StreamerFrames::setHoldingBack(bool holding) {
+    streamer_->setCongested(holding);
+}
+
 void InjectorInput::handle(const InputEvent& event) {
     if (injector_) {
         injector_->handle(event);

@@ -27,6 +27,7 @@ public:
     void start(const DisplayInfo& display, std::function<void(Failure)> started) override;
     void stop(std::function<void()> stopped) override;
     void sendKeyframeNow() override;
+    void setHoldingBack(bool holding) override;
 
 private:
     StreamerFrames(std::shared_ptr<ScreenStreamer> streamer, std::optional<std::string> unsupported)

@@ -30,6 +30,10 @@ public:
     // The next picture is a key frame, and it is produced now, even when nothing has changed.
     virtual void sendKeyframeNow() = 0;
 
+    // Whether the server is holding frames back for a phone that fell behind: the source may
+    // spare what only improves a picture (refinements). Called on the server's queue.
+    virtual void setHoldingBack(bool /*holding*/) {}
+
     // The source ended by itself (the display went away, the connection to it broke). Set once
     // while wiring.
     std::function<void(Failure)> onStopped;

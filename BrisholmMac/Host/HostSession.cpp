@@ -79,6 +79,13 @@ void HostSession::wire() {
             });
         }
     };
+    // Straight through as well: the source only notes it (an atomic flag), and the next picture
+    // should already know.
+    server.onHoldingFrames = [weakFrames = std::weak_ptr<FrameSource>(parts_.frames)](bool holding) {
+        if (const auto frames = weakFrames.lock()) {
+            frames->setHoldingBack(holding);
+        }
+    };
     // Everything else hops to the main queue, in the order the server reported it.
     server.onListening = [weakSelf = weak_from_this()](std::optional<std::uint16_t> port) {
         if (const auto self = weakSelf.lock()) {

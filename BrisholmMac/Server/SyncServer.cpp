@@ -536,7 +536,11 @@ void SyncServer::greet(const Bytes& body, const Connection& from) {
         from->send(MessageType::apps, *lastApps_);
     }
     lastPointer_.reset();
-    congestion_.reset(now());
+    const bool wasHolding = congestion_.droppingUntilKeyframe();
+    congestion_.reset(now());  // a greeted phone waits for a key frame: held back until then
+    if (congestion_.droppingUntilKeyframe() != wasHolding && onHoldingFrames) {
+        onHoldingFrames(!wasHolding);
+    }
     if (onBitrateChange) {
         onBitrateChange(congestion_.bitrate());
     }
@@ -558,8 +562,12 @@ void SyncServer::sendFrame(VideoFrame frame) {
     if (!client_ || !clientGreeted_) {
         return;  // nothing counted, the controller does not run
     }
+    const bool wasHolding = congestion_.droppingUntilKeyframe();
     const auto decision = congestion_.offerFrame(frame.isKeyframe, client_->pendingSends(), now());
     const auto client = client_;
+    if (congestion_.droppingUntilKeyframe() != wasHolding && onHoldingFrames) {
+        onHoldingFrames(!wasHolding);
+    }
     if (decision.newBitrate && onBitrateChange) {
         onBitrateChange(*decision.newBitrate);
     }

@@ -107,6 +107,9 @@ public:
     std::function<void(std::optional<std::uint16_t> port)> onListening;
     // The encoder's new target in bits per second.
     std::function<void(std::int64_t bitsPerSecond)> onBitrateChange;
+    // Whether frames are being held back until a key frame (the phone fell behind); reported on
+    // each change. A video source may spare its extras (still-screen refinements) meanwhile.
+    std::function<void(bool holding)> onHoldingFrames;
 
     // Stores the key, drops the current client and listens on preferredPort (0: any port), with
     // one fallback to a port the system chooses when the preferred one cannot be used. A new key

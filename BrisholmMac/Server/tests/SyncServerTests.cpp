@@ -280,6 +280,29 @@ TEST_F(SyncServerTest, SlowClientLosesDeltasUntilAKeyFrameAndTheBitrateFollows) 
     EXPECT_EQ(host.status().bitrate, 4'800'000);
 }
 
+// The video source hears when frames start and stop being held back, once each way.
+TEST_F(SyncServerTest, HoldingFramesBackIsReportedWhenItStartsAndEnds) {
+    std::vector<bool> reports;
+    host.server->onHoldingFrames = [&reports](bool holding) { reports.push_back(holding); };
+    auto phone = host.greetedPhone();
+    host.server->send(testFrame(true));
+    host.run();
+    EXPECT_EQ(reports, (std::vector<bool>{true, false})) << "held from the greeting to the first key frame";
+    reports.clear();
+    host.lastServerEnd()->holdSendCompletions(true);
+    for (int i = 0; i < 12; ++i) {
+        host.server->send(testFrame(false));
+        host.run();
+    }
+    EXPECT_EQ(reports, std::vector<bool>{true});
+    host.lastServerEnd()->holdSendCompletions(false);
+    host.lastServerEnd()->completeHeldSends(9);
+    host.run();
+    host.server->send(testFrame(true));
+    host.run();
+    EXPECT_EQ(reports, (std::vector<bool>{true, false}));
+}
+
 // MARK: - Lifetime
 
 TEST(SyncServerLifetimeTest, LastReferenceDroppedInsideACallbackEndsQuietly) {
