@@ -14,7 +14,10 @@ for fuzzer in "$build_dir"/SyncProtocol/fuzz/fuzz_*; do
     cp "$root/SyncProtocol/fuzz/corpus/$name"/* "$corpus"/ 2>/dev/null || true
   fi
   log=$(mktemp)
-  if "$fuzzer" -max_total_time="$seconds" -print_final_stats=1 "$corpus" >"$log" 2>&1; then
+  # Crashes and slow inputs go to the build directory, never into the working tree.
+  artifacts="$build_dir/fuzz-artifacts/$name"
+  mkdir -p "$artifacts"
+  if "$fuzzer" -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$artifacts/" "$corpus" >"$log" 2>&1; then
     runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' || echo '?')
     # The last status line holds the edges covered (cov) and the features (ft) reached.
     coverage=$(grep -o 'cov: [0-9]* ft: [0-9]*' "$log" | tail -n 1 || true)

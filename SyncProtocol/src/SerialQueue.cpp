@@ -1,17 +1,13 @@
 #include "vantrel/SerialQueue.hpp"
 
 #include <pthread.h>
-#include <algorithm>
 #include <asio/executor_work_guard.hpp>
 #include <asio/io_context.hpp>
 #include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
-#include <atomic>
 #include <cstdio>
 #include <exception>
 #include <future>
-#include <mutex>
-#include <vector>
 
 namespace vantrel {
 
@@ -22,71 +18,23 @@ void reportEscaped(const std::string& label, const char* what) {
     std::fprintf(stderr, "%s: a queued work item failed and was abandoned: %s\n", label.c_str(), what);
 }
 
-// The threads of queues destroyed from their own thread. Each finishes on its own once the
-// closure that destroyed its queue returns; finished ones are joined as new ones arrive, and the
-// rest when the process exits, so that no such thread is still running (its last closure, its
-// per-thread library state such as OpenSSL's random generators) while the process ends.
-class OrphanThreads {
-public:
-    OrphanThreads() = default;
-    OrphanThreads(const OrphanThreads&) = delete;
-    OrphanThreads& operator=(const OrphanThreads&) = delete;
-
-    ~OrphanThreads() {
-        for (auto& orphan : orphans_) {
-            orphan.thread.join();
-        }
-    }
-
-    void adopt(std::thread thread, std::shared_ptr<const std::atomic<bool>> finished) {
-        const std::lock_guard lock(mutex_);
-        std::erase_if(orphans_, [](Orphan& orphan) {
-            if (!orphan.finished->load()) {
-                return false;
-            }
-            orphan.thread.join();
-            return true;
-        });
-        orphans_.push_back(Orphan{std::move(thread), std::move(finished)});
-    }
-
-private:
-    struct Orphan {
-        std::thread thread;
-        std::shared_ptr<const std::atomic<bool>> finished;
-    };
-    std::mutex mutex_;
-    std::vector<Orphan> orphans_;
-};
-
-OrphanThreads& orphanThreads() {
-    static OrphanThreads threads;
-    return threads;
-}
-
 }  // namespace
 
 struct SerialQueue::State {
     explicit State(std::string queueLabel) : label(std::move(queueLabel)) {}
 
     std::string label;
-    // Set by the thread as its very last step, once it has let go of the state.
-    std::shared_ptr<std::atomic<bool>> threadFinished = std::make_shared<std::atomic<bool>>(false);
     asio::io_context context{1};
     asio::executor_work_guard<asio::io_context::executor_type> keepRunning{asio::make_work_guard(context)};
 };
 
 SerialQueue::SerialQueue(std::string label) : state_(std::make_shared<State>(std::move(label))) {
-    // The thread holds the state itself, so that a queue destroyed from its own thread can let
-    // the event loop return before the state goes away.
-    orphanThreads();  // made before any queue, so it is destroyed after every one
-    thread_ = std::thread([state = state_]() mutable {
+    // The thread holds the state itself, so that a queue destroyed from its own thread can
+    // detach and let the event loop return before the state goes away.
+    thread_ = std::thread([state = state_] {
         // Linux limits thread names to 15 characters; every queue label fits.
         pthread_setname_np(pthread_self(), state->label.substr(0, 15).c_str());
         runGuarded(*state);
-        const auto finished = state->threadFinished;
-        state.reset();
-        finished->store(true);
     });
     owner_ = thread_.get_id();
 }
@@ -127,7 +75,7 @@ SerialQueue::~SerialQueue() {
         return;
     }
     if (isCurrent()) {
-        orphanThreads().adopt(std::move(thread_), state_->threadFinished);
+        thread_.detach();
     } else {
         thread_.join();
     }

@@ -47,6 +47,9 @@ public:
                 connection_->close();
             }
         });
+        // The close runs as work of its own: once it has, the connection lets go of the queue
+        // here, so the queue's thread is joined below rather than left recording into record_.
+        queue_->sync([this] { connection_.reset(); });
     }
 
     [[nodiscard]] std::uint16_t port() const { return acceptor_.local_endpoint().port(); }

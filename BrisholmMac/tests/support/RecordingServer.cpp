@@ -39,6 +39,8 @@ RecordingServer::RecordingServer(Config config) : config_(std::move(config)), ev
                 [](asio::ip::tcp::socket socket) { return TcpTransport::accepted(std::move(socket)); });
         };
     } else {
+        threadQueue_ = std::make_shared<SerialQueue>("vantrel.server");
+        options.queue = threadQueue_;
         options.security = [](const Bytes& key) -> std::optional<SyncServer::TransportFactory> {
             auto parameters = std::make_shared<const SyncSecurity::Parameters>(SyncSecurity::parameters(key));
             return SyncServer::TransportFactory([parameters](asio::ip::tcp::socket socket) {
@@ -65,6 +67,13 @@ RecordingServer::~RecordingServer() {
     server.reset();
     if (queue_) {
         queue_->runReady();  // the connections' last closes
+    }
+    if (threadQueue_) {
+        // A closure running on the queue may have held the last reference to the server just
+        // now. Once it is done, the queue is ours alone: destroying it here joins its thread, so
+        // no server work (nor the thread's OpenSSL state) outlives the test.
+        threadQueue_->sync([] {});
+        threadQueue_.reset();
     }
 }
 

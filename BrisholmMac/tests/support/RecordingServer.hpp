@@ -79,7 +79,8 @@ private:
     struct Events;
 
     Config config_;
-    std::shared_ptr<ManualQueue> queue_;  // in memory only
+    std::shared_ptr<ManualQueue> queue_;        // in memory only
+    std::shared_ptr<SerialQueue> threadQueue_;  // over TLS only
     std::shared_ptr<std::atomic<std::int64_t>> clock_ = std::make_shared<std::atomic<std::int64_t>>(0);
     std::shared_ptr<Events> events_;
     std::vector<std::shared_ptr<MemoryTransport>> serverEnds_;

@@ -20,8 +20,7 @@ namespace vantrel {
 // Destroying the queue stops its thread: work that has not started yet is destroyed without
 // running (its captures are released), so a closure never runs after the objects it points at
 // may be gone. Destruction from the queue's own thread is allowed (the last owner can be a
-// closure running on it); the thread then finishes on its own once that closure returns, and the
-// process joins it at the latest when it exits.
+// closure running on it); the thread then finishes on its own once that closure returns.
 //
 // A work item that throws is abandoned with a line on standard error, and the queue goes on.
 class SerialQueue {
