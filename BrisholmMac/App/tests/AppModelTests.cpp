@@ -17,6 +17,7 @@
 #include "Capture/VideoEncoder.hpp"
 #include "CaptureHarness.hpp"
 #include "FakeCredentialStore.hpp"
+#include "FakeDesktop.hpp"
 #include "FakeInputDevice.hpp"
 #include "FakeWindowList.hpp"
 #include "Input/InputInjector.hpp"
@@ -30,28 +31,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::RecordingServer;
-
-class CountingKeepAwake final : public KeepAwake {
-public:
-    void hold(const std::string& reason) override {
-        ++holds;
-        lastReason = reason;
-    }
-    void release() override { ++releases; }
-    int holds = 0;
-    int releases = 0;
-    std::string lastReason;
-};
-
-class EmptyWorkspace final : public Workspace {
-public:
-    std::vector<std::string> pinnedIds() override { return {}; }
-    std::vector<RunningApplication> runningApplications() override { return {}; }
-    std::optional<std::string> locate(const std::string&) override { return std::nullopt; }
-    std::string displayName(const std::string&) override { return {}; }
-    std::optional<Bytes> iconPNG(const std::string&) override { return std::nullopt; }
-    void openOrActivate(const std::string&) override {}
-};
 
 // Two small monitors side by side, left one primary.
 std::vector<MonitorFacts> twoMonitors() {
@@ -86,7 +65,7 @@ protected:
             return std::make_shared<InputInjector>(device, std::move(bounds), active);
         };
         services.windows = std::make_shared<testing::FakeWindowList>();
-        services.workspace = std::make_shared<EmptyWorkspace>();
+        services.workspace = std::make_shared<testing::NoApplications>();
         services.keys = std::make_shared<KeyStore>(credentials);
         services.keepAwake = keepAwake;
         services.addresses = [this] { return addresses; };
@@ -131,7 +110,7 @@ protected:
     std::shared_ptr<FakeDisplays> displays = std::make_shared<FakeDisplays>();
     std::shared_ptr<testing::FakeInputDevice> device = std::make_shared<testing::FakeInputDevice>();
     std::shared_ptr<testing::FakeCredentialStore> credentials = std::make_shared<testing::FakeCredentialStore>();
-    std::shared_ptr<CountingKeepAwake> keepAwake = std::make_shared<CountingKeepAwake>();
+    std::shared_ptr<testing::CountingKeepAwake> keepAwake = std::make_shared<testing::CountingKeepAwake>();
     std::vector<std::string> addresses{"192.168.1.20"};
     bool canInject = true;
     std::unique_ptr<QSettings> settings;

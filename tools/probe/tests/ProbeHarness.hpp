@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "Session.hpp"
 #include "RecordingServer.hpp"
+#include "Session.hpp"
 #include "SyncServer.hpp"
 #include "vantrel/Bytes.hpp"
 #include "vantrel/FramedConnection.hpp"

@@ -14,6 +14,7 @@
 #include "CaptureHarness.hpp"
 #include "FakeServiceAdvertiser.hpp"
 #include "Platform/FakeCredentialStore.hpp"
+#include "Platform/FakeDesktop.hpp"
 #include "Platform/FakeWindowList.hpp"
 #include "Platform/KeepAwake.hpp"
 #include "Platform/Workspace.hpp"
@@ -22,27 +23,6 @@
 #include "vantrel/TlsTransport.hpp"
 
 namespace vantrel::testing {
-
-namespace {
-
-// A desktop with no applications: the panel's tests do not look at the application list.
-class NoApplications final : public Workspace {
-public:
-    std::vector<std::string> pinnedIds() override { return {}; }
-    std::vector<RunningApplication> runningApplications() override { return {}; }
-    std::optional<std::string> locate(const std::string&) override { return std::nullopt; }
-    std::string displayName(const std::string&) override { return {}; }
-    std::optional<Bytes> iconPNG(const std::string&) override { return std::nullopt; }
-    void openOrActivate(const std::string&) override {}
-};
-
-class NoKeepAwake final : public KeepAwake {
-public:
-    void hold(const std::string&) override {}
-    void release() override {}
-};
-
-}  // namespace
 
 bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
     QElapsedTimer elapsed;
@@ -95,7 +75,7 @@ PanelWorld::PanelWorld(Config config) {
     services.windows = std::make_shared<FakeWindowList>();
     services.workspace = std::make_shared<NoApplications>();
     services.keys = std::make_shared<KeyStore>(std::make_shared<FakeCredentialStore>());
-    services.keepAwake = std::make_shared<NoKeepAwake>();
+    services.keepAwake = std::make_shared<CountingKeepAwake>();
     services.addresses = [] { return std::vector<std::string>{"127.0.0.1"}; };
     services.canReadScreen = [] { return true; };
     services.canInject = [canInject = config.canInject] { return canInject; };
