@@ -180,10 +180,14 @@ void AppModel::setCaptureError(std::optional<std::string> error) {
     Q_EMIT changed();
 }
 
-void AppModel::publishWelcome() {
+void AppModel::describeToSession() {
     lastPublishedControl_ = hasAccessibility_;
     session_->setCanControl(hasAccessibility_);
     session_->setDisplays(displays_);
+}
+
+void AppModel::publishWelcome() {
+    describeToSession();
     session_->publishWelcome();
 }
 
@@ -233,9 +237,7 @@ void AppModel::select(std::uint32_t display, std::optional<Point> pointer) {
         injector_->activeDisplay = display;
     }
     follower_->primed = false;
-    lastPublishedControl_ = hasAccessibility_;
-    session_->setCanControl(hasAccessibility_);
-    session_->setDisplays(displays_);
+    describeToSession();
     // Republishes the welcome and, with a phone connected, restarts the capture on the display.
     session_->selectDisplay(display);
     if (clientName_ && injector_) {
@@ -304,9 +306,7 @@ void AppModel::refresh() {
     if (injector_) {
         injector_->activeDisplay = activeDisplay_;
     }
-    lastPublishedControl_ = hasAccessibility_;
-    session_->setCanControl(hasAccessibility_);
-    session_->setDisplays(displays_);
+    describeToSession();
     if (!session_->selectDisplay(activeDisplay_)) {
         session_->publishWelcome();
     }

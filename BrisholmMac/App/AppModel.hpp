@@ -147,6 +147,8 @@ Q_SIGNALS:
 
 private:
     void clientChanged(const std::optional<std::string>& name);
+    // Hands the session what the welcome says (displays, control); publishWelcome() also sends it.
+    void describeToSession();
     void publishWelcome();
     void reportPointer();
     void followNewWindows();

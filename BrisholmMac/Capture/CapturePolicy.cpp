@@ -39,6 +39,8 @@ CapturePolicy::Clock::time_point CapturePolicy::nextTick(Clock::time_point serve
     if (next > now) {
         return next;
     }
+    // Behind schedule, as a repeating timer would be: one tick at once for the latest deadline
+    // already passed, the ones before it skipped, and the schedule keeps its phase.
     return next + interval * ((now - next) / interval);
 }
 

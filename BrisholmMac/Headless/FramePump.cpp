@@ -1,17 +1,15 @@
 #include "Headless/FramePump.hpp"
 
 #include <asio/steady_timer.hpp>
-#include <ctime>
+
+#include "CapturePolicy.hpp"
+#include "ScreenStreamer.hpp"
 
 namespace vantrel {
 
 std::uint64_t hostClockMicros() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    if (now.tv_sec < 0) {
-        return 0;
-    }
-    return static_cast<std::uint64_t>(now.tv_sec) * 1'000'000u + static_cast<std::uint64_t>(now.tv_nsec) / 1'000u;
+    // One clock for both hosts' time stamps: the screen streamer's.
+    return hostClockMicros(std::chrono::steady_clock::now());
 }
 
 struct FramePump::Timer {
@@ -47,13 +45,8 @@ void FramePump::stop() {
 std::chrono::steady_clock::time_point FramePump::nextDeadline(std::chrono::steady_clock::time_point served,
                                                               std::chrono::steady_clock::time_point now,
                                                               std::chrono::nanoseconds interval) {
-    const auto next = served + interval;
-    if (next > now) {
-        return next;
-    }
-    // Behind schedule, as a repeating timer would be: one tick at once for the latest deadline
-    // already passed, the ones before it skipped, and the schedule keeps its phase.
-    return next + interval * ((now - next) / interval);
+    // The screen streamer paces its grabs by the same schedule.
+    return CapturePolicy::nextTick(served, now, interval);
 }
 
 void FramePump::schedule() {

@@ -243,21 +243,20 @@ void HostSession::captureStarted(const FrameSource::Failure& failure) {
     }
 }
 
-void HostSession::stop(std::function<void()> stopped) {
+void HostSession::beginStop() {
     stopping_ = true;
     parts_.input->releaseAll();
+}
+
+void HostSession::stop(std::function<void()> stopped) {
+    beginStop();
     // The pictures first, so that nothing is encoded or sent while the server goes down.
     parts_.frames->stop(
         [server = parts_.server, stopped = std::move(stopped)]() mutable { server->stop(std::move(stopped)); });
 }
 
-}  // namespace vantrel
-
-namespace vantrel {
-
 void HostSession::stopAndWait() {
-    stopping_ = true;
-    parts_.input->releaseAll();
+    beginStop();
     std::promise<void> framesStopped;
     auto done = framesStopped.get_future();
     parts_.frames->stop([&framesStopped] { framesStopped.set_value(); });

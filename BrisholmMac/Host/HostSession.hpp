@@ -81,8 +81,6 @@ public:
 
     [[nodiscard]] const Description& description() const { return description_; }
     [[nodiscard]] std::optional<DisplayInfo> activeDisplayInfo() const;
-    [[nodiscard]] bool hasClient() const { return client_.has_value(); }
-    [[nodiscard]] const std::optional<AppList>& offeredApplications() const { return offered_; }
 
     // Hands the current description to the server: phones greeted from now on get it, and a
     // greeted phone gets it at once.
@@ -116,6 +114,8 @@ private:
     void clientChanged(const std::optional<std::string>& client);
     void startFrames();
     void captureStarted(const FrameSource::Failure& failure);
+    // The first steps of both ways down: nothing more starts, and the phone's input is let go.
+    void beginStop();
 
     Parts parts_;
     Description description_;
