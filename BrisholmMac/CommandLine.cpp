@@ -27,6 +27,19 @@ CommandLine parseCommandLine(std::span<const std::string_view> arguments) {
         line.action = CommandLine::Action::headlessHost;
         return line;
     }
+    // --autostart on|off switches starting at log-in for this user, then the program ends.
+    if (const auto autostart = std::find(arguments.begin(), arguments.end(), "--autostart");
+        autostart != arguments.end()) {
+        const auto value = std::next(autostart) != arguments.end() ? *std::next(autostart) : std::string_view();
+        if (value != "on" && value != "off") {
+            line.action = CommandLine::Action::usageError;
+            line.error = "--autostart needs 'on' or 'off'";
+            return line;
+        }
+        line.action = CommandLine::Action::autostart;
+        line.autostartOn = value == "on";
+        return line;
+    }
     // The desktop host takes no arguments but these: anything else is most likely a typo or an
     // option of the headless host without --headless, and running anyway would hide that.
     for (const auto argument : arguments.subspan(std::min<std::size_t>(1, arguments.size()))) {
@@ -43,6 +56,7 @@ CommandLine parseCommandLine(std::span<const std::string_view> arguments) {
 std::string helpText() {
     return R"(Usage: brisholm [--verbose]
        brisholm --headless [--port PORT] [--name NAME] [--two-displays] [--verbose]
+       brisholm --autostart on|off
 
 Lets a paired phone on the same local network watch and operate this computer.
 
@@ -55,6 +69,8 @@ desktop's keyring, and prints "pairing: LINK" on standard output whenever the pa
   --port PORT       (headless) the port to listen on; 0 or none: any free port
   --name NAME       (headless) the host name shown to the phone (default "headless")
   --two-displays    (headless) offer a second test display
+  --autostart on|off  start the desktop host at your log-in, or no longer (an entry in
+                    ~/.config/autostart, or under XDG_CONFIG_HOME); the panel has the same switch
   --verbose         debug messages in the diagnostic log (standard error); or VANTREL_LOG=debug
   --help, -h        this text
   --version         the program's version

@@ -10,10 +10,11 @@ namespace vantrel {
 // program instead. The headless host's own options (--port, --name, --two-displays) are read by
 // parseHeadlessOptions(); it ignores anything else, as phone-client developers' scripts rely on.
 struct CommandLine {
-    enum class Action { desktopHost, headlessHost, help, version, usageError };
+    enum class Action { desktopHost, headlessHost, help, version, autostart, usageError };
 
     Action action = Action::desktopHost;
     bool verbose = false;
+    bool autostartOn = false;  // autostart: --autostart on (or off)
     std::string error;  // usageError: what is wrong, for standard error
 
     bool operator==(const CommandLine&) const = default;

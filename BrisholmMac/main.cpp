@@ -22,6 +22,7 @@
 
 #include "App/AppCatalog.hpp"
 #include "App/AppModel.hpp"
+#include "App/Autostart.hpp"
 #include "App/QtMainQueue.hpp"
 #include "App/TerminalCode.hpp"
 #include "BrisholmApp.hpp"
@@ -195,6 +196,7 @@ int main(int argc, char** argv) {
         case CommandLine::Action::usageError:
             std::fprintf(stderr, "brisholm: %s\n", commandLine.error.c_str());
             return 2;
+        case CommandLine::Action::autostart: return runAutostartCommand(commandLine.autostartOn);
         case CommandLine::Action::headlessHost: return runHeadless(argc, argv, arguments);
         case CommandLine::Action::desktopHost: return runDesktop(argc, argv);
     }

@@ -19,6 +19,8 @@ packages=(
   adwaita-icon-theme hicolor-icon-theme
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
+  # the Debian packages: dependencies from the shared libraries, the checks, the manual pages
+  dpkg-dev lintian man-db
   # services and peers used by the integration and end-to-end tests
   openssl xvfb x11-utils x11-xserver-utils x11-xkb-utils xdotool openbox dbus dbus-daemon avahi-daemon avahi-utils
   gnome-keyring libsecret-tools iproute2 procps python3 ffmpeg zbar-tools trayer

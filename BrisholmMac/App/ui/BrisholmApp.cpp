@@ -27,8 +27,8 @@ QRect availableAt(QPoint point) {
 
 }  // namespace
 
-BrisholmApp::BrisholmApp(AppModel& model, QObject* parent)
-    : QObject(parent), model_(model), view_(std::make_unique<MenuView>(model)) {
+BrisholmApp::BrisholmApp(AppModel& model, std::optional<Autostart> autostart, QObject* parent)
+    : QObject(parent), model_(model), view_(std::make_unique<MenuView>(model, std::move(autostart))) {
     view_->setWindowTitle(QStringLiteral("Vantrel"));
     view_->setWindowIcon(QIcon(QStringLiteral(":/vantrel/brisholm.svg")));
     view_->installEventFilter(this);

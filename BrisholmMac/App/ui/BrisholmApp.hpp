@@ -6,6 +6,9 @@
 #include <QTimer>
 
 #include <memory>
+#include <optional>
+
+#include "App/Autostart.hpp"
 
 class QSystemTrayIcon;
 class QMenu;
@@ -24,7 +27,9 @@ class BrisholmApp : public QObject {
     Q_OBJECT
 
 public:
-    explicit BrisholmApp(AppModel& model, QObject* parent = nullptr);
+    // autostart: where the panel's "Bei der Anmeldung starten" switch keeps this user's choice.
+    explicit BrisholmApp(AppModel& model, std::optional<Autostart> autostart = Autostart::forThisUser(),
+                         QObject* parent = nullptr);
     ~BrisholmApp() override;
 
     BrisholmApp(const BrisholmApp&) = delete;

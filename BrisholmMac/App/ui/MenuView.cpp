@@ -124,7 +124,8 @@ QPushButton* smallButton(const QString& text, const QString& toolTip, QWidget* p
 
 }  // namespace
 
-MenuView::MenuView(AppModel& model, QWidget* parent) : QWidget(parent), model_(model) {
+MenuView::MenuView(AppModel& model, std::optional<Autostart> autostart, QWidget* parent)
+    : QWidget(parent), model_(model), autostart_(std::move(autostart)) {
     useIcons();
     setFixedWidth(width);
     auto* stack = new QVBoxLayout(this);
@@ -248,6 +249,14 @@ MenuView::MenuView(AppModel& model, QWidget* parent) : QWidget(parent), model_(m
 
     stack->addWidget(divider(this));
 
+    // Starting at log-in is this user's choice, kept in their autostart entry rather than here: a
+    // terminal's brisholm --autostart or the session's settings may change it too.
+    startAtLogin_ = new QCheckBox(QStringLiteral("Bei der Anmeldung starten"), this);
+    startAtLogin_->setObjectName(QStringLiteral("startAtLogin"));
+    styleAsSwitch(startAtLogin_);
+    connect(startAtLogin_, &QCheckBox::clicked, this, &MenuView::switchAutostart);
+    stack->addWidget(startAtLogin_);
+
     auto* bottom = new QHBoxLayout;
     disconnect_ = new QPushButton(QStringLiteral("Trennen"), this);
     connect(disconnect_, &QPushButton::clicked, this, [this] { model_.disconnectClient(); });
@@ -259,7 +268,28 @@ MenuView::MenuView(AppModel& model, QWidget* parent) : QWidget(parent), model_(m
     stack->addLayout(bottom);
 
     connect(&model_, &AppModel::changed, this, &MenuView::render);
+    renderAutostart();
     render();
+}
+
+void MenuView::showEvent(QShowEvent* event) {
+    renderAutostart();
+    QWidget::showEvent(event);
+}
+
+void MenuView::renderAutostart() {
+    startAtLogin_->setVisible(autostart_.has_value());
+    startAtLogin_->setChecked(autostart_ && autostart_->enabled());
+}
+
+void MenuView::switchAutostart(bool on) {
+    if (autostart_) {
+        if (const auto problem = autostart_->setEnabled(on); !problem.empty()) {
+            diagnosticLog().warn("starting at log-in could not be switched {}: {}", on ? "on" : "off", problem);
+        }
+    }
+    // The switch shows what the files say now, whether or not the change went through.
+    renderAutostart();
 }
 
 void MenuView::render() {

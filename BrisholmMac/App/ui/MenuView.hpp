@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "App/Autostart.hpp"
 #include "PanelRules.hpp"
 #include "vantrel/ControlMessages.hpp"
 
@@ -31,7 +32,8 @@ class MenuView : public QWidget {
 public:
     static constexpr int width = 300;
 
-    explicit MenuView(AppModel& model, QWidget* parent = nullptr);
+    // autostart: the user's "Bei der Anmeldung starten" switch; none hides it.
+    MenuView(AppModel& model, std::optional<Autostart> autostart, QWidget* parent = nullptr);
 
     // Makes every element match the model; runs on each of its changes.
     void render();
@@ -40,8 +42,13 @@ Q_SIGNALS:
     // "Beenden": the owner ends the program.
     void quitRequested();
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     void renderDisplays();
+    void renderAutostart();
+    void switchAutostart(bool on);
     void renderPairing();
     void copyPairingLink();
 
@@ -69,6 +76,9 @@ private:
     QLabel* sessionOnlyKey_;
     QPushButton* copyLink_;
     QPushButton* disconnect_;
+    QCheckBox* startAtLogin_;
+
+    std::optional<Autostart> autostart_;
 
     // What the drawn code and picker show, so they are rebuilt only when it changes.
     std::optional<std::pair<std::int64_t, std::string>> drawnCode_;

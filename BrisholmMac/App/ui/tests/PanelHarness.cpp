@@ -85,7 +85,16 @@ PanelWorld::PanelWorld(Config config) {
     services.unsupportedSession = config.unsupportedSession;
 
     model_ = std::make_unique<AppModel>(std::move(services));
-    app_ = std::make_unique<BrisholmApp>(*model_);
+    app_ = std::make_unique<BrisholmApp>(
+        *model_, Autostart({autostartEntry(), {systemAutostartEntry()}, "/usr/bin/brisholm"}));
+}
+
+std::filesystem::path PanelWorld::autostartEntry() const {
+    return std::filesystem::path(directory_.path().toStdString()) / "config/autostart/brisholm.desktop";
+}
+
+std::filesystem::path PanelWorld::systemAutostartEntry() const {
+    return std::filesystem::path(directory_.path().toStdString()) / "etc/xdg/autostart/brisholm.desktop";
 }
 
 void PanelWorld::click(const QString& nameOrText) {

@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -44,6 +45,10 @@ public:
     PanelWorld& operator=(const PanelWorld&) = delete;
 
     AppModel& model() { return *model_; }
+    // Where the panel's "Bei der Anmeldung starten" switch keeps the choice (a throw-away
+    // configuration directory), and where an entry for every user would be.
+    [[nodiscard]] std::filesystem::path autostartEntry() const;
+    [[nodiscard]] std::filesystem::path systemAutostartEntry() const;
     BrisholmApp& app() { return *app_; }
     MenuView& view() { return app_->view(); }
 

@@ -4,10 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
 #include <QMessageBox>
 #include <QProcess>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "PanelHarness.hpp"
 #include "UiTesting.hpp"
@@ -19,6 +24,11 @@ using namespace std::chrono_literals;
 
 QRgb dot(StatusLine::Dot state) {
     return colourOf(state).rgb();
+}
+
+std::string readFile(const std::filesystem::path& path) {
+    std::ifstream file(path);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
 std::string clipboard() {
@@ -146,6 +156,45 @@ TEST(PanelScreenshotTest, DisplayChoiceOnlyWithTwoDisplaysAndCaptureErrorInRed) 
 
     two.click("Neuen Fenstern folgen");
     EXPECT_FALSE(two.model().followWindows());
+}
+
+TEST(PanelScreenshotTest, StartAtLoginSwitchWritesAndRemovesTheUsersEntryAndShowsItsState) {
+    PanelWorld world;
+    world.app().show();
+    auto* startAtLogin = world.find<QCheckBox>("startAtLogin");
+    ASSERT_TRUE(startAtLogin != nullptr && world.shows("startAtLogin"));
+    EXPECT_EQ(startAtLogin->text(), "Bei der Anmeldung starten");
+    EXPECT_FALSE(startAtLogin->isChecked()) << "off until the user turns it on";
+
+    world.click("startAtLogin");
+    ASSERT_TRUE(std::filesystem::exists(world.autostartEntry()));
+    EXPECT_EQ(readFile(world.autostartEntry()), autostartEntryText("/usr/bin/brisholm"));
+    EXPECT_TRUE(startAtLogin->isChecked());
+    PanelWorld::keep(world.screenshot(), "panel-start-at-login");
+
+    world.click("startAtLogin");
+    EXPECT_FALSE(std::filesystem::exists(world.autostartEntry()));
+    EXPECT_FALSE(startAtLogin->isChecked());
+
+    // Changed elsewhere (brisholm --autostart on in a terminal): the panel shows it when opened.
+    world.view().hide();
+    ASSERT_EQ(Autostart({world.autostartEntry(), {}, "/usr/bin/brisholm"}).setEnabled(true), "");
+    world.view().show();
+    EXPECT_TRUE(startAtLogin->isChecked());
+}
+
+TEST(PanelScreenshotTest, StartAtLoginSwitchTurnsAnOldSystemWideEntryOffForThisUser) {
+    PanelWorld world;
+    std::filesystem::create_directories(world.systemAutostartEntry().parent_path());
+    std::ofstream(world.systemAutostartEntry()) << "[Desktop Entry]\nType=Application\nExec=brisholm\n";
+    world.app().show();
+    auto* startAtLogin = world.find<QCheckBox>("startAtLogin");
+    EXPECT_TRUE(startAtLogin->isChecked()) << "an entry for every user starts the host for this one too";
+
+    world.click("startAtLogin");
+    EXPECT_FALSE(startAtLogin->isChecked());
+    EXPECT_EQ(readFile(world.autostartEntry()), hiddenEntryText());
+    EXPECT_TRUE(std::filesystem::exists(world.systemAutostartEntry()));
 }
 
 }  // namespace
