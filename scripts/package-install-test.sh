@@ -39,6 +39,10 @@ export DEBIAN_FRONTEND=noninteractive
 apt-get -o DPkg::Lock::Timeout=300 install -y -qq --no-install-recommends "${host_deb[0]}" "${probe_deb[0]}" \
   >"$work/apt.log" 2>&1 || { cat "$work/apt.log" >&2; fail "apt-get install failed"; }
 dpkg-query -L vantrel vantrel-probe | sort -u >"$work/files"
+# Starting at log-in is each user's choice: nothing in the packages starts the host for everyone.
+if grep -E '^/etc/xdg/autostart/|^/usr/share/gnome/autostart/' "$work/files" >&2; then
+  fail "the packages start the host at every user's log-in"
+fi
 
 # The programs from where the package put them.
 [ "$(command -v brisholm)" = /usr/bin/brisholm ] || fail "brisholm is not found as /usr/bin/brisholm"
