@@ -26,9 +26,13 @@ std::vector<std::string> execArguments(const std::string& entryText) {
     if (!exec) {
         return {};
     }
-    std::string line = exec.get();
-    for (auto at = line.find("%%"); at != std::string::npos; at = line.find("%%", at + 1)) {
-        line.erase(at, 1);
+    // Any other '%' is a field code, which would put something else than the path on the line.
+    std::string line;
+    for (const char* at = exec.get(); *at != '\0'; ++at) {
+        if (*at == '%' && *++at != '%') {
+            return {"<field code in: " + std::string(exec.get()) + ">"};
+        }
+        line += *at;
     }
     char** argv = nullptr;
     if (g_shell_parse_argv(line.c_str(), nullptr, &argv, nullptr) == FALSE) {
