@@ -46,8 +46,8 @@ std::vector<std::string> execArguments(const std::string& entryText) {
 std::string tryExec(const std::string& entryText) {
     std::unique_ptr<GKeyFile, decltype(&g_key_file_free)> file(g_key_file_new(), &g_key_file_free);
     g_key_file_load_from_data(file.get(), entryText.c_str(), entryText.size(), G_KEY_FILE_NONE, nullptr);
-    std::unique_ptr<char, decltype(&g_free)> value(g_key_file_get_string(file.get(), "Desktop Entry", "TryExec", nullptr),
-                                                   &g_free);
+    std::unique_ptr<char, decltype(&g_free)> value(
+        g_key_file_get_string(file.get(), "Desktop Entry", "TryExec", nullptr), &g_free);
     return value ? value.get() : "";
 }
 
@@ -187,7 +187,8 @@ TEST(AutostartCommandLineTest, OnOrOffAndNothingElse) {
     EXPECT_TRUE(parse({"--autostart", "on"}).autostartOn);
     EXPECT_EQ(parse({"--verbose", "--autostart", "off"}).action, CommandLine::Action::autostart);
     EXPECT_FALSE(parse({"--autostart", "off"}).autostartOn);
-    for (const auto& wrong : {std::vector<std::string_view>{"--autostart"}, {"--autostart", "yes"}, {"--autostart", "ON"}}) {
+    for (const auto& wrong :
+         {std::vector<std::string_view>{"--autostart"}, {"--autostart", "yes"}, {"--autostart", "ON"}}) {
         const auto line = parse(wrong);
         EXPECT_EQ(line.action, CommandLine::Action::usageError);
         EXPECT_THAT(line.error, ::testing::HasSubstr("'on' or 'off'"));

@@ -85,8 +85,8 @@ PanelWorld::PanelWorld(Config config) {
     services.unsupportedSession = config.unsupportedSession;
 
     model_ = std::make_unique<AppModel>(std::move(services));
-    app_ = std::make_unique<BrisholmApp>(
-        *model_, Autostart({autostartEntry(), {systemAutostartEntry()}, "/usr/bin/brisholm"}));
+    app_ = std::make_unique<BrisholmApp>(*model_,
+                                         Autostart({autostartEntry(), {systemAutostartEntry()}, "/usr/bin/brisholm"}));
 }
 
 std::filesystem::path PanelWorld::autostartEntry() const {
