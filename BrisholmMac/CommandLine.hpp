@@ -14,8 +14,9 @@ struct CommandLine {
 
     Action action = Action::desktopHost;
     bool verbose = false;
-    bool autostartOn = false;  // autostart: --autostart on (or off)
-    std::string error;         // usageError: what is wrong, for standard error
+    std::string error;  // usageError: what is wrong, for standard error
+    // autostart: --autostart on (or off)
+    bool autostartOn = false;
 
     bool operator==(const CommandLine&) const = default;
 };
