@@ -15,6 +15,7 @@ bool contains(std::span<const std::string_view> arguments, std::string_view opti
 CommandLine parseCommandLine(std::span<const std::string_view> arguments) {
     CommandLine line;
     line.verbose = contains(arguments, "--verbose");
+    line.printLink = contains(arguments, "--print-link");
     if (contains(arguments, "--help") || contains(arguments, "-h")) {
         line.action = CommandLine::Action::help;
         return line;
@@ -43,7 +44,7 @@ CommandLine parseCommandLine(std::span<const std::string_view> arguments) {
     // The desktop host takes no arguments but these: anything else is most likely a typo or an
     // option of the headless host without --headless, and running anyway would hide that.
     for (const auto argument : arguments.subspan(std::min<std::size_t>(1, arguments.size()))) {
-        if (argument != "--verbose") {
+        if (argument != "--verbose" && argument != "--print-link") {
             line.action = CommandLine::Action::usageError;
             line.error = "unknown option '" + std::string(argument) +
                          "' for the desktop host (the headless host's options need --headless); see brisholm --help";
@@ -54,17 +55,20 @@ CommandLine parseCommandLine(std::span<const std::string_view> arguments) {
 }
 
 std::string helpText() {
-    return R"(Usage: brisholm [--verbose]
+    return R"(Usage: brisholm [--print-link] [--verbose]
        brisholm --headless [--port PORT] [--name NAME] [--two-displays] [--verbose]
        brisholm --autostart on|off
 
 Lets a paired phone on the same local network watch and operate this computer.
 
 Without --headless the desktop host runs: it shows this X11 desktop to the phone and injects the
-phone's input. It listens on port 47823 (or one the system chooses), keeps its pairing key in the
-desktop's keyring, and prints "pairing: LINK" on standard output whenever the pairing link changes
-(drawn as a QR code too when standard output is a terminal).
+phone's input. It listens on port 47823 (or one the system chooses) and keeps its pairing key in
+the desktop's keyring. The pairing code is in its panel (tray icon). When standard output is a
+terminal it prints "pairing: LINK" there whenever the pairing link changes, with the link drawn as
+a QR code; elsewhere (the journal of a session started at log-in) the link, which holds the key,
+is printed only with --print-link.
 
+  --print-link      (desktop) print the pairing link even when standard output is no terminal
   --headless        stream a generated test pattern instead of a display; no input is injected
   --port PORT       (headless) the port to listen on; 0 or none: any free port
   --name NAME       (headless) the host name shown to the phone (default "headless")

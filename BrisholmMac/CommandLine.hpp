@@ -14,6 +14,9 @@ struct CommandLine {
 
     Action action = Action::desktopHost;
     bool verbose = false;
+    // The desktop host prints the pairing link (it holds the key) even where standard output is
+    // no terminal; for scripts and tests.
+    bool printLink = false;
     std::string error;  // usageError: what is wrong, for standard error
     // autostart: --autostart on (or off)
     bool autostartOn = false;

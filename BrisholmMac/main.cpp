@@ -18,13 +18,14 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "App/AppCatalog.hpp"
 #include "App/AppModel.hpp"
 #include "App/Autostart.hpp"
 #include "App/QtMainQueue.hpp"
-#include "App/TerminalCode.hpp"
+#include "App/PairingOutput.hpp"
 #include "BrisholmApp.hpp"
 #include "CommandLine.hpp"
 #include "Headless/HeadlessHost.hpp"
@@ -127,23 +128,7 @@ int runHeadless(int argc, char** argv, const std::vector<std::string_view>& argu
     return status;
 }
 
-// Standard output of the desktop host: one "pairing: LINK" line whenever the link changes, and the
-// link as a QR code when a person reads the terminal.
-void printPairing(const std::optional<std::string>& link, std::optional<std::string>& printed) {
-    if (!link || link == printed) {
-        return;
-    }
-    printed = link;
-    writeLine(STDOUT_FILENO, "pairing: " + *link);
-    if (isatty(STDOUT_FILENO) == 1) {
-        const auto code = terminalQRCode(*link);
-        if (!code.empty()) {
-            writeLine(STDOUT_FILENO, code);
-        }
-    }
-}
-
-int runDesktop(int argc, char** argv) {
+int runDesktop(int argc, char** argv, bool printLink) {
     StopSignals stopSignals;
     ensureRuntimeDirectory();
     QApplication application(argc, argv);
@@ -161,14 +146,18 @@ int runDesktop(int argc, char** argv) {
     }
     AppModel model(std::move(services));
 
-    std::optional<std::string> printed;
-    const auto pairing = [&model, &printed] {
-        if (!model.pairingURL() && model.port() && model.addresses().empty()) {
+    const bool terminal = isatty(STDOUT_FILENO) == 1;
+    PairingOutput output(terminal || printLink, terminal);
+    bool toldNoAddress = false;
+    const auto pairing = [&model, &output, &toldNoAddress] {
+        if (!model.pairingURL() && model.port() && model.addresses().empty() && !std::exchange(toldNoAddress, true)) {
             diagnosticLog().warn(
                 "no network address for the pairing link: this computer has no private or "
                 "local address a phone could reach");
         }
-        printPairing(model.pairingURL(), printed);
+        for (const auto& line : output.linesFor(model.pairingURL())) {
+            writeLine(STDOUT_FILENO, line);
+        }
     };
     QObject::connect(&model, &AppModel::pairingChanged, pairing);
     pairing();
@@ -198,7 +187,7 @@ int main(int argc, char** argv) {
             return 2;
         case CommandLine::Action::autostart: return runAutostartCommand(commandLine.autostartOn);
         case CommandLine::Action::headlessHost: return runHeadless(argc, argv, arguments);
-        case CommandLine::Action::desktopHost: return runDesktop(argc, argv);
+        case CommandLine::Action::desktopHost: return runDesktop(argc, argv, commandLine.printLink);
     }
     return 2;
 }

@@ -16,7 +16,7 @@ fi
 ip link add vtlat type veth peer name vtlatp && ip addr add 192.168.250.1/24 dev vtlat &&
   ip link set vtlat up && ip link set vtlatp up
 output=$(mktemp)
-"$build/BrisholmMac/brisholm" >"$output" 2>/dev/null &
+"$build/BrisholmMac/brisholm" --print-link >"$output" 2>/dev/null &
 host=$!
 trap 'kill $host 2>/dev/null; wait $host 2>/dev/null; rm -f "$output"' EXIT
 for _ in $(seq 100); do grep -q '^pairing: ' "$output" && break; sleep 0.1; done

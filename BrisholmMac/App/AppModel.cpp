@@ -30,9 +30,8 @@ constexpr const char* followWindowsKey = "followWindows";
 }  // namespace
 
 AppModel::AppModel(Services services, QObject* parent) : QObject(parent), services_(std::move(services)) {
-    // Initial state, in the order the tray reads it.
+    // Initial state, in the order the tray reads it; control once the injector exists (below).
     hasScreenRecording_ = services_.canReadScreen();
-    hasAccessibility_ = services_.canInject();
     if (services_.displays) {
         displays_ = services_.displays->list();
         layout_ = services_.displays->layout();
@@ -48,28 +47,18 @@ AppModel::AppModel(Services services, QObject* parent) : QObject(parent), servic
     follower_ = std::make_shared<WindowFollower>(
         services_.windows, [this] { return layout_; }, services_.uptimeSeconds, getpid());
 
+    // A key for this run only is logged by the key store, once.
     key_ = services_.keys->load();
-    if (key_.origin == PairingKey::Origin::sessionOnly) {
-        diagnosticLog().warn(
-            "the pairing key lives for this run only ({}); phones paired now must pair again after "
-            "a restart",
-            key_.reason);
-    }
 
-    // The injector reads the bounds the model keeps (refreshed every 3 seconds), never the display
-    // server, so placing a pointer event costs no round trip.
-    injector_ = services_.makeInjector([this](std::uint32_t display) { return boundsOf(display); }, activeDisplay_);
-    if (injector_) {
-        injector_->onClick = [follower = follower_, uptime = services_.uptimeSeconds] {
-            follower->lastPhoneClick = uptime();
-        };
-    }
+    input_ = std::make_shared<InjectorInput>();
+    makeInjector();
+    hasAccessibility_ = injector_ != nullptr;
 
     HostSession::Parts parts{services_.main,
                              services_.server,
                              services_.encoder,
                              StreamerFrames::create(services_.streamer, services_.unsupportedSession),
-                             std::make_shared<InjectorInput>(injector_),
+                             input_,
                              std::make_shared<CatalogApplications>(catalog_)};
     session_ =
         HostSession::create(std::move(parts), {services_.hostName(), displays_, activeDisplay_, hasAccessibility_});
@@ -87,6 +76,7 @@ AppModel::AppModel(Services services, QObject* parent) : QObject(parent), servic
     session_->onClientChanged = [this](const std::optional<std::string>& name) { clientChanged(name); };
     session_->onDisplayRequested = [this](std::uint32_t display) { select(display); };
     session_->onCaptureStatus = [this](const FrameSource::Failure& failure) { setCaptureError(failure); };
+    session_->onDisplayGone = [this](std::uint32_t gone) { showAnotherDisplay(gone); };
 
     if (services_.unsupportedSession) {
         setCaptureError(services_.unsupportedSession);
@@ -111,6 +101,24 @@ AppModel::~AppModel() {
     if (keepingAwake_) {
         services_.keepAwake->release();
     }
+}
+
+void AppModel::makeInjector() {
+    // Only where the desktop offers synthetic input at all; a failure there (no keymap, no XKB)
+    // is tried again at the next refresh, and until then the phone is told it cannot control.
+    if (injector_ || !services_.canInject()) {
+        return;
+    }
+    // The injector reads the bounds the model keeps (refreshed every 3 seconds), never the display
+    // server, so placing a pointer event costs no round trip.
+    injector_ = services_.makeInjector([this](std::uint32_t display) { return boundsOf(display); }, activeDisplay_);
+    if (!injector_) {
+        return;
+    }
+    injector_->onClick = [follower = follower_, uptime = services_.uptimeSeconds] {
+        follower->lastPhoneClick = uptime();
+    };
+    input_->setInjector(injector_);
 }
 
 std::uint32_t AppModel::mainDisplay() const {
@@ -196,7 +204,7 @@ void AppModel::centrePointerIfOutside(std::uint32_t display) {
     if (!bounds || bounds->isEmpty() || !injector_) {
         return;
     }
-    const auto pointer = injector_->pointerLocation().value_or(Point{});
+    const auto pointer = services_.pointerLocation().value_or(Point{});
     if (!bounds->contains(pointer)) {
         injector_->movePointer(bounds->centre());
     }
@@ -232,14 +240,8 @@ void AppModel::select(std::uint32_t display, std::optional<Point> pointer) {
     if (display == activeDisplay_) {
         return;
     }
-    activeDisplay_ = display;
-    if (injector_) {
-        injector_->activeDisplay = display;
-    }
     follower_->primed = false;
-    describeToSession();
-    // Republishes the welcome and, with a phone connected, restarts the capture on the display.
-    session_->selectDisplay(display);
+    activate(display);
     if (clientName_ && injector_) {
         if (pointer) {
             injector_->movePointer(*pointer);
@@ -247,8 +249,6 @@ void AppModel::select(std::uint32_t display, std::optional<Point> pointer) {
             centrePointerIfOutside(display);
         }
     }
-    Q_EMIT activeDisplayChanged();
-    Q_EMIT changed();
 }
 
 void AppModel::rotateKey() {
@@ -269,7 +269,8 @@ void AppModel::refresh() {
         session_->offerApplications();
     }
     const bool screen = services_.canReadScreen();
-    const bool control = services_.canInject();
+    makeInjector();
+    const bool control = injector_ != nullptr && services_.canInject();
     if (screen != hasScreenRecording_ || control != hasAccessibility_) {
         hasScreenRecording_ = screen;
         hasAccessibility_ = control;
@@ -284,17 +285,21 @@ void AppModel::refresh() {
         Q_EMIT changed();
     }
 
-    auto list = services_.displays ? services_.displays->list() : std::vector<DisplayInfo>{};
-    layout_ = services_.displays ? services_.displays->layout() : std::vector<DisplayBounds>{};
-    if (list == displays_) {
-        if (hasAccessibility_ != lastPublishedControl_) {
+    // A renamed computer shows its new name on the phone and in the link.
+    bool republish = false;
+    if (auto name = services_.hostName(); name != session_->description().hostName) {
+        session_->setHostName(std::move(name));
+        republish = true;
+        Q_EMIT pairingChanged();
+        Q_EMIT changed();
+    }
+
+    if (!readDisplays()) {
+        if (republish || hasAccessibility_ != lastPublishedControl_) {
             publishWelcome();
         }
         return;
     }
-    displays_ = std::move(list);
-    Q_EMIT displaysChanged();
-    Q_EMIT changed();
     if (std::any_of(displays_.begin(), displays_.end(),
                     [this](const auto& entry) { return entry.id == activeDisplay_; })) {
         publishWelcome();
@@ -302,11 +307,29 @@ void AppModel::refresh() {
     }
     // The active display is gone: back to the main one, on the phone too.
     diagnosticLog().info("display {} is gone; showing the main display", activeDisplay_);
-    activeDisplay_ = mainDisplay();
+    activate(mainDisplay());
+}
+
+bool AppModel::readDisplays() {
+    auto list = services_.displays ? services_.displays->list() : std::vector<DisplayInfo>{};
+    layout_ = services_.displays ? services_.displays->layout() : std::vector<DisplayBounds>{};
+    if (list == displays_) {
+        return false;
+    }
+    displays_ = std::move(list);
+    Q_EMIT displaysChanged();
+    Q_EMIT changed();
+    return true;
+}
+
+void AppModel::activate(std::uint32_t display) {
+    activeDisplay_ = display;
     if (injector_) {
         injector_->activeDisplay = activeDisplay_;
     }
     describeToSession();
+    // Republishes the welcome and, with a phone connected, restarts the capture there with a key
+    // frame; a display the list lacks still gets the welcome.
     if (!session_->selectDisplay(activeDisplay_)) {
         session_->publishWelcome();
     }
@@ -314,11 +337,27 @@ void AppModel::refresh() {
     Q_EMIT changed();
 }
 
-void AppModel::reportPointer() {
-    if (!injector_) {
-        return;
+void AppModel::showAnotherDisplay(std::uint32_t gone) {
+    // The capture saw the monitor go before the 3-second refresh would: the phone stays and
+    // watches the main display from now on, as it would after that refresh.
+    readDisplays();
+    auto next = mainDisplay();
+    if (next == gone) {
+        // The display server still lists it for a moment: any other will do.
+        const auto other = std::find_if(displays_.begin(), displays_.end(),
+                                        [gone](const DisplayInfo& entry) { return entry.id != gone; });
+        if (other != displays_.end()) {
+            next = other->id;
+        }
     }
-    const auto pointer = injector_->pointerLocation();
+    follower_->primed = false;
+    activate(next);
+    centrePointerIfOutside(activeDisplay_);
+}
+
+void AppModel::reportPointer() {
+    // Also for a phone that only watches: it draws the pointer where the desk's mouse is.
+    const auto pointer = services_.pointerLocation();
     const auto bounds = boundsOf(activeDisplay_);
     if (!pointer || !bounds || !bounds->contains(*pointer)) {
         return;

@@ -22,6 +22,7 @@ namespace vantrel {
 class AppCatalog;
 class Displays;
 class HostSession;
+class InjectorInput;
 class InputInjector;
 class KeepAwake;
 class MainQueue;
@@ -69,9 +70,12 @@ public:
         std::shared_ptr<KeyStore> keys;
         std::shared_ptr<KeepAwake> keepAwake;
         std::function<std::vector<std::string>()> addresses;
-        // The two permissions in this desktop's terms: the screen can be read; input can be made.
+        // The two permissions in this desktop's terms: the screen can be read; the display server
+        // takes synthetic input (the phone controls once the injector is made as well).
         std::function<bool()> canReadScreen;
         std::function<bool()> canInject;
+        // Where the desk's pointer is, in desktop points; none when it cannot be read.
+        std::function<std::optional<Point>()> pointerLocation;
         // The name in the welcome and the pairing link.
         std::function<std::string()> hostName;
         // Seconds of system uptime, for the follower's click suppression.
@@ -147,6 +151,14 @@ Q_SIGNALS:
 
 private:
     void clientChanged(const std::optional<std::string>& name);
+    // Makes the injector where it is missing and the desktop takes synthetic input.
+    void makeInjector();
+    // Reads the displays and their layout again; true when the list changed.
+    bool readDisplays();
+    // Streams and controls display from now on, on the phone too.
+    void activate(std::uint32_t display);
+    // The shown display went away under a watching phone: it watches another from now on.
+    void showAnotherDisplay(std::uint32_t gone);
     // Hands the session what the welcome says (displays, control); publishWelcome() also sends it.
     void describeToSession();
     void publishWelcome();
@@ -162,7 +174,8 @@ private:
     std::shared_ptr<HostSession> session_;
     std::shared_ptr<AppCatalog> catalog_;
     std::shared_ptr<WindowFollower> follower_;
-    std::shared_ptr<InputInjector> injector_;
+    std::shared_ptr<InputInjector> injector_;  // null until the desktop takes synthetic input
+    std::shared_ptr<InjectorInput> input_;
 
     bool sharingEnabled_ = true;
     std::optional<std::uint16_t> port_;

@@ -16,7 +16,6 @@
 #include "Capture/ScreenStreamer.hpp"
 #include "Capture/VideoEncoder.hpp"
 #include "Input/InputInjector.hpp"
-#include "Input/x11/X11InputDevice.hpp"
 #include "Platform/CredentialStore.hpp"
 #include "Platform/KeepAwake.hpp"
 #include "Platform/WindowList.hpp"
@@ -68,8 +67,11 @@ AppModel::Services AppModel::Services::production(QSettings* settings) {
     services.keys = std::make_shared<KeyStore>(CredentialStore::create());
     services.keepAwake = KeepAwake::create();
     services.addresses = [] { return NetworkInfo::reachableAddresses(); };
-    services.canReadScreen = [] { return x11ScreenReadable(); };
-    services.canInject = [] { return X11InputDevice::xtestAvailable(); };
+    // One connection for the questions asked every few seconds, instead of one per question.
+    const auto checks = std::make_shared<X11SessionChecks>();
+    services.canReadScreen = [checks] { return checks->screenReadable(); };
+    services.canInject = [checks] { return checks->offersSyntheticInput(); };
+    services.pointerLocation = [checks] { return checks->pointerLocation(); };
     services.hostName = [] { return localHostName(); };
     services.uptimeSeconds = [] {
         return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();

@@ -12,7 +12,12 @@ std::shared_ptr<StreamerFrames> StreamerFrames::create(std::shared_ptr<ScreenStr
     frames->streamer_->onStopped = [weakFrames =
                                         std::weak_ptr<StreamerFrames>(frames)](std::optional<CaptureError> error) {
         const auto frames = weakFrames.lock();
-        if (frames && frames->onStopped) {
+        if (!frames) {
+            return;
+        }
+        if (error && error->kind == CaptureError::Kind::displayGone && frames->onDisplayGone) {
+            frames->onDisplayGone();
+        } else if (frames->onStopped) {
             frames->onStopped(error ? std::optional<std::string>(error->description) : std::nullopt);
         }
     };

@@ -39,8 +39,12 @@ private:
 
 class InjectorInput final : public InputSink {
 public:
-    // A null injector drops the input: the phone can watch, not control.
+    // Without an injector the input is dropped: the phone can watch, not control.
+    InjectorInput() = default;
     explicit InjectorInput(std::shared_ptr<InputInjector> injector) : injector_(std::move(injector)) {}
+
+    // The injector made later (the desktop could not be operated at start).
+    void setInjector(std::shared_ptr<InputInjector> injector) { injector_ = std::move(injector); }
 
     void handle(const InputEvent& event) override;
     void releaseAll() override;

@@ -26,6 +26,36 @@ std::string displayName(const MonitorFacts& monitor) {
     return "Display " + std::to_string(monitor.id);
 }
 
+std::vector<std::string> displayNames(const std::vector<MonitorFacts>& monitors) {
+    std::vector<std::string> names;
+    names.reserve(monitors.size());
+    for (const auto& monitor : monitors) {
+        names.push_back(displayName(monitor));
+    }
+    const auto shared = [&names](std::size_t index) {
+        return std::count(names.begin(), names.end(), names[index]) > 1;
+    };
+    // Two monitors of one model are told apart by where they are plugged in; should even that
+    // repeat (or be missing), by the id, which no two monitors share.
+    std::vector<std::string> distinct = names;
+    for (std::size_t index = 0; index < monitors.size(); ++index) {
+        if (!shared(index)) {
+            continue;
+        }
+        const auto& monitor = monitors[index];
+        const std::string& connector = !monitor.outputName.empty() ? monitor.outputName : monitor.monitorName;
+        distinct[index] = connector.empty() || connector == names[index]
+                              ? names[index] + " (" + std::to_string(monitor.id) + ")"
+                              : names[index] + " (" + connector + ")";
+    }
+    for (std::size_t index = 0; index < monitors.size(); ++index) {
+        if (std::count(distinct.begin(), distinct.end(), distinct[index]) > 1) {
+            distinct[index] = names[index] + " (" + std::to_string(monitors[index].id) + ")";
+        }
+    }
+    return distinct;
+}
+
 std::optional<std::string> edidProductName(std::span<const std::uint8_t> edid) {
     constexpr std::uint8_t header[] = {0x00, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x00};
     constexpr std::size_t blockLength = 128;
@@ -76,17 +106,23 @@ StreamSize streamSizeOf(const MonitorFacts& monitor) {
 }  // namespace
 
 std::vector<DisplayInfo> Displays::list() {
+    const auto ordered = primaryFirst(monitors());
+    const auto names = displayNames(ordered);
     std::vector<DisplayInfo> displays;
-    for (const auto& monitor : primaryFirst(monitors())) {
-        const auto size = streamSizeOf(monitor);
-        displays.push_back(DisplayInfo{monitor.id, displayName(monitor), size.width, size.height});
+    for (std::size_t index = 0; index < ordered.size(); ++index) {
+        const auto size = streamSizeOf(ordered[index]);
+        displays.push_back(DisplayInfo{ordered[index].id, names[index], size.width, size.height});
     }
     return displays;
 }
 
 std::string Displays::name(std::uint32_t id) {
-    if (const auto monitor = find(id)) {
-        return displayName(*monitor);
+    const auto ordered = primaryFirst(monitors());
+    const auto names = displayNames(ordered);
+    for (std::size_t index = 0; index < ordered.size(); ++index) {
+        if (ordered[index].id == id) {
+            return names[index];
+        }
     }
     MonitorFacts unknown;
     unknown.id = id;

@@ -43,6 +43,11 @@ struct MonitorFacts {
 // else "Display " and the id.
 [[nodiscard]] std::string displayName(const MonitorFacts& monitor);
 
+// The user-visible names of monitors, in their order: displayName() of each, made distinct where
+// two would read the same (two monitors of one model) by the connector ("DELL U2720Q (DP-1)").
+// The panel's picker and the phone's welcome both show these.
+[[nodiscard]] std::vector<std::string> displayNames(const std::vector<MonitorFacts>& monitors);
+
 // The monitor name from an EDID block (the display descriptor tagged 0xFC), printable ASCII
 // with the padding removed; no value when the block is not a valid EDID or has no such name.
 [[nodiscard]] std::optional<std::string> edidProductName(std::span<const std::uint8_t> edid);

@@ -34,9 +34,11 @@ public:
     // spare what only improves a picture (refinements). Called on the server's queue.
     virtual void setHoldingBack(bool /*holding*/) {}
 
-    // The source ended by itself (the display went away, the connection to it broke). Set once
-    // while wiring.
+    // The source ended by itself (the connection to the display broke). Set once while wiring.
     std::function<void(Failure)> onStopped;
+    // The display it showed went away (a monitor unplugged); the source rests until it is started
+    // again, on another display. Set once while wiring.
+    std::function<void()> onDisplayGone;
 };
 
 }  // namespace vantrel

@@ -143,6 +143,25 @@ void HostSession::wire() {
             });
         }
     };
+    parts_.frames->onDisplayGone = [weakSelf = weak_from_this()] {
+        if (const auto self = weakSelf.lock()) {
+            self->onMain([](HostSession& session) { session.displayGone(); });
+        }
+    };
+}
+
+void HostSession::displayGone() {
+    const auto gone = description_.activeDisplay;
+    if (!client_ || stopping_) {
+        return;  // nothing is shown; the next start picks a display that exists
+    }
+    if (!onDisplayGone) {
+        diagnosticLog().warn("display {} went away while a phone watched it; letting the phone go", gone);
+        parts_.server->disconnectClient();
+        return;
+    }
+    diagnosticLog().info("display {} went away while a phone watched it; showing another", gone);
+    onDisplayGone(gone);
 }
 
 void HostSession::start(Bytes key, std::uint16_t preferredPort) {
@@ -182,6 +201,10 @@ void HostSession::setCanControl(bool canControl) {
     description_.canControl = canControl;
 }
 
+void HostSession::setHostName(std::string hostName) {
+    description_.hostName = std::move(hostName);
+}
+
 bool HostSession::selectDisplay(std::uint32_t id) {
     const auto& displays = description_.displays;
     if (std::none_of(displays.begin(), displays.end(), [id](const DisplayInfo& display) { return display.id == id; })) {
@@ -202,6 +225,12 @@ void HostSession::offerApplications() {
 }
 
 void HostSession::clientChanged(const std::optional<std::string>& client) {
+    if (client_) {
+        // The phone that held buttons and keys is gone, also when another one (often the same
+        // phone after a Wi-Fi blip) took its place without a departure in between: released
+        // here, or every move of the new one would be a drag.
+        parts_.input->releaseAll();
+    }
     client_ = client;
     if (client) {
         if (!stopping_) {
@@ -209,8 +238,6 @@ void HostSession::clientChanged(const std::optional<std::string>& client) {
             offerApplications();
         }
     } else {
-        // Buttons and keys first: the phone that held them cannot release them any more.
-        parts_.input->releaseAll();
         parts_.frames->stop({});
     }
     if (onClientChanged) {

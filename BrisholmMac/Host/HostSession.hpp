@@ -70,6 +70,9 @@ public:
     // The frame source started (none) or failed or stopped by itself (the failure's text). After
     // a stop by itself the phone is disconnected as well.
     std::function<void(const FrameSource::Failure& failure)> onCaptureStatus;
+    // The display being shown went away while a phone watched. The phone stays: the host picks
+    // another display (selectDisplay). Without this observer the phone is let go.
+    std::function<void(std::uint32_t gone)> onDisplayGone;
 
     // Listens with the key (preferredPort 0: any port, else one fallback to any port); a phone
     // connected before is dropped.
@@ -87,6 +90,7 @@ public:
     void publishWelcome();
     void setDisplays(std::vector<DisplayInfo> displays);
     void setCanControl(bool canControl);
+    void setHostName(std::string hostName);
 
     // Makes display id the active one (also when it already is), republishes the welcome, and
     // with a phone connected switches the frame source to it and then sends a key frame. False,
@@ -114,6 +118,7 @@ private:
     void clientChanged(const std::optional<std::string>& client);
     void startFrames();
     void captureStarted(const FrameSource::Failure& failure);
+    void displayGone();
     // The first steps of both ways down: nothing more starts, and the phone's input is let go.
     void beginStop();
 

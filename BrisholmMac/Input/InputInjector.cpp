@@ -69,7 +69,7 @@ void InputInjector::handle(const InputEvent& event) {
             using E = std::decay_t<decltype(e)>;
             if constexpr (std::is_same_v<E, input::PointerMove>) {
                 if (finite(e.dx, e.dy)) {
-                    const Point from = currentLocation();
+                    const Point from = exactLocation();
                     movePointer({from.x + e.dx, from.y + e.dy});
                 }
             } else if constexpr (std::is_same_v<E, input::PointerMoveAbsolute>) {
@@ -103,6 +103,18 @@ Point InputInjector::currentLocation() {
     return device_->pointerLocation().value_or(Point{});
 }
 
+Point InputInjector::exactLocation() {
+    const Point shown = currentLocation();
+    // The display server keeps whole pixels. Where the pointer still stands on the pixel this
+    // injector put it on, the fraction it was asked for goes on, so that many small moves add up
+    // to the distance the phone's finger went; once it stands elsewhere (moved at the desk), the
+    // move starts from there.
+    if (placed_ && std::lround(placed_->x) == std::lround(shown.x) && std::lround(placed_->y) == std::lround(shown.y)) {
+        return *placed_;
+    }
+    return shown;
+}
+
 std::optional<Point> InputInjector::pointerLocation() {
     return device_->pointerLocation();
 }
@@ -120,6 +132,7 @@ void InputInjector::movePointer(Point to) {
         to.y = std::clamp(to.y, bounds->minY(), bounds->maxY() - 1);
     }
     // X makes a move with a button held a drag by itself.
+    placed_ = to;
     device_->movePointer(to);
     device_->flush();
 }
@@ -175,8 +188,10 @@ void InputInjector::key(const input::Key& event) {
     if (!event.down && !keysDown_.contains(*keycode)) {
         return;  // not held here (perhaps released already when the phone left)
     }
-    if (position->modifier) {
+    if (position->modifier || !event.down) {
         // A modifier key of its own is pressed and held as it is; the keys after it see it held.
+        // A release changes no modifier either: pressing the modifiers around it would be a lone
+        // tap of each, and a lone Super tap opens a launcher on many desktops.
         device_->pressKey(*keycode, event.down);
         if (event.down) {
             keysDown_[*keycode] = position->modifier;
@@ -218,18 +233,14 @@ void InputInjector::key(const input::Key& event) {
     for (const Keycode k : added) {
         device_->pressKey(k, true);
     }
-    device_->pressKey(*keycode, event.down);
+    device_->pressKey(*keycode, true);
     for (auto k = added.rbegin(); k != added.rend(); ++k) {
         device_->pressKey(*k, false);
     }
     for (const Keycode k : letGo) {
         device_->pressKey(k, true);
     }
-    if (event.down) {
-        keysDown_[*keycode] = std::nullopt;
-    } else {
-        keysDown_.erase(*keycode);
-    }
+    keysDown_[*keycode] = std::nullopt;
     device_->flush();
 }
 

@@ -79,6 +79,8 @@ private:
     void type(const std::string& text);
     void releaseKeys();
     [[nodiscard]] Point currentLocation();
+    // Where relative moves start: the pointer's place with the fraction of the last move kept.
+    [[nodiscard]] Point exactLocation();
     void checkThread() const;
 
     std::shared_ptr<InputDevice> device_;
@@ -89,6 +91,8 @@ private:
     Point lastClickLocation_;
     int clickCount_ = 1;
     Point scrollRemainder_;
+    // Where this injector last put the pointer, fraction included.
+    std::optional<Point> placed_;
     // Keys held through key events, with the modifier each holds (if it is a modifier key).
     std::map<Keycode, std::optional<ModifierKey>> keysDown_;
     SpareKeycodes spareKeycodes_;

@@ -35,7 +35,7 @@ if(VANTREL_BUILD_TESTS)
     PUBLIC vantrel::input vantrel::protocol_testing PkgConfig::INPUT_X11)
   vantrel_set_warnings(vantrel_input_x11_support)
 
-  add_executable(vantrel_input_x11_tests tests/X11InputTests.cpp)
+  add_executable(vantrel_input_x11_tests tests/X11InputTests.cpp ${PROJECT_SOURCE_DIR}/BrisholmMac/Platform/x11/tests/PrivateXServer.cpp)
   target_link_libraries(vantrel_input_x11_tests PRIVATE vantrel_input_x11_support GTest::gtest_main GTest::gmock)
   vantrel_set_warnings(vantrel_input_x11_tests)
   gtest_discover_tests(vantrel_input_x11_tests DISCOVERY_TIMEOUT 60

@@ -55,6 +55,12 @@ protected:
         displays->facts = twoMonitors();
         settings = std::make_unique<QSettings>(directory.filePath("settings.ini"), QSettings::IniFormat);
 
+        model = std::make_unique<AppModel>(services());
+        pumpUntil([&] { return model->port().has_value(); });
+    }
+
+    // The fakes above as the controller's surroundings; tests change pieces before restarting.
+    AppModel::Services services() {
         AppModel::Services services;
         services.main = qtMainQueue();
         services.server = server.server;
@@ -71,11 +77,19 @@ protected:
         services.addresses = [this] { return addresses; };
         services.canReadScreen = [] { return true; };
         services.canInject = [this] { return canInject; };
+        services.pointerLocation = [this] { return device->pointerLocation(); };
         services.hostName = [] { return std::string("Werkbank"); };
         services.uptimeSeconds = [] { return 100.0; };
         services.settings = settings.get();
-        model = std::make_unique<AppModel>(std::move(services));
-        pumpUntil([&] { return model->port().has_value(); });
+        return services;
+    }
+
+    // A controller made afresh with these surroundings, listening.
+    void restartWith(AppModel::Services changed) {
+        model.reset();
+        server.run();
+        model = std::make_unique<AppModel>(std::move(changed));
+        ASSERT_TRUE(pumpUntil([&] { return model->port().has_value(); }));
     }
 
     void TearDown() override {
@@ -214,6 +228,90 @@ TEST_F(AppModelTest, CaptureEndingByItselfLetsThePhoneGo) {
     EXPECT_TRUE(model->captureError().has_value());
     EXPECT_TRUE(pumpUntil([&] { return !model->clientName().has_value(); }));
     EXPECT_EQ(keepAwake->releases, 1);
+}
+
+// The same phone back after a Wi-Fi blip takes the place of its old connection: what the old one
+// held is let go, so the new one's moves are not drags.
+TEST_F(AppModelTest, APhoneTakingAnotherOnesPlaceFindsNothingHeld) {
+    auto first = connectedPhone();
+    first->sendText(MessageType::input, R"({"button":{"button":"left","down":true}})");
+    ASSERT_TRUE(pumpUntil([&] {
+        return std::find(device->log.begin(), device->log.end(), "button 1 down") != device->log.end();
+    }));
+    device->take();
+    auto second = connectedPhone();
+    EXPECT_THAT(device->take(), ::testing::Contains("button 1 up"));
+    EXPECT_EQ(keepAwake->holds, 1) << "held once across the change";
+}
+
+// The watched monitor unplugged: the phone stays and watches the main display, told by a new
+// welcome and shown by a fresh key frame; no error stays on the panel.
+TEST_F(AppModelTest, UnpluggingTheWatchedMonitorKeepsThePhone) {
+    auto phone = connectedPhone();
+    model->select(22);
+    ASSERT_TRUE(pumpUntil([&] { return phone->count(MessageType::welcome) == 2; }));
+    ASSERT_TRUE(pumpUntil([&] { return phone->count(MessageType::videoConfig) >= 2; }));
+    const auto frames = phone->count(MessageType::videoFrame);
+    const auto configs = phone->count(MessageType::videoConfig);
+
+    screen->update([](testing::FakeScreen& fake) { fake.monitors = {twoMonitors().front()}; });
+    displays->facts = {twoMonitors().front()};
+    ASSERT_TRUE(pumpUntil([&] { return phone->count(MessageType::welcome) == 3; }));
+    const auto welcome = *phone->last<Welcome>(MessageType::welcome);
+    EXPECT_EQ(welcome.activeDisplay, 11u);
+    EXPECT_EQ(welcome.displays.size(), 1u);
+    ASSERT_TRUE(pumpUntil([&] {
+        return phone->count(MessageType::videoConfig) > configs && phone->count(MessageType::videoFrame) > frames;
+    }));
+    EXPECT_TRUE(VideoFrame::decode(phone->ofType(MessageType::videoFrame).back())->isKeyframe);
+    EXPECT_FALSE(phone->isClosed());
+    EXPECT_EQ(model->clientName(), "Pixel");
+    EXPECT_EQ(model->activeDisplay(), 11u);
+    EXPECT_FALSE(model->captureError().has_value());
+}
+
+// Control is promised only by a working injector; one that could not be made at start is tried
+// again at each refresh. A watching phone still gets the pointer's place.
+TEST_F(AppModelTest, ControlIsOfferedOnceTheInjectorWorks) {
+    const auto injectorWorks = std::make_shared<bool>(false);  // outlives the model
+    auto changed = services();
+    changed.makeInjector = [this, injectorWorks](std::function<std::optional<Rect>(std::uint32_t)> bounds,
+                                                 std::uint32_t active) {
+        return *injectorWorks ? std::make_shared<InputInjector>(device, std::move(bounds), active) : nullptr;
+    };
+    restartWith(std::move(changed));  // the display takes synthetic input, the injector fails
+    EXPECT_FALSE(model->hasAccessibility());
+
+    device->pointer = Point{100, 50};
+    auto phone = connectedPhone();
+    EXPECT_FALSE(phone->last<Welcome>(MessageType::welcome)->canControl);
+    ASSERT_TRUE(pumpUntil([&] { return phone->count(MessageType::pointer) > 0; })) << "a watching phone sees the pointer";
+    const auto pointer = *phone->last<PointerPosition>(MessageType::pointer);
+    EXPECT_DOUBLE_EQ(pointer.x, 100.0 / 320);
+    EXPECT_DOUBLE_EQ(pointer.y, 50.0 / 180);
+
+    *injectorWorks = true;
+    model->refresh();
+    ASSERT_TRUE(pumpUntil([&] { return phone->count(MessageType::welcome) == 2; }));
+    EXPECT_TRUE(phone->last<Welcome>(MessageType::welcome)->canControl);
+    EXPECT_TRUE(model->hasAccessibility());
+    phone->sendText(MessageType::input, R"({"pointerMoveAbsolute":{"x":0.5,"y":0.5}})");
+    EXPECT_TRUE(pumpUntil([&] { return device->pointer == Point{160, 90}; })) << "the input now arrives";
+}
+
+// A renamed computer shows its new name on the phone and in the link at the next refresh.
+TEST_F(AppModelTest, ARenamedComputerIsShownByItsNewName) {
+    const auto name = std::make_shared<std::string>("Werkbank");
+    auto changed = services();
+    changed.hostName = [name] { return *name; };
+    restartWith(std::move(changed));
+    auto phone = connectedPhone();
+
+    *name = "Werkstatt";
+    model->refresh();
+    ASSERT_TRUE(pumpUntil([&] { return phone->count(MessageType::welcome) == 2; }));
+    EXPECT_EQ(phone->last<Welcome>(MessageType::welcome)->hostName, "Werkstatt");
+    EXPECT_EQ(PairingInfo::fromURL(model->pairingURL().value_or(""))->name, "Werkstatt");
 }
 
 }  // namespace

@@ -93,5 +93,24 @@ TEST(DisplaysTest, ListsThePrimaryFirstWithNamesAndStreamSizes) {
     EXPECT_TRUE(displays.list().empty());
 }
 
+// Two monitors of one model read differently in the picker and on the phone; one of another
+// model keeps its plain name.
+TEST(DisplaysTest, MonitorsOfOneModelGetDistinctNames) {
+    FakeDisplays displays({
+        MonitorFacts{1, true, {0, 0, 1920, 1080}, "DP-1", "DP-1", "DELL U2720Q"},
+        MonitorFacts{2, false, {1920, 0, 1920, 1080}, "DP-2", "DP-2", "DELL U2720Q"},
+        MonitorFacts{3, false, {3840, 0, 1920, 1080}, "HDMI-1", "HDMI-1", "LG ULTRAFINE"},
+        // Names that leave nothing but the id to tell them apart.
+        MonitorFacts{4, false, {5760, 0, 800, 600}, "TV", "", ""},
+        MonitorFacts{5, false, {6560, 0, 800, 600}, "TV", "", ""},
+    });
+    std::vector<std::string> names;
+    for (const auto& display : displays.list()) {
+        names.push_back(display.name);
+    }
+    EXPECT_THAT(names, ElementsAre("DELL U2720Q (DP-1)", "DELL U2720Q (DP-2)", "LG ULTRAFINE", "TV (4)", "TV (5)"));
+    EXPECT_EQ(displays.name(2), "DELL U2720Q (DP-2)");
+}
+
 }  // namespace
 }  // namespace vantrel

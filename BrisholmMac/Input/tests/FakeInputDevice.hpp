@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <cmath>
 #include <map>
 #include <string>
 #include <vector>
@@ -30,9 +31,10 @@ public:
     std::optional<Point> pointerLocation() override {
         return pointerReadable ? std::optional<Point>(pointer) : std::nullopt;
     }
+    // Whole pixels, as a display server keeps them.
     void movePointer(Point to) override {
-        pointer = to;
-        log.push_back(fmt::format("move {},{}", to.x, to.y));
+        pointer = {std::round(to.x), std::round(to.y)};
+        log.push_back(fmt::format("move {},{}", pointer.x, pointer.y));
     }
     void pressButton(int button, bool down) override {
         log.push_back(fmt::format("button {} {}", button, updown(down)));

@@ -7,6 +7,7 @@
 #include "Input/tests/KeyRecorder.hpp"
 #include "Input/x11/X11InputDevice.hpp"
 #include "Input/x11/XcbHandles.hpp"
+#include "Platform/x11/tests/PrivateXServer.hpp"
 #include "vantrel/testing/Waiting.hpp"
 
 namespace vantrel {
@@ -124,6 +125,20 @@ TEST_P(X11LayoutTest, TextArrivesExactlyAndKeyPlacesFollowTheLayout) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, X11LayoutTest, ::testing::Values("us", "de"));
+
+// A laptop docked after the host started: the desktop grows, and the pointer reaches the new part.
+TEST(X11GrowingDesktopTest, ThePointerReachesAMonitorAddedAfterStart) {
+    testing::PrivateXServer server(3840, 1080);
+    ASSERT_TRUE(server.ok());
+    server.run("xrandr --fb 1920x1080");
+    const Rect added{1920, 0, 1920, 1080};
+    const auto injector = InputInjector::create([&](std::uint32_t) { return std::optional(added); }, 2);
+    ASSERT_TRUE(injector);
+    ASSERT_TRUE(server.run("xrandr --fb 3840x1080"));
+    injector->handle(input::PointerMoveAbsolute{0.5, 0.5});
+    EXPECT_TRUE(waitUntil([&] { return injector->pointerLocation() == Point{2880, 540}; }))
+        << "the pointer is at " << injector->pointerLocation().value_or(Point{}).x;
+}
 
 }  // namespace
 }  // namespace vantrel

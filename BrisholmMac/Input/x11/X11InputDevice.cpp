@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <set>
 
 #include "Input/x11/XcbHandles.hpp"
@@ -60,8 +61,6 @@ bool hasXtest(xcb_connection_t* connection) {
 struct X11InputDevice::State {
     Connection connection;
     xcb_window_t root = XCB_NONE;
-    int rootWidth = 0;
-    int rootHeight = 0;
     std::uint8_t xkbEventBase = 0;
     std::int32_t keyboard = -1;
     XkbContextPtr context;
@@ -295,8 +294,6 @@ std::shared_ptr<X11InputDevice> X11InputDevice::open() {
         xcb_screen_next(&screens);
     }
     state->root = screens.data->root;
-    state->rootWidth = screens.data->width_in_pixels;
-    state->rootHeight = screens.data->height_in_pixels;
 
     std::uint8_t firstError = 0;
     if (xkb_x11_setup_xkb_extension(c, XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
@@ -347,9 +344,12 @@ void X11InputDevice::movePointer(Point to) {
     if (!s.usable()) {
         return;
     }
-    // Absolute motion on the root window: XTest takes 16-bit coordinates, and the root bounds them.
-    const auto x = static_cast<std::int16_t>(std::clamp(std::lround(to.x), 0L, static_cast<long>(s.rootWidth - 1)));
-    const auto y = static_cast<std::int16_t>(std::clamp(std::lround(to.y), 0L, static_cast<long>(s.rootHeight - 1)));
+    // Absolute motion on the root window, in XTest's 16-bit coordinates. The server keeps the
+    // pointer on its screen itself, and knows the screen's size now: a monitor plugged in after
+    // start grows the root, and a size read at start would keep the pointer off it.
+    constexpr long largest = std::numeric_limits<std::int16_t>::max();
+    const auto x = static_cast<std::int16_t>(std::clamp(std::lround(to.x), 0L, largest));
+    const auto y = static_cast<std::int16_t>(std::clamp(std::lround(to.y), 0L, largest));
     xcb_test_fake_input(s.c(), XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, s.root, x, y, 0);
 }
 

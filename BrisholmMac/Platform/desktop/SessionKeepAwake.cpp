@@ -1,11 +1,16 @@
-// The keep-awake hold of a Linux desktop: the session's screen saver inhibited over D-Bus, and the
-// X screen saver suspended. Both are optional: a session without one still gets the other.
+// The keep-awake hold of a Linux desktop: the session's screen saver inhibited over D-Bus, the
+// X screen saver suspended, and logind's idle inhibitor held, so that neither the screen nor the
+// machine goes to sleep while a phone watches. Each is optional: a session without one still gets
+// the others.
 #include <gio/gio.h>
+#include <gio/gunixfdlist.h>
+#include <unistd.h>
 #include <xcb/screensaver.h>
 #include <xcb/xcb.h>
 
 #include <memory>
 #include <optional>
+#include <utility>
 
 #include "Log/DiagnosticLog.hpp"
 #include "Platform/KeepAwake.hpp"
@@ -24,7 +29,38 @@ using GVariantPtr = std::unique_ptr<GVariant, GVariantUnref>;
 
 constexpr const char* screenSaverService = "org.freedesktop.ScreenSaver";
 constexpr const char* screenSaverPath = "/org/freedesktop/ScreenSaver";
+constexpr const char* loginService = "org.freedesktop.login1";
+constexpr const char* loginPath = "/org/freedesktop/login1";
+constexpr const char* loginManager = "org.freedesktop.login1.Manager";
 constexpr int callTimeoutMillis = 2000;
+
+using GUnixFDListPtr = GObjectPtr<GUnixFDList>;
+
+// A descriptor logind hands out: the inhibition lasts until it is closed.
+class InhibitorFd {
+public:
+    InhibitorFd() = default;
+    explicit InhibitorFd(int fd) : fd_(fd) {}
+    InhibitorFd(InhibitorFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    InhibitorFd& operator=(InhibitorFd&& other) noexcept {
+        reset();
+        fd_ = std::exchange(other.fd_, -1);
+        return *this;
+    }
+    InhibitorFd(const InhibitorFd&) = delete;
+    InhibitorFd& operator=(const InhibitorFd&) = delete;
+    ~InhibitorFd() { reset(); }
+
+    void reset() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+    }
+
+private:
+    int fd_ = -1;
+};
 
 class SessionKeepAwake final : public KeepAwake {
 public:
@@ -37,6 +73,7 @@ public:
         held_ = true;
         inhibitScreenSaver(reason);
         suspendXScreenSaver(true);
+        inhibitIdleSleep(reason);
     }
 
     void release() override {
@@ -57,9 +94,52 @@ public:
             cookie_.reset();
         }
         suspendXScreenSaver(false);
+        idleInhibitor_.reset();
     }
 
 private:
+    // logind's "idle" inhibitor: a laptop that would suspend after some idle minutes stays up
+    // while the phone watches (the screen saver inhibition alone does not stop that).
+    void inhibitIdleSleep(const std::string& reason) {
+        GError* rawError = nullptr;
+        if (!systemBus_) {
+            systemBus_.reset(g_bus_get_sync(G_BUS_TYPE_SYSTEM, nullptr, &rawError));
+            GErrorPtr error(rawError);
+            if (!systemBus_) {
+                if (!systemBusMissingLogged_) {
+                    systemBusMissingLogged_ = true;
+                    diagnosticLog().info("no system bus, so no idle-sleep inhibitor: {}",
+                                         error ? error->message : "unknown reason");
+                }
+                return;
+            }
+        }
+        rawError = nullptr;
+        GUnixFDList* rawFds = nullptr;
+        GVariantPtr reply(g_dbus_connection_call_with_unix_fd_list_sync(
+            systemBus_.get(), loginService, loginPath, loginManager, "Inhibit",
+            g_variant_new("(ssss)", "idle", "Vantrel", reason.c_str(), "block"), G_VARIANT_TYPE("(h)"),
+            G_DBUS_CALL_FLAGS_NONE, callTimeoutMillis, nullptr, &rawFds, nullptr, &rawError));
+        GErrorPtr error(rawError);
+        GUnixFDListPtr fds(rawFds);
+        if (!reply || !fds) {
+            diagnosticLog().info("logind does not keep the machine from idle sleep: {}",
+                                 error ? error->message : "no descriptor in its answer");
+            return;
+        }
+        gint32 index = -1;
+        g_variant_get(reply.get(), "(h)", &index);
+        rawError = nullptr;
+        const int fd = g_unix_fd_list_get(fds.get(), index, &rawError);
+        GErrorPtr fdError(rawError);
+        if (fd < 0) {
+            diagnosticLog().info("logind's idle inhibitor cannot be held: {}",
+                                 fdError ? fdError->message : "unknown reason");
+            return;
+        }
+        idleInhibitor_ = InhibitorFd(fd);
+    }
+
     void inhibitScreenSaver(const std::string& reason) {
         GError* rawError = nullptr;
         if (!bus_) {
@@ -106,6 +186,9 @@ private:
 
     bool held_ = false;
     GObjectPtr<GDBusConnection> bus_;
+    GObjectPtr<GDBusConnection> systemBus_;
+    bool systemBusMissingLogged_ = false;
+    InhibitorFd idleInhibitor_;
     std::optional<guint32> cookie_;
     x11::XcbConnection x_;
 };

@@ -79,6 +79,7 @@ PanelWorld::PanelWorld(Config config) {
     services.addresses = [] { return std::vector<std::string>{"127.0.0.1"}; };
     services.canReadScreen = [] { return true; };
     services.canInject = [canInject = config.canInject] { return canInject; };
+    services.pointerLocation = [] { return std::optional<Point>(); };
     services.hostName = [] { return std::string("Werkbank"); };
     services.uptimeSeconds = [] { return 0.0; };
     services.settings = settings_.get();
