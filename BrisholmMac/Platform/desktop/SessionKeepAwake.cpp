@@ -10,6 +10,7 @@
 
 #include <memory>
 #include <optional>
+#include <set>
 #include <utility>
 
 #include "Log/DiagnosticLog.hpp"
@@ -101,20 +102,10 @@ private:
     // logind's "idle" inhibitor: a laptop that would suspend after some idle minutes stays up
     // while the phone watches (the screen saver inhibition alone does not stop that).
     void inhibitIdleSleep(const std::string& reason) {
-        GError* rawError = nullptr;
-        if (!systemBus_) {
-            systemBus_.reset(g_bus_get_sync(G_BUS_TYPE_SYSTEM, nullptr, &rawError));
-            GErrorPtr error(rawError);
-            if (!systemBus_) {
-                if (!systemBusMissingLogged_) {
-                    systemBusMissingLogged_ = true;
-                    diagnosticLog().info("no system bus, so no idle-sleep inhibitor: {}",
-                                         error ? error->message : "unknown reason");
-                }
-                return;
-            }
+        if (!connect(systemBus_, G_BUS_TYPE_SYSTEM, "no system bus, so no idle-sleep inhibitor")) {
+            return;
         }
-        rawError = nullptr;
+        GError* rawError = nullptr;
         GUnixFDList* rawFds = nullptr;
         GVariantPtr reply(g_dbus_connection_call_with_unix_fd_list_sync(
             systemBus_.get(), loginService, loginPath, loginManager, "Inhibit",
@@ -140,18 +131,25 @@ private:
         idleInhibitor_ = InhibitorFd(fd);
     }
 
-    void inhibitScreenSaver(const std::string& reason) {
-        GError* rawError = nullptr;
-        if (!bus_) {
-            bus_.reset(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &rawError));
-            GErrorPtr error(rawError);
-            if (!bus_) {
-                diagnosticLog().info("no session bus, so no screen saver to inhibit: {}",
-                                     error ? error->message : "unknown reason");
-                return;
-            }
+    // Connects bus once; without one, says so (once: a phone may come many times) and returns false.
+    bool connect(GObjectPtr<GDBusConnection>& bus, GBusType type, const char* without) {
+        if (bus) {
+            return true;
         }
-        rawError = nullptr;
+        GError* rawError = nullptr;
+        bus.reset(g_bus_get_sync(type, nullptr, &rawError));
+        GErrorPtr error(rawError);
+        if (!bus && missingBusesLogged_.insert(type).second) {
+            diagnosticLog().info("{}: {}", without, error ? error->message : "unknown reason");
+        }
+        return bus != nullptr;
+    }
+
+    void inhibitScreenSaver(const std::string& reason) {
+        if (!connect(bus_, G_BUS_TYPE_SESSION, "no session bus, so no screen saver to inhibit")) {
+            return;
+        }
+        GError* rawError = nullptr;
         GVariantPtr reply(
             g_dbus_connection_call_sync(bus_.get(), screenSaverService, screenSaverPath, screenSaverService, "Inhibit",
                                         g_variant_new("(ss)", "brisholm", reason.c_str()), G_VARIANT_TYPE("(u)"),
@@ -187,7 +185,7 @@ private:
     bool held_ = false;
     GObjectPtr<GDBusConnection> bus_;
     GObjectPtr<GDBusConnection> systemBus_;
-    bool systemBusMissingLogged_ = false;
+    std::set<GBusType> missingBusesLogged_;
     InhibitorFd idleInhibitor_;
     std::optional<guint32> cookie_;
     x11::XcbConnection x_;

@@ -13,6 +13,8 @@
 #include "Capture/VideoEncoder.hpp"
 #include "CaptureHarness.hpp"
 #include "FakeServiceAdvertiser.hpp"
+#include "Input/InputInjector.hpp"
+#include "Input/tests/FakeInputDevice.hpp"
 #include "Platform/FakeCredentialStore.hpp"
 #include "Platform/FakeDesktop.hpp"
 #include "Platform/FakeWindowList.hpp"
@@ -70,7 +72,13 @@ PanelWorld::PanelWorld(Config config) {
     services.server = SyncServer::create(std::move(options));
     services.encoder = std::make_shared<VideoEncoder>();
     services.streamer = ScreenStreamer::create(services.encoder, fakeCapturers(screen_));
-    services.makeInjector = [](auto, auto) { return std::shared_ptr<InputInjector>(); };
+    // The panel shows control as granted only where an injector could be made.
+    services.makeInjector = [canInject = config.canInject](InputInjector::DisplayBoundsLookup bounds,
+                                                           std::uint32_t active) {
+        return canInject ? std::make_shared<InputInjector>(std::make_shared<testing::FakeInputDevice>(),
+                                                           std::move(bounds), active)
+                         : nullptr;
+    };
     services.displays = std::make_shared<FakeDisplays>(monitors);
     services.windows = std::make_shared<FakeWindowList>();
     services.workspace = std::make_shared<NoApplications>();
