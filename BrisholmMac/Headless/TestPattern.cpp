@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <optional>
 #include <cstring>
+#include <optional>
 
 #include "Capture/PixelBuffer.hpp"
 
@@ -98,7 +98,8 @@ void TestPattern::paintColumns(std::uint8_t* base, std::size_t bytesPerRow, std:
     const auto columns = static_cast<std::size_t>(width);
     end = std::min(end, columns);
     const std::size_t whiteBegin = std::clamp(barStart, begin, end);
-    const std::size_t whiteEnd = std::clamp(std::min(columns, barStart + static_cast<std::size_t>(barWidth)), begin, end);
+    const std::size_t whiteEnd =
+        std::clamp(std::min(columns, barStart + static_cast<std::size_t>(barWidth)), begin, end);
     const std::uint32_t white = pixel(255, 255, 255, 255);
 
     for (std::int64_t y = 0; y < height; ++y) {

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "Capture/PixelBuffer.hpp"
