@@ -6,6 +6,7 @@
 
 #include "App/AppCatalog.hpp"
 #include "App/DesktopParts.hpp"
+#include "App/HostSettings.hpp"
 #include "Capture/Displays.hpp"
 #include "Capture/ScreenStreamer.hpp"
 #include "Capture/VideoEncoder.hpp"
@@ -25,7 +26,6 @@ namespace {
 constexpr int refreshMillis = 3000;
 constexpr int pointerMillis = 50;
 constexpr int followMillis = 400;
-constexpr const char* followWindowsKey = "followWindows";
 
 }  // namespace
 
@@ -40,8 +40,7 @@ AppModel::AppModel(Services services, QObject* parent) : QObject(parent), servic
     activeDisplay_ = mainDisplay();
     addresses_ = services_.addresses();
     if (services_.settings) {
-        const auto stored = services_.settings->value(followWindowsKey);
-        followWindows_ = stored.typeId() == QMetaType::Bool ? stored.toBool() : true;
+        followWindows_ = hostsettings::followWindows(*services_.settings);
     }
 
     catalog_ = std::make_shared<AppCatalog>(services_.workspace);
@@ -167,7 +166,7 @@ void AppModel::setFollowWindows(bool follow) {
     Q_EMIT followWindowsChanged();
     Q_EMIT changed();
     if (services_.settings) {
-        services_.settings->setValue(followWindowsKey, follow);
+        hostsettings::setFollowWindows(*services_.settings, follow);
     }
 }
 
