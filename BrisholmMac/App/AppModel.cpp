@@ -7,6 +7,8 @@
 #include "App/AppCatalog.hpp"
 #include "App/DesktopParts.hpp"
 #include "App/HostSettings.hpp"
+#include "App/KeyRotation.hpp"
+#include "App/KeyStoreWorker.hpp"
 #include "Capture/Displays.hpp"
 #include "Capture/ScreenStreamer.hpp"
 #include "Capture/VideoEncoder.hpp"
@@ -47,14 +49,6 @@ AppModel::AppModel(Services services, QObject* parent) : QObject(parent), servic
     follower_ = std::make_shared<WindowFollower>(
         services_.windows, [this] { return layout_; }, services_.uptimeSeconds, getpid());
 
-    key_ = services_.keys->load();
-    if (key_.origin == PairingKey::Origin::sessionOnly) {
-        diagnosticLog().warn(
-            "the pairing key lives for this run only ({}); phones paired now must pair again after "
-            "a restart",
-            key_.reason);
-    }
-
     // The injector reads the bounds the model keeps (refreshed every 3 seconds), never the display
     // server, so placing a pointer event costs no round trip.
     injector_ = services_.makeInjector([this](std::uint32_t display) { return boundsOf(display); }, activeDisplay_);
@@ -90,8 +84,11 @@ AppModel::AppModel(Services services, QObject* parent) : QObject(parent), servic
     if (services_.unsupportedSession) {
         setCaptureError(services_.unsupportedSession);
     }
+    // The keyring may first ask the user to unlock it: the tray comes up meanwhile, showing the
+    // host starting, and the server starts once the key is there.
+    keyWorker_ = KeyStoreWorker::create(services_.keys, services_.main);
+    keyWorker_->load([this](PairingKey key) { keyLoaded(std::move(key)); });
     publishWelcome();
-    runSharingStep();
 
     refreshTimer_.setInterval(refreshMillis);
     connect(&refreshTimer_, &QTimer::timeout, this, [this] { refresh(); });
@@ -103,6 +100,7 @@ AppModel::AppModel(Services services, QObject* parent) : QObject(parent), servic
 }
 
 AppModel::~AppModel() {
+    keyWorker_->stop();
     refreshTimer_.stop();
     pointerTimer_.stop();
     followTimer_.stop();
@@ -146,7 +144,9 @@ void AppModel::setSharingEnabled(bool enabled) {
 
 void AppModel::runSharingStep() {
     if (sharingEnabled_) {
-        session_->start(key_.key, preferredPort);
+        if (!key_.key.empty()) {  // else it starts when the key comes
+            session_->start(key_.key, preferredPort);
+        }
         return;
     }
     session_->stopListening();
@@ -250,11 +250,36 @@ void AppModel::select(std::uint32_t display, std::optional<Point> pointer) {
     Q_EMIT changed();
 }
 
-void AppModel::rotateKey() {
-    key_ = services_.keys->rotate();
-    ++pairingRevision_;
-    diagnosticLog().info("the pairing key was replaced: every phone paired before must scan the new link");
+void AppModel::keyLoaded(PairingKey key) {
+    key_ = std::move(key);
+    if (key_.origin == PairingKey::Origin::sessionOnly) {
+        diagnosticLog().warn(
+            "the pairing key lives for this run only ({}); phones paired now must pair again after "
+            "a restart",
+            key_.reason);
+    }
     runSharingStep();
+    Q_EMIT pairingChanged();
+    Q_EMIT changed();
+}
+
+void AppModel::rotateKey() {
+    keyWorker_->rotate([this](PairingKey fresh) { keyRotated(std::move(fresh)); });
+}
+
+void AppModel::keyRotated(PairingKey fresh) {
+    keyError_ = rotationRefusal(key_, fresh);
+    if (keyError_) {
+        diagnosticLog().warn(
+            "kept the pairing key: the new one could not be stored ({}), and the next start would bring the old one "
+            "back",
+            fresh.reason);
+    } else {
+        key_ = std::move(fresh);
+        ++pairingRevision_;
+        diagnosticLog().info("the pairing key was replaced: every phone paired before must scan the new link");
+        runSharingStep();
+    }
     Q_EMIT pairingChanged();
     Q_EMIT changed();
 }
@@ -338,6 +363,7 @@ void AppModel::followNewWindows() {
 }
 
 void AppModel::shutDown(std::function<void()> stopped) {
+    keyWorker_->stop();
     refreshTimer_.stop();
     pointerTimer_.stop();
     followTimer_.stop();
