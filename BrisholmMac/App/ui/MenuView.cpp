@@ -349,7 +349,9 @@ void MenuView::renderPairing() {
     addresses_->setText(addresses.join(QStringLiteral(" · ")));
     addresses_->setVisible(hasCode);
     noCode_->setVisible(!hasCode);
-    sessionOnlyKey_->setVisible(model_.pairingKey().origin == PairingKey::Origin::sessionOnly);
+    // Not while the keyring has yet to answer: there is no key then, of any kind.
+    const auto& key = model_.pairingKey();
+    sessionOnlyKey_->setVisible(!key.key.empty() && key.origin == PairingKey::Origin::sessionOnly);
     copyLink_->setVisible(model_.pairingURL().has_value());
     keyError_->setText(QString::fromStdString(model_.keyError().value_or("")));
     keyError_->setVisible(model_.keyError().has_value());

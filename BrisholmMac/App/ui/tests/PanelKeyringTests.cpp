@@ -75,6 +75,9 @@ TEST_F(PanelKeyringTest, AKeyTheLockedKeyringRefusedIsNeverInForce) {
     world.app().show();
     ASSERT_TRUE(waitFor(promptShows, 15s)) << "the keyring asks to be unlocked";
     EXPECT_EQ(world.status(), "Startet…");
+    world.click("pairingToggle");
+    EXPECT_FALSE(world.shows("Der Schlüsselbund ist gesperrt oder fehlt: Dieser Schlüssel gilt nur bis zum Beenden."))
+        << "no key yet, of any kind";
     EXPECT_FALSE(world.screenshot().isNull()) << "the panel is drawn meanwhile";
     ASSERT_EQ(run("xdotool type --delay 5 vantrel-test && xdotool key Return"), 0);
     ASSERT_TRUE(waitFor([&] { return world.model().port().has_value(); }, 20s));
