@@ -67,6 +67,7 @@ private:
     QLabel* addresses_;
     QLabel* noCode_;
     QLabel* sessionOnlyKey_;
+    QLabel* keyError_;
     QPushButton* copyLink_;
     QPushButton* disconnect_;
 
