@@ -17,9 +17,6 @@ namespace vantrel {
 
 namespace {
 
-// How many pixels around the tray icon show the tray's own background.
-constexpr int trayRingWidth = 2;
-
 QRect availableAt(QPoint point) {
     const QScreen* screen = QGuiApplication::screenAt(point);
     if (screen == nullptr) {
@@ -109,16 +106,17 @@ void BrisholmApp::lookAtTray() {
     if (!tray_ || quitting_) {
         return;
     }
-    // The application's palette says nothing about the panel: the pixels around the icon do. No
-    // known place, or no picture of the screen (a session that does not give one), leaves none.
+    // The application's palette says nothing about the panel; the icon's corners, which the tray
+    // fills with its own background, do. The pixels beside the icon would not: a tray that hugs
+    // its icons shows the desktop there. No known place, or no picture of the screen (a session
+    // that does not give one), leaves none.
     std::vector<QColor> background;
     const QRect icon = tray_->geometry();
     if (QScreen* screen = icon.isValid() ? QGuiApplication::screenAt(icon.center()) : nullptr) {
-        const QRect area = icon.adjusted(-trayRingWidth, -trayRingWidth, trayRingWidth, trayRingWidth) &
-                           screen->geometry();
+        const QRect area = icon & screen->geometry();
         const QImage picture = screen->grabWindow(0, area.x(), area.y(), area.width(), area.height()).toImage();
         if (!picture.isNull()) {
-            background = ringAround(picture, icon.translated(-area.topLeft()), trayRingWidth);
+            background = cornersOf(picture, icon.translated(-area.topLeft()));
         }
     }
     const TrayGlyph glyph = trayGlyphOn(background);

@@ -114,12 +114,15 @@ double contrastRatio(QColor a, QColor b) {
     return luminanceRatio(relativeLuminance(a), relativeLuminance(b));
 }
 
-std::vector<QColor> ringAround(const QImage& picture, QRect icon, int width) {
-    const QRect band = icon.adjusted(-width, -width, width, width) & picture.rect();
+std::vector<QColor> cornersOf(const QImage& picture, QRect icon) {
+    const int side = std::max(2, std::min(icon.width(), icon.height()) / 8);
     std::vector<QColor> pixels;
-    for (int y = band.top(); y <= band.bottom(); ++y) {
-        for (int x = band.left(); x <= band.right(); ++x) {
-            if (!icon.contains(x, y)) {
+    for (const QPoint corner : {icon.topLeft(), QPoint(icon.right() + 1 - side, icon.top()),
+                                QPoint(icon.left(), icon.bottom() + 1 - side),
+                                QPoint(icon.right() + 1 - side, icon.bottom() + 1 - side)}) {
+        const QRect square = QRect(corner, QSize(side, side)) & icon & picture.rect();
+        for (int y = square.top(); y <= square.bottom(); ++y) {
+            for (int x = square.left(); x <= square.right(); ++x) {
                 pixels.push_back(picture.pixelColor(x, y));
             }
         }

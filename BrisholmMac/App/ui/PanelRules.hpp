@@ -55,9 +55,10 @@ void useIcons();
 // strokes with a dark outline, which read on any panel.
 enum class TrayGlyph { dark, light, outlined };
 
-// The pixels of picture in a band width pixels wide around icon (a rectangle in the picture),
-// as far as the picture holds them: what the tray shows next to the icon.
-[[nodiscard]] std::vector<QColor> ringAround(const QImage& picture, QRect icon, int width);
+// The pixels of picture in the four corners of icon (a rectangle in the picture), as far as the
+// picture holds them: no glyph draws there, so they show the tray behind the icon. Each corner is
+// an eighth of the icon's size, at least two pixels.
+[[nodiscard]] std::vector<QColor> cornersOf(const QImage& picture, QRect icon);
 
 // The glyph for a panel that shows these pixels around the icon: the plain glyph that suits the
 // typical pixel when it stands out from nearly all of them, else (no pixels, or a picture or a

@@ -128,22 +128,36 @@ TEST(TrayGlyphTest, ReadsThePanelAroundTheIcon) {
     EXPECT_EQ(trayGlyphOn({}), TrayGlyph::outlined);
 }
 
-TEST(TrayGlyphTest, TheRingIsWhatSurroundsTheIconOnThePicture) {
-    QImage picture(10, 10, QImage::Format_RGB32);
-    picture.fill(Qt::red);
-    picture.setPixelColor(0, 0, Qt::blue);                    // outside the ring
-    QImage icon(4, 4, QImage::Format_RGB32);
-    icon.fill(Qt::white);
-    for (int y = 3; y < 7; ++y) {
-        for (int x = 3; x < 7; ++x) {
-            picture.setPixelColor(x, y, Qt::white);
+TEST(TrayGlyphTest, LooksAtTheIconsCornersWhereNoGlyphDraws) {
+    // Every glyph leaves an eighth of the icon free in each corner, on any scale.
+    for (const bool connected : {false, true}) {
+        for (const TrayGlyph glyph : {TrayGlyph::dark, TrayGlyph::light, TrayGlyph::outlined}) {
+            for (const int size : {16, 24, 48}) {
+                QImage picture(size, size, QImage::Format_ARGB32);
+                picture.fill(Qt::transparent);
+                QPainter(&picture).drawImage(picture.rect(), QImage(trayIconPath(connected, glyph)));
+                const auto corners = cornersOf(picture, picture.rect());
+                EXPECT_EQ(corners.size(), 4U * static_cast<unsigned>(std::max(2, size / 8) * std::max(2, size / 8)));
+                EXPECT_TRUE(std::all_of(corners.begin(), corners.end(), [](QColor pixel) { return pixel.alpha() == 0; }))
+                    << trayIconPath(connected, glyph).toStdString() << " at " << size;
+            }
         }
     }
-    const auto ring = ringAround(picture, QRect(3, 3, 4, 4), 2);
-    EXPECT_EQ(ring.size(), 8U * 8U - 4U * 4U);
-    EXPECT_TRUE(std::all_of(ring.begin(), ring.end(), [](QColor pixel) { return pixel == Qt::red; }));
-    // At the picture's edge only what the picture holds.
-    EXPECT_EQ(ringAround(picture, QRect(0, 0, 4, 4), 2).size(), 6U * 6U - 4U * 4U);
+
+    // Of a grab around the icon only the icon's corners count; an icon at the grab's edge keeps
+    // the corners the grab holds.
+    QImage grab(40, 40, QImage::Format_RGB32);
+    grab.fill(Qt::red);
+    const QRect icon(8, 8, 24, 24);
+    for (int y = icon.top(); y <= icon.bottom(); ++y) {
+        for (int x = icon.left(); x <= icon.right(); ++x) {
+            grab.setPixelColor(x, y, Qt::white);
+        }
+    }
+    const auto corners = cornersOf(grab, icon);
+    EXPECT_EQ(corners.size(), 4U * 3U * 3U);
+    EXPECT_TRUE(std::all_of(corners.begin(), corners.end(), [](QColor pixel) { return pixel == Qt::white; }));
+    EXPECT_EQ(cornersOf(grab, QRect(28, 28, 24, 24)).size(), 3U * 3U);
 }
 
 TEST(TrayIconTest, EveryStateInEveryGlyphHasItsOwnPicture) {
