@@ -62,18 +62,29 @@ QColor colourOf(StatusLine::Dot dot) {
 
 TrayEdge trayEdge(QRect icon, QRect available) {
     const QPoint centre = icon.center();
-    // Negative for an icon beyond that edge of the free area. Near a corner a tray along the top or
-    // bottom is the likelier one: those two count as nearer by twice the icon's height.
-    const int cornerBias = 2 * icon.height();
-    const std::array<std::pair<int, TrayEdge>, 4> distances{{
-        {centre.y() - available.top() - cornerBias, TrayEdge::top},
-        {available.bottom() - centre.y() - cornerBias, TrayEdge::bottom},
+    // Negative for an icon beyond that edge of the free area.
+    std::array<std::pair<int, TrayEdge>, 4> distances{{
+        {centre.y() - available.top(), TrayEdge::top},
+        {available.bottom() - centre.y(), TrayEdge::bottom},
         {centre.x() - available.left(), TrayEdge::left},
         {available.right() - centre.x(), TrayEdge::right},
     }};
-    return std::min_element(distances.begin(), distances.end(),
-                            [](const auto& a, const auto& b) { return a.first < b.first; })
-        ->second;
+    const auto nearest = [&] {
+        return std::min_element(distances.begin(), distances.end(),
+                                [](const auto& a, const auto& b) { return a.first < b.first; })
+            ->second;
+    };
+    if (std::any_of(distances.begin(), distances.end(), [](const auto& distance) { return distance.first < 0; })) {
+        return nearest();  // the strip the tray keeps free; the farther beyond, at a corner
+    }
+    // Near a corner a tray along the top or bottom is the likelier one: those two count as nearer
+    // by twice the icon's height.
+    for (auto& [distance, edge] : distances) {
+        if (edge == TrayEdge::top || edge == TrayEdge::bottom) {
+            distance -= 2 * icon.height();
+        }
+    }
+    return nearest();
 }
 
 QPoint panelPosition(QRect icon, QSize panel, QRect available) {

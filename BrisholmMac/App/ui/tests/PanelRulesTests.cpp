@@ -61,6 +61,7 @@ TEST(PanelPositionTest, NextToTheIconAwayFromTheTraysEdgeAndStaysThereWhileItGro
         {"bottom", QRect(1888, 1052, 24, 24), QRect(0, 0, 1920, 1048), TrayEdge::bottom},
         {"left", QRect(4, 600, 24, 24), QRect(32, 0, 1888, 1080), TrayEdge::left},
         {"right", QRect(1892, 600, 24, 24), QRect(0, 0, 1888, 1080), TrayEdge::right},
+        {"left, in the bottom corner", QRect(4, 1052, 24, 24), QRect(32, 0, 1888, 1080), TrayEdge::left},
         // Trays that keep no strip free: told by the nearest edge, top and bottom first at a corner.
         {"bottom, no strip", QRect(1892, 1052, 24, 24), screen, TrayEdge::bottom},
         {"top corner, no strip", QRect(1892, 4, 24, 24), screen, TrayEdge::top},
