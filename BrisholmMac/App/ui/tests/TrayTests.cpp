@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 
 #include "PanelHarness.hpp"
@@ -35,9 +36,18 @@ public:
             "trayer", QStringList{"--edge", "top", "--align", "right", "--widthtype", "request", "--height", "32"});
     }
 
-    // tint2 as a 32-pixel panel along the bottom of each monitor in background (a colour), its tray
+    // tint2 as a 32-pixel panel in background (a colour) along the bottom of each monitor, its tray
     // at the right end of the primary monitor's panel, next to the other monitor.
     static std::unique_ptr<TrayHost> tint2AtTheBottom(const QString& background) {
+        return tint2(background, "bottom center horizontal", "all");
+    }
+
+    // tint2 as a 32-pixel black panel along the left edge of the primary monitor only, its tray at
+    // the panel's lower end.
+    static std::unique_ptr<TrayHost> tint2AtTheLeft() { return tint2("#000000", "center left vertical", "1"); }
+
+    static std::unique_ptr<TrayHost> tint2(const QString& background, const QString& position,
+                                           const QString& monitors) {
         auto host = std::make_unique<TrayHost>();
         QFile config(host->directory_.filePath("tint2rc"));
         if (config.open(QIODevice::WriteOnly)) {
@@ -47,8 +57,8 @@ public:
                                         "border_color = #000000 0\n"
                                         "panel_items = FS\n"
                                         "panel_size = 100% 32\n"
-                                        "panel_position = bottom center horizontal\n"
-                                        "panel_monitor = all\n"
+                                        "panel_position = %2\n"
+                                        "panel_monitor = %3\n"
                                         "panel_background_id = 1\n"
                                         "panel_layer = top\n"
                                         "strut_policy = follow_size\n"
@@ -56,7 +66,7 @@ public:
                                         "systray_background_id = 0\n"
                                         "systray_icon_size = 24\n"
                                         "systray_monitor = 1\n")
-                             .arg(background)
+                             .arg(background, position, monitors)
                              .toUtf8());
             config.close();
         }
@@ -182,41 +192,58 @@ TEST(TrayTest, TheTrayIconsClickOpensThePanelBelowIt) {
     EXPECT_FALSE(world.view().isVisible());
 }
 
-TEST(TrayTest, OnABottomPanelThePairingCodeOpensWhollyOnTheIconsScreenAndScans) {
-    const auto tray = TrayHost::tint2AtTheBottom("#000000");
-    ASSERT_TRUE(tray->ready()) << "tint2 is needed (Debian package tint2)";
+TEST(TrayTest, OnABottomOrASideTrayThePairingCodeOpensWhollyOnTheIconsScreenAndScans) {
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    struct Case {
+        const char* edge;
+        std::function<std::unique_ptr<TrayHost>()> start;
+        std::function<bool(QRect icon)> embedded;
+        std::function<bool(QRect panel, QRect icon)> awayFromTheTray;
+    };
+    const Case cases[] = {
+        {"bottom", [] { return TrayHost::tint2AtTheBottom("#000000"); },
+         [](QRect icon) { return icon.top() > 1000; },
+         [](QRect panel, QRect icon) { return panel.bottom() < icon.top(); }},
+        {"left", [] { return TrayHost::tint2AtTheLeft(); },
+         [](QRect icon) { return icon.top() > 1000 && icon.left() < 32; },
+         [](QRect panel, QRect icon) { return panel.left() > icon.right(); }},
+    };
+    for (const auto& tray : cases) {
+        SCOPED_TRACE(tray.edge);
+        const auto host = tray.start();
+        ASSERT_TRUE(host->ready()) << "tint2 is needed (Debian package tint2)";
 
-    PanelWorld world;
-    world.app().show();
-    ASSERT_NE(world.app().trayIcon(), nullptr);
-    if (!iconEmbedded(world, [](QRect icon) { return icon.top() > 1000; })) {
-        GTEST_SKIP() << "the tray host (tint2) did not embed the icon within 10 s";
+        PanelWorld world;
+        world.app().show();
+        ASSERT_NE(world.app().trayIcon(), nullptr);
+        if (!iconEmbedded(world, tray.embedded)) {
+            GTEST_SKIP() << "the tray host (tint2) did not embed the icon within 10 s";
+        }
+        ASSERT_TRUE(waitFor([&] { return world.model().port().has_value(); }));
+
+        const QRect icon = openPanelByClick(world);
+        ASSERT_TRUE(icon.isValid());
+        ASSERT_TRUE(screen.contains(icon)) << "the tray is on the primary monitor, next to the other one";
+        EXPECT_TRUE(tray.awayFromTheTray(world.view().frameGeometry(), icon));
+
+        // Opening the pairing section more than doubles the panel's height: it grows away from
+        // the tray and stays on the monitor that holds the icon.
+        world.click("pairingToggle");
+        ASSERT_TRUE(waitFor([&] { return world.view().height() == world.view().maximumHeight(); }));
+        EXPECT_TRUE(waitFor([&] { return screen.contains(world.view().frameGeometry()); }, 2s))
+            << "the panel at " << world.view().frameGeometry().y() << " with height " << world.view().height();
+        EXPECT_TRUE(tray.awayFromTheTray(world.view().frameGeometry(), icon));
+
+        // What a phone's camera sees: the whole monitor, the code on it read as the link.
+        waitFor([] { return false; }, 300ms);
+        const QImage shot = grabScreenArea(screen);
+        // The monitor's corner with the tray and the panel next to the icon.
+        PanelWorld::keep(shot.copy(world.view().frameGeometry().united(icon).adjusted(-40, -8, 40, 8) & screen),
+                         QStringLiteral("tray-%1-panel-code").arg(tray.edge));
+        EXPECT_EQ(scanQRCode(shot), world.model().pairingURL());
+
+        world.app().togglePanel();
     }
-    ASSERT_TRUE(waitFor([&] { return world.model().port().has_value(); }));
-
-    const QRect icon = openPanelByClick(world);
-    ASSERT_TRUE(icon.isValid());
-    ASSERT_TRUE(screen.contains(icon)) << "the tray sits at the right end of the primary monitor's panel";
-    EXPECT_LT(world.view().frameGeometry().bottom(), icon.top()) << "opened above the icon";
-
-    // Opening the pairing section more than doubles the panel's height: it grows upwards, away
-    // from the tray, and stays on the monitor that holds the icon.
-    world.click("pairingToggle");
-    ASSERT_TRUE(waitFor([&] { return world.view().height() == world.view().maximumHeight(); }));
-    EXPECT_TRUE(waitFor([&] { return screen.contains(world.view().frameGeometry()); }, 2s))
-        << "the panel at " << world.view().frameGeometry().y() << " with height " << world.view().height();
-    EXPECT_LT(world.view().frameGeometry().bottom(), icon.top());
-
-    // What a phone's camera sees: the whole monitor, the code on it read as the link.
-    waitFor([] { return false; }, 300ms);
-    const QImage shot = grabScreenArea(screen);
-    // The monitor's bottom right: the panel above the icon, the tray along the screen's edge.
-    PanelWorld::keep(shot.copy(world.view().frameGeometry().united(icon).adjusted(-40, -8, 40, 8) & screen),
-                     "tray-bottom-panel-code");
-    EXPECT_EQ(scanQRCode(shot), world.model().pairingURL());
-
-    world.app().togglePanel();
 }
 
 TEST(TrayTest, TheIconStandsOutOnADarkPanelAndOnALightOne) {
