@@ -128,9 +128,9 @@ double contrastRatio(QColor a, QColor b) {
 std::vector<QColor> cornersOf(const QImage& picture, QRect icon) {
     const int side = std::max(2, std::min(icon.width(), icon.height()) / 8);
     std::vector<QColor> pixels;
-    for (const QPoint corner : {icon.topLeft(), QPoint(icon.right() + 1 - side, icon.top()),
-                                QPoint(icon.left(), icon.bottom() + 1 - side),
-                                QPoint(icon.right() + 1 - side, icon.bottom() + 1 - side)}) {
+    for (const QPoint corner :
+         {icon.topLeft(), QPoint(icon.right() + 1 - side, icon.top()), QPoint(icon.left(), icon.bottom() + 1 - side),
+          QPoint(icon.right() + 1 - side, icon.bottom() + 1 - side)}) {
         const QRect square = QRect(corner, QSize(side, side)) & icon & picture.rect();
         for (int y = square.top(); y <= square.bottom(); ++y) {
             for (int x = square.left(); x <= square.right(); ++x) {

@@ -38,8 +38,9 @@ enum class TrayEdge { top, bottom, left, right };
 
 // Where the panel opens for a tray icon at icon on a screen whose free area is available: next to
 // the icon on the side away from the tray's edge (below a tray at the top, above one at the
-// bottom, beside one at the side), moved into the free area where it would leave it. Asked again whenever the panel changes size, so that a panel that
-// grows keeps its side next to the icon and stays on the icon's screen.
+// bottom, beside one at the side), moved into the free area where it would leave it. Asked again
+// whenever the panel changes size, so that a panel that grows keeps its side next to the icon and
+// stays on the icon's screen.
 [[nodiscard]] QPoint panelPosition(QRect icon, QSize panel, QRect available);
 
 // Makes the pictures under ":/vantrel/" (tray icons, the program's icon, the switches) available;

@@ -139,7 +139,8 @@ TEST(TrayGlyphTest, LooksAtTheIconsCornersWhereNoGlyphDraws) {
                 QPainter(&picture).drawImage(picture.rect(), QImage(trayIconPath(connected, glyph)));
                 const auto corners = cornersOf(picture, picture.rect());
                 EXPECT_EQ(corners.size(), 4U * static_cast<unsigned>(std::max(2, size / 8) * std::max(2, size / 8)));
-                EXPECT_TRUE(std::all_of(corners.begin(), corners.end(), [](QColor pixel) { return pixel.alpha() == 0; }))
+                EXPECT_TRUE(
+                    std::all_of(corners.begin(), corners.end(), [](QColor pixel) { return pixel.alpha() == 0; }))
                     << trayIconPath(connected, glyph).toStdString() << " at " << size;
             }
         }

@@ -201,8 +201,7 @@ TEST(TrayTest, OnABottomOrASideTrayThePairingCodeOpensWhollyOnTheIconsScreenAndS
         std::function<bool(QRect panel, QRect icon)> awayFromTheTray;
     };
     const Case cases[] = {
-        {"bottom", [] { return TrayHost::tint2AtTheBottom("#000000"); },
-         [](QRect icon) { return icon.top() > 1000; },
+        {"bottom", [] { return TrayHost::tint2AtTheBottom("#000000"); }, [](QRect icon) { return icon.top() > 1000; },
          [](QRect panel, QRect icon) { return panel.bottom() < icon.top(); }},
         {"left", [] { return TrayHost::tint2AtTheLeft(); },
          [](QRect icon) { return icon.top() > 1000 && icon.left() < 32; },
