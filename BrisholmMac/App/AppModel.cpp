@@ -6,6 +6,9 @@
 
 #include "App/AppCatalog.hpp"
 #include "App/DesktopParts.hpp"
+#include "App/HostSettings.hpp"
+#include "App/KeyRotation.hpp"
+#include "App/KeyStoreWorker.hpp"
 #include "Capture/Displays.hpp"
 #include "Capture/ScreenStreamer.hpp"
 #include "Capture/VideoEncoder.hpp"
@@ -25,7 +28,6 @@ namespace {
 constexpr int refreshMillis = 3000;
 constexpr int pointerMillis = 50;
 constexpr int followMillis = 400;
-constexpr const char* followWindowsKey = "followWindows";
 
 }  // namespace
 
@@ -39,16 +41,12 @@ AppModel::AppModel(Services services, QObject* parent) : QObject(parent), servic
     activeDisplay_ = mainDisplay();
     addresses_ = services_.addresses();
     if (services_.settings) {
-        const auto stored = services_.settings->value(followWindowsKey);
-        followWindows_ = stored.typeId() == QMetaType::Bool ? stored.toBool() : true;
+        followWindows_ = hostsettings::followWindows(*services_.settings);
     }
 
     catalog_ = std::make_shared<AppCatalog>(services_.workspace);
     follower_ = std::make_shared<WindowFollower>(
         services_.windows, [this] { return layout_; }, services_.uptimeSeconds, getpid());
-
-    // A key for this run only is logged by the key store, once.
-    key_ = services_.keys->load();
 
     input_ = std::make_shared<InjectorInput>();
     makeInjector();
@@ -81,8 +79,11 @@ AppModel::AppModel(Services services, QObject* parent) : QObject(parent), servic
     if (services_.unsupportedSession) {
         setCaptureError(services_.unsupportedSession);
     }
+    // The keyring may first ask the user to unlock it: the tray comes up meanwhile, showing the
+    // host starting, and the server starts once the key is there.
+    keyWorker_ = KeyStoreWorker::create(services_.keys, services_.main);
+    keyWorker_->load([this](PairingKey key) { keyLoaded(std::move(key)); });
     publishWelcome();
-    runSharingStep();
 
     refreshTimer_.setInterval(refreshMillis);
     connect(&refreshTimer_, &QTimer::timeout, this, [this] { refresh(); });
@@ -94,6 +95,7 @@ AppModel::AppModel(Services services, QObject* parent) : QObject(parent), servic
 }
 
 AppModel::~AppModel() {
+    keyWorker_->stop();
     refreshTimer_.stop();
     pointerTimer_.stop();
     followTimer_.stop();
@@ -155,7 +157,9 @@ void AppModel::setSharingEnabled(bool enabled) {
 
 void AppModel::runSharingStep() {
     if (sharingEnabled_) {
-        session_->start(key_.key, preferredPort);
+        if (!key_.key.empty()) {  // else it starts when the key comes
+            session_->start(key_.key, preferredPort);
+        }
         return;
     }
     session_->stopListening();
@@ -175,7 +179,7 @@ void AppModel::setFollowWindows(bool follow) {
     Q_EMIT followWindowsChanged();
     Q_EMIT changed();
     if (services_.settings) {
-        services_.settings->setValue(followWindowsKey, follow);
+        hostsettings::setFollowWindows(*services_.settings, follow);
     }
 }
 
@@ -251,11 +255,31 @@ void AppModel::select(std::uint32_t display, std::optional<Point> pointer) {
     }
 }
 
-void AppModel::rotateKey() {
-    key_ = services_.keys->rotate();
-    ++pairingRevision_;
-    diagnosticLog().info("the pairing key was replaced: every phone paired before must scan the new link");
+void AppModel::keyLoaded(PairingKey key) {
+    // A key for this run only is logged by the key store, once.
+    key_ = std::move(key);
     runSharingStep();
+    Q_EMIT pairingChanged();
+    Q_EMIT changed();
+}
+
+void AppModel::rotateKey() {
+    keyWorker_->rotate([this](PairingKey fresh) { keyRotated(std::move(fresh)); });
+}
+
+void AppModel::keyRotated(PairingKey fresh) {
+    keyError_ = rotationRefusal(key_, fresh);
+    if (keyError_) {
+        diagnosticLog().warn(
+            "kept the pairing key: the new one could not be stored ({}), and the next start would bring the old one "
+            "back",
+            fresh.reason);
+    } else {
+        key_ = std::move(fresh);
+        ++pairingRevision_;
+        diagnosticLog().info("the pairing key was replaced: every phone paired before must scan the new link");
+        runSharingStep();
+    }
     Q_EMIT pairingChanged();
     Q_EMIT changed();
 }
@@ -378,6 +402,7 @@ void AppModel::followNewWindows() {
 }
 
 void AppModel::shutDown(std::function<void()> stopped) {
+    keyWorker_->stop();
     refreshTimer_.stop();
     pointerTimer_.stop();
     followTimer_.stop();

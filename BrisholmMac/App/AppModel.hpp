@@ -25,6 +25,7 @@ class HostSession;
 class InjectorInput;
 class InputInjector;
 class KeepAwake;
+class KeyStoreWorker;
 class MainQueue;
 class ScreenStreamer;
 class SyncServer;
@@ -108,8 +109,12 @@ public:
     [[nodiscard]] std::int64_t pairingRevision() const { return pairingRevision_; }
     [[nodiscard]] bool showCode() const { return showCode_; }
     [[nodiscard]] bool followWindows() const { return followWindows_; }
-    // Where the key came from (the menu warns when it lives for this session only).
+    // Where the key came from (the menu warns when it lives for this session only). Empty until
+    // the keyring has answered (it may first ask the user to unlock it); the server starts then.
     [[nodiscard]] const PairingKey& pairingKey() const { return key_; }
+    // Why the last request for a new key was refused (the keyring could not keep it), in the
+    // panel's words; none after a new key was taken.
+    [[nodiscard]] const std::optional<std::string>& keyError() const { return keyError_; }
     // The pairing link as text; none until the server listens and the host has an address.
     [[nodiscard]] std::optional<std::string> pairingURL() const;
 
@@ -122,7 +127,8 @@ public:
     // else to the display's centre when it is elsewhere. An unknown or the current display is
     // ignored.
     void select(std::uint32_t display, std::optional<Point> pointer = std::nullopt);
-    // A fresh key: every paired phone is locked out and must scan the new link.
+    // A fresh key: every paired phone is locked out and must scan the new link. Takes effect when
+    // the keyring has kept it; refused (keyError) when that would not last past a restart.
     void rotateKey();
     // Lets the phone go (it may connect again).
     void disconnectClient();
@@ -144,7 +150,7 @@ Q_SIGNALS:
     void activeDisplayChanged();
     void addressesChanged();
     void captureErrorChanged();
-    void pairingChanged();  // pairingRevision, the key or anything else in pairingURL()
+    void pairingChanged();  // pairingRevision, the key, keyError or anything else in pairingURL()
     void showCodeChanged();
     void followWindowsChanged();
     void changed();
@@ -165,6 +171,8 @@ private:
     void reportPointer();
     void followNewWindows();
     void runSharingStep();
+    void keyLoaded(PairingKey key);
+    void keyRotated(PairingKey fresh);
     void centrePointerIfOutside(std::uint32_t display);
     [[nodiscard]] std::optional<Rect> boundsOf(std::uint32_t display) const;
     [[nodiscard]] std::uint32_t mainDisplay() const;
@@ -176,6 +184,7 @@ private:
     std::shared_ptr<WindowFollower> follower_;
     std::shared_ptr<InputInjector> injector_;  // null until the desktop takes synthetic input
     std::shared_ptr<InjectorInput> input_;
+    std::shared_ptr<KeyStoreWorker> keyWorker_;
 
     bool sharingEnabled_ = true;
     std::optional<std::uint16_t> port_;
@@ -191,6 +200,7 @@ private:
     bool showCode_ = false;
     bool followWindows_ = true;
     PairingKey key_;
+    std::optional<std::string> keyError_;
     bool lastPublishedControl_ = false;
     bool keepingAwake_ = false;
 

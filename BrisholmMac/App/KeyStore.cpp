@@ -48,6 +48,10 @@ PairingKey KeyStore::rotate() {
     return keep(PairingInfo::generateKey());
 }
 
+void KeyStore::withdrawUnlock() {
+    store_->withdrawUnlock();
+}
+
 PairingKey KeyStore::keep(Bytes key) {
     CredentialWrite write = store_->replace(name(), std::string(label), key);
     if (write.status == CredentialStatus::locked && store_->unlock(name())) {

@@ -34,8 +34,8 @@ struct PairingKey {
 // the user is asked to unlock the keyring (where the session can show the prompt) and, failing
 // that, the host runs with a key for this session only and leaves the stored one alone.
 //
-// Lives on the main thread. Calls block while the store answers (milliseconds) and while the user
-// answers an unlock prompt.
+// Used from one thread at a time: the host's key worker (KeyStoreWorker), since calls block while
+// the store answers (milliseconds) and while the user answers an unlock prompt (minutes).
 class KeyStore {
 public:
     static constexpr std::string_view service = "Vantrel";
@@ -51,6 +51,10 @@ public:
     // A fresh key, stored in place of the old one (which locks out every phone paired with it);
     // for this session only when it cannot be stored.
     [[nodiscard]] PairingKey rotate();
+
+    // The host is going away: a call waiting for the user to answer an unlock prompt returns now,
+    // and load() and rotate() ask nobody from now on. Callable from any thread.
+    void withdrawUnlock();
 
 private:
     [[nodiscard]] PairingKey keep(Bytes key);

@@ -74,10 +74,11 @@ std::unique_ptr<HeadlessHost> HeadlessHost::start(const HeadlessOptions& options
     AppList apps = environment.currentApps ? environment.currentApps() : AppList{};
     log->write("apps: " + std::to_string(apps.apps.size()));
 
+    const auto pattern = std::make_shared<TestPatternSource>(encoder, frameInterval);
     HostSession::Parts parts{environment.main,
                              server,
                              encoder,
-                             std::make_shared<TestPatternSource>(encoder, frameInterval),
+                             pattern,
                              std::make_shared<LoggedInput>(log),
                              std::make_shared<LoggedApplications>(log, std::move(apps))};
     const auto list = displays(options.twoDisplays);
@@ -111,6 +112,9 @@ std::unique_ptr<HeadlessHost> HeadlessHost::start(const HeadlessOptions& options
     };
 
     session->offerApplications();
+    // The pattern rests until a phone watches, but one picture now gives the server the stream's
+    // configuration, which every greeting sends between the welcome and the application list.
+    pattern->prepare(list.front());
     session->publishWelcome();
     session->start(host->key_, options.preferredPort);
     host->session_ = std::move(session);

@@ -1,8 +1,9 @@
 #include "Headless/TestPattern.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
-#include <limits>
+#include <optional>
 
 #include "Capture/PixelBuffer.hpp"
 
@@ -31,30 +32,74 @@ std::int64_t TestPattern::barX(std::int64_t width, std::int64_t tick) {
 }
 
 std::shared_ptr<const PixelBuffer> TestPattern::frame(std::int64_t width, std::int64_t height, std::int64_t tick) {
-    if (width < 1 || height < 1 || width > std::numeric_limits<std::int32_t>::max() ||
-        height > std::numeric_limits<std::int32_t>::max()) {
+    if (width < 1 || height < 1 || width > PixelBuffer::maxDimension || height > PixelBuffer::maxDimension) {
         return nullptr;
     }
-    return PixelBuffer::make(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height),
-                             [&](const PixelBuffer::Pixels& pixels) {
-                                 render(pixels.bytes, pixels.stride, pixels.width, pixels.height, tick);
-                             });
+    const auto columns = static_cast<std::size_t>(width);
+    const auto stride = columns * PixelBuffer::bytesPerPixel;
+    const auto bar = static_cast<std::size_t>(barX(width, tick));
+    const auto barEnd = [columns](std::size_t start) { return std::min(columns, start + barWidth); };
+
+    std::optional<PixelBuffer::Change> change;
+    const bool sameSize = canvas_ && canvasWidth_ == width && canvasHeight_ == height;
+    if (sameSize) {
+        // Only the columns under the last frame's bar and under this one's can differ; a bar that
+        // stayed put changes nothing.
+        const std::size_t first = std::min(canvasBar_, bar);
+        const std::size_t last = bar == canvasBar_ ? first : barEnd(std::max(canvasBar_, bar));
+        change = PixelBuffer::Change{canvasSerial_, static_cast<std::int32_t>(first), 0,
+                                     static_cast<std::int32_t>(last - first), static_cast<std::int32_t>(height)};
+    }
+
+    if (sameSize && canvas_.use_count() == 1) {
+        // Every picture made over the canvas is gone, and with it every reader; the fence pairs
+        // with the release of their last reference, so their reads come before these writes.
+        std::atomic_thread_fence(std::memory_order_acquire);
+        if (bar != canvasBar_) {
+            paintColumns(canvas_.get(), stride, width, height, canvasBar_, barEnd(canvasBar_), bar);
+            paintColumns(canvas_.get(), stride, width, height, bar, barEnd(bar), bar);
+        }
+    } else {
+        // Not value-initialised: every pixel is drawn next.
+        canvas_ = std::make_shared_for_overwrite<std::uint8_t[]>(stride * static_cast<std::size_t>(height));
+        render(canvas_.get(), stride, width, height, tick);
+    }
+    canvasWidth_ = width;
+    canvasHeight_ = height;
+    canvasBar_ = bar;
+
+    auto picture = PixelBuffer::adopt(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height), stride,
+                                      canvas_.get(), canvas_, change);
+    canvasSerial_ = picture ? picture->serial() : 0;
+    return picture;
+}
+
+void TestPattern::prepareRamp(std::int64_t width) {
+    if (width == rampWidth_) {
+        return;
+    }
+    rampRow_.resize(static_cast<std::size_t>(width));
+    for (std::int64_t x = 0; x < width; ++x) {
+        const auto blue = static_cast<std::uint8_t>(x * 255 / width);
+        rampRow_[static_cast<std::size_t>(x)] = pixel(blue, 0, red, 255);
+    }
+    rampWidth_ = width;
 }
 
 void TestPattern::render(std::uint8_t* base, std::size_t bytesPerRow, std::int64_t width, std::int64_t height,
                          std::int64_t tick) {
-    if (width != rampWidth_) {
-        rampRow_.resize(static_cast<std::size_t>(width));
-        for (std::int64_t x = 0; x < width; ++x) {
-            const auto blue = static_cast<std::uint8_t>(x * 255 / width);
-            rampRow_[static_cast<std::size_t>(x)] = pixel(blue, 0, red, 255);
-        }
-        rampWidth_ = width;
-    }
+    paintColumns(base, bytesPerRow, width, height, 0, static_cast<std::size_t>(width),
+                 static_cast<std::size_t>(barX(width, tick)));
+}
 
+void TestPattern::paintColumns(std::uint8_t* base, std::size_t bytesPerRow, std::int64_t width, std::int64_t height,
+                               std::size_t begin, std::size_t end, std::size_t barStart) {
+    prepareRamp(width);
     const auto columns = static_cast<std::size_t>(width);
-    const auto barStart = static_cast<std::size_t>(barX(width, tick));
-    const auto barEnd = std::min(columns, barStart + static_cast<std::size_t>(barWidth));
+    end = std::min(end, columns);
+    const std::size_t whiteBegin = std::clamp(barStart, begin, end);
+    const std::size_t whiteEnd =
+        std::clamp(std::min(columns, barStart + static_cast<std::size_t>(barWidth)), begin, end);
     const std::uint32_t white = pixel(255, 255, 255, 255);
 
     for (std::int64_t y = 0; y < height; ++y) {
@@ -62,11 +107,11 @@ void TestPattern::render(std::uint8_t* base, std::size_t bytesPerRow, std::int64
         const std::uint32_t green = pixel(0, static_cast<std::uint8_t>(y * 255 / height), 0, 0);
         // Whole pixels through memcpy: no alignment is assumed of the buffer, and the compiler
         // still turns the loop into vector ORs and stores.
-        for (std::size_t x = 0; x < columns; ++x) {
+        for (std::size_t x = begin; x < end; ++x) {
             const std::uint32_t value = rampRow_[x] | green;
             std::memcpy(out + x * sizeof value, &value, sizeof value);
         }
-        for (std::size_t x = barStart; x < barEnd; ++x) {
+        for (std::size_t x = whiteBegin; x < whiteEnd; ++x) {
             std::memcpy(out + x * sizeof white, &white, sizeof white);
         }
     }

@@ -18,16 +18,20 @@ class PixelBuffer;
 // Phone-client developers compare decoded frames against these exact values, so the picture is
 // part of the headless host's contract.
 //
-// Lives on the "vantrel.pattern" queue: it keeps the ramp row of the last width it drew, so
-// that a frame costs one pass of plain row copies instead of a division per pixel.
+// Lives on the "vantrel.pattern" queue. Consecutive frames differ only where the bar was and
+// where it is now, so it keeps the last frame it made and, once nobody holds that frame any more,
+// draws the next one into the same memory by repainting just those columns; each frame says which
+// columns differ from the one before (PixelBuffer::Change), so the encoder converts and analyses
+// only those. A whole frame is drawn only for a new size or while the last one is still held.
 class TestPattern {
 public:
     static constexpr std::int64_t barWidth = 40;
     static constexpr std::int64_t barStep = 8;  // pixels per tick
     static constexpr std::uint8_t red = 60;
 
-    // The frame of tick as a new pixel buffer, or null when no buffer of that size can be made
-    // (the caller then skips the tick).
+    // The frame of tick as a pixel buffer, or null when no buffer of that size can be made (the
+    // caller then skips the tick). After a frame of the same size it carries the columns where it
+    // differs from that one.
     [[nodiscard]] std::shared_ptr<const PixelBuffer> frame(std::int64_t width, std::int64_t height, std::int64_t tick);
 
     // Draws the frame of tick into BGRA memory of height rows, each bytesPerRow bytes apart
@@ -39,9 +43,23 @@ public:
     [[nodiscard]] static std::int64_t barX(std::int64_t width, std::int64_t tick);
 
 private:
+    // The columns [begin, end) of every row, drawn as the picture without the bar, then the bar
+    // of barStart clipped to them.
+    void paintColumns(std::uint8_t* base, std::size_t bytesPerRow, std::int64_t width, std::int64_t height,
+                      std::size_t begin, std::size_t end, std::size_t barStart);
+    void prepareRamp(std::int64_t width);
+
     // One row of the picture without the bar and with green 0, as whole pixels.
     std::vector<std::uint32_t> rampRow_;
     std::int64_t rampWidth_ = 0;
+
+    // The last frame made: its memory (shared with every pixel buffer made over it), its size,
+    // where its bar is, and its serial. Memory only this holds may be drawn into again.
+    std::shared_ptr<std::uint8_t[]> canvas_;
+    std::int64_t canvasWidth_ = 0;
+    std::int64_t canvasHeight_ = 0;
+    std::size_t canvasBar_ = 0;
+    std::uint64_t canvasSerial_ = 0;
 };
 
 }  // namespace vantrel

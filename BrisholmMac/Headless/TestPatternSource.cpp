@@ -10,12 +10,21 @@ TestPatternSource::TestPatternSource(std::shared_ptr<VideoEncoder> encoder, std:
     pump_.onTick = [this](std::int64_t tick) { pumpFrame(tick); };
 }
 
+void TestPatternSource::setSize(const DisplayInfo& display) {
+    const std::lock_guard guard(sizeLock_);
+    width_ = display.width;
+    height_ = display.height;
+}
+
+void TestPatternSource::prepare(const DisplayInfo& display) {
+    setSize(display);
+    // On the pump's queue, where every encode runs. Tick 0 comes before the pump's first tick, so
+    // the bar moves on from here as it does from any picture.
+    pump_.queue().sync([this] { pumpFrame(0); });
+}
+
 void TestPatternSource::start(const DisplayInfo& display, std::function<void(Failure)> started) {
-    {
-        const std::lock_guard guard(sizeLock_);
-        width_ = display.width;
-        height_ = display.height;
-    }
+    setSize(display);
     // A running pump just draws the new size from its next tick on; the encoder makes a new
     // session (configuration and key frame) for it.
     pump_.start();

@@ -42,7 +42,8 @@ struct CredentialWrite {
 // that unlocks on a read would hide from the caller that it was locked, and a locked store that
 // answers a read with "nothing here" must not be taken for an empty one. Only unlock asks.
 //
-// Not thread-safe; the host uses it from the main thread. Calls block while the store answers.
+// Used from one thread at a time (the host's key worker), except withdrawUnlock(). Calls block
+// while the store answers, and unlock while the user answers.
 class CredentialStore {
 public:
     virtual ~CredentialStore() = default;
@@ -58,6 +59,11 @@ public:
     // Asks the user to unlock the store that holds name's items, or takes a new one, where the
     // session can show such a request; true when it is unlocked afterwards.
     [[nodiscard]] virtual bool unlock(const CredentialName& name) = 0;
+
+    // The host is going away: an unlock request waiting for the user answers false now (its prompt
+    // may stay with the user), and every later one at once, so nothing holds up the quit.
+    // Callable from any thread.
+    virtual void withdrawUnlock() = 0;
 
     // The store of this desktop session (defined by the platform library).
     [[nodiscard]] static std::unique_ptr<CredentialStore> create();

@@ -56,7 +56,9 @@ protected:
         settings = std::make_unique<QSettings>(directory.filePath("settings.ini"), QSettings::IniFormat);
 
         model = std::make_unique<AppModel>(services());
-        pumpUntil([&] { return model->port().has_value(); });
+        if (waitForPort) {
+            pumpUntil([&] { return model->port().has_value(); });
+        }
     }
 
     // The fakes above as the controller's surroundings; tests change pieces before restarting.
@@ -127,6 +129,7 @@ protected:
     std::shared_ptr<testing::CountingKeepAwake> keepAwake = std::make_shared<testing::CountingKeepAwake>();
     std::vector<std::string> addresses{"192.168.1.20"};
     bool canInject = true;
+    bool waitForPort = true;
     std::unique_ptr<QSettings> settings;
     std::unique_ptr<AppModel> model;
 };
@@ -263,7 +266,9 @@ TEST_F(AppModelTest, UnpluggingTheWatchedMonitorKeepsThePhone) {
     ASSERT_TRUE(pumpUntil([&] {
         return phone->count(MessageType::videoConfig) > configs && phone->count(MessageType::videoFrame) > frames;
     }));
-    EXPECT_TRUE(VideoFrame::decode(phone->ofType(MessageType::videoFrame).back())->isKeyframe);
+    const auto after = phone->ofType(MessageType::videoFrame);
+    EXPECT_TRUE(std::any_of(after.begin() + static_cast<std::ptrdiff_t>(frames), after.end(),
+                            [](const Bytes& frame) { return VideoFrame::decode(frame)->isKeyframe; }));
     EXPECT_FALSE(phone->isClosed());
     EXPECT_EQ(model->clientName(), "Pixel");
     EXPECT_EQ(model->activeDisplay(), 11u);
@@ -312,6 +317,70 @@ TEST_F(AppModelTest, ARenamedComputerIsShownByItsNewName) {
     ASSERT_TRUE(pumpUntil([&] { return phone->count(MessageType::welcome) == 2; }));
     EXPECT_EQ(phone->last<Welcome>(MessageType::welcome)->hostName, "Werkstatt");
     EXPECT_EQ(PairingInfo::fromURL(model->pairingURL().value_or(""))->name, "Werkstatt");
+}
+
+const Bytes storedKey(PairingInfo::keyLength, 0x5a);
+
+// A login keyring that is locked when the host starts: its unlock prompt waits for the user.
+class AppModelLockedKeyringTest : public AppModelTest {
+protected:
+    void SetUp() override {
+        credentials->items = {storedKey};
+        credentials->state = CredentialStatus::locked;
+        credentials->promptWaits = true;
+        waitForPort = false;
+        AppModelTest::SetUp();
+    }
+};
+
+// The host comes up at once, starting but not listening, while the prompt waits; the user's
+// unlock brings the stored key, and the server starts with it.
+TEST_F(AppModelLockedKeyringTest, ThePromptDoesNotHoldUpTheHost) {
+    ASSERT_TRUE(credentials->promptRaised(10s));
+    EXPECT_FALSE(credentials->gaveUp()) << "the host was built only once the prompt was given up";
+    EXPECT_TRUE(model->sharingEnabled());
+    EXPECT_FALSE(model->port().has_value()) << "no server before the key";
+    EXPECT_FALSE(model->pairingURL().has_value());
+    EXPECT_FALSE(server.status().port.has_value());
+
+    credentials->answerPrompt(true);
+    ASSERT_TRUE(pumpUntil([&] { return model->port().has_value(); }));
+    EXPECT_EQ(model->pairingKey().key, storedKey);
+    EXPECT_EQ(model->pairingKey().origin, PairingKey::Origin::stored);
+}
+
+// Quitting while the prompt waits withdraws it rather than waiting for the user.
+TEST_F(AppModelLockedKeyringTest, QuittingWithdrawsTheWaitingPrompt) {
+    ASSERT_TRUE(credentials->promptRaised(10s));
+    model.reset();
+    EXPECT_TRUE(credentials->withdrawn());
+    EXPECT_FALSE(credentials->gaveUp());
+}
+
+// A new key the keyring cannot keep would be undone by the next start: the host refuses it, says
+// why, and keeps serving with the key that a restart loads; once the keyring takes keys again, a
+// new key replaces it as usual.
+TEST_F(AppModelTest, ARotationTheKeyringCannotKeepIsRefusedAndSaysWhy) {
+    auto phone = connectedPhone();
+    const PairingKey inForce = model->pairingKey();
+    const auto link = model->pairingURL();
+    credentials->state = CredentialStatus::locked;  // and the user dismisses the prompt
+    model->rotateKey();
+    ASSERT_TRUE(pumpUntil([&] { return model->keyError().has_value(); }));
+    EXPECT_THAT(*model->keyError(), ::testing::HasSubstr("Der Schlüsselbund ist gesperrt"));
+    EXPECT_EQ(model->pairingKey().key, inForce.key);
+    EXPECT_EQ(credentials->items, std::vector<Bytes>{inForce.key}) << "what the next start loads";
+    EXPECT_EQ(model->pairingURL(), link);
+    EXPECT_EQ(model->pairingRevision(), 0);
+    EXPECT_FALSE(phone->isClosed());
+
+    credentials->state = CredentialStatus::ok;
+    model->rotateKey();
+    ASSERT_TRUE(pumpUntil([&] { return model->pairingRevision() == 1 && model->port().has_value(); }));
+    EXPECT_FALSE(model->keyError().has_value());
+    EXPECT_EQ(credentials->items, std::vector<Bytes>{model->pairingKey().key});
+    EXPECT_NE(model->pairingKey().key, inForce.key);
+    EXPECT_TRUE(pumpUntil([&] { return phone->isClosed(); }));
 }
 
 }  // namespace

@@ -126,5 +126,30 @@ TEST_F(KeyStoreKeyringTest, ALockedKeyringIsNeverReplacedAndTheUnlockPromptDecid
     EXPECT_EQ(storedItems(), 1);
 }
 
+// Quitting while gnome-keyring's prompt waits: the waiting call returns at once instead of holding
+// the quit until the user answers or the deadline passes, and the keyring lives on (taking the
+// prompt back would crash it); the prompt is left to the user.
+TEST_F(KeyStoreKeyringTest, AWithdrawnPromptEndsTheWaitingCall) {
+    (void)keyStore(false).load();
+    ASSERT_EQ(std::system("gdbus call --session --dest org.freedesktop.secrets --object-path /org/freedesktop/secrets "
+                          "--method org.freedesktop.Secret.Service.Lock "
+                          "\"['/org/freedesktop/secrets/collection/login']\" >/dev/null"),
+              0);
+    const auto promptShows = [] {
+        return std::system("xdotool search --onlyvisible --class gcr-prompter >/dev/null 2>&1") == 0;
+    };
+    KeyStore store = keyStore(true);
+    auto loading = std::async(std::launch::async, [&store] { return store.load(); });
+    ASSERT_TRUE(testing::waitUntil(promptShows, std::chrono::seconds(15)));
+    store.withdrawUnlock();
+    ASSERT_EQ(loading.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(loading.get().origin, Origin::sessionOnly);
+    EXPECT_EQ(store.rotate().origin, Origin::sessionOnly) << "asks nobody once withdrawn";
+
+    // The user answers the prompt left open, which unlocks the keyring for the tests that follow.
+    ASSERT_EQ(std::system("xdotool type --delay 5 vantrel-test && xdotool key Return"), 0);
+    EXPECT_TRUE(testing::waitUntil([] { return keyStore(false).load().origin == Origin::stored; }));
+}
+
 }  // namespace
 }  // namespace vantrel

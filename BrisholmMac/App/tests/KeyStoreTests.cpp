@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "App/KeyRotation.hpp"
 #include "App/KeyStore.hpp"
 #include "Platform/FakeCredentialStore.hpp"
 #include "vantrel/PairingInfo.hpp"
@@ -48,6 +49,27 @@ TEST_F(KeyStoreTest, WithoutAWorkingStoreTheKeyLastsForThisSessionOnly) {
     const PairingKey unsaved = keyStore.load();
     EXPECT_EQ(unsaved.origin, Origin::sessionOnly);
     EXPECT_EQ(unsaved.key.size(), PairingInfo::keyLength);
+}
+
+// A fresh key that would not outlive a restart never replaces the stored key in force: the next
+// start would load the stored key again and let back in the phones the user meant to lock out.
+TEST(KeyRotationTest, AFreshKeyTheKeyringCannotKeepReplacesOnlyAKeyAsShortLived) {
+    const PairingKey stored{storedKey, Origin::stored, CredentialStatus::ok, {}};
+    const PairingKey created{storedKey, Origin::created, CredentialStatus::ok, {}};
+    const PairingKey lockedOut{Bytes(PairingInfo::keyLength, 1), Origin::sessionOnly, CredentialStatus::locked, "x"};
+    const PairingKey noKeyring{Bytes(PairingInfo::keyLength, 2), Origin::sessionOnly, CredentialStatus::unavailable,
+                               "x"};
+    const PairingKey kept{Bytes(PairingInfo::keyLength, 3), Origin::created, CredentialStatus::ok, {}};
+
+    EXPECT_EQ(rotationRefusal(stored, lockedOut),
+              "Neuer Schlüssel nicht gespeichert: Der Schlüsselbund ist gesperrt. Der bisherige Schlüssel gilt "
+              "weiter.");
+    EXPECT_EQ(rotationRefusal(created, noKeyring),
+              "Neuer Schlüssel nicht gespeichert: Der Schlüsselbund ist nicht erreichbar. Der bisherige Schlüssel "
+              "gilt weiter.");
+    EXPECT_EQ(rotationRefusal(stored, kept), std::nullopt);
+    EXPECT_EQ(rotationRefusal(lockedOut, noKeyring), std::nullopt) << "both end with this run";
+    EXPECT_EQ(rotationRefusal(lockedOut, kept), std::nullopt);
 }
 
 }  // namespace

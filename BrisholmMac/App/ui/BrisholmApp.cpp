@@ -34,6 +34,10 @@ BrisholmApp::BrisholmApp(AppModel& model, std::optional<Autostart> autostart, QO
     view_->installEventFilter(this);
     connect(view_.get(), &MenuView::quitRequested, this, &BrisholmApp::quit);
     connect(&model_, &AppModel::changed, this, &BrisholmApp::updateTrayIcon);
+    // A tray host may place the icon a while after it appears, and its look may change with the
+    // desktop's theme: the tray is looked at again and again, a small grab each time.
+    trayLook_.setInterval(2000);
+    connect(&trayLook_, &QTimer::timeout, this, &BrisholmApp::lookAtTray);
     trayWatch_.setInterval(2000);
     connect(&trayWatch_, &QTimer::timeout, this, [this] {
         if (QSystemTrayIcon::isSystemTrayAvailable()) {
@@ -76,6 +80,8 @@ void BrisholmApp::showTrayIcon() {
     });
     updateTrayIcon();
     tray_->show();
+    trayLook_.start();
+    QTimer::singleShot(300, this, &BrisholmApp::lookAtTray);
     // A window opened while no tray host was there becomes the tray's popup from now on.
     if (!view_->isVisible()) {
         view_->setWindowFlags(Qt::Popup);
@@ -87,13 +93,41 @@ void BrisholmApp::updateTrayIcon() {
         return;
     }
     // Only a change of picture is sent: some tray hosts redraw, or even re-add, the icon on each.
-    const auto path = trayIconPath(model_.clientName().has_value(), QApplication::palette().color(QPalette::Window));
+    const auto path = trayIconPath(model_.clientName().has_value(), trayGlyph_);
     if (path != trayIconPath_) {
         trayIconPath_ = path;
         tray_->setIcon(QIcon(path));
     }
     tray_->setToolTip(QStringLiteral("Vantrel – ") +
                       statusLine(model_.clientName(), model_.port(), model_.sharingEnabled()).text);
+}
+
+void BrisholmApp::lookAtTray() {
+    if (!tray_ || quitting_) {
+        return;
+    }
+    // The application's palette says nothing about the panel; the icon's corners, which the tray
+    // fills with its own background, do. The pixels beside the icon would not: a tray that hugs
+    // its icons shows the desktop there. No known place, or no picture of the screen (a session
+    // that does not give one), leaves none.
+    std::vector<QColor> background;
+    const QRect icon = tray_->geometry();
+    if (QScreen* screen = icon.isValid() ? QGuiApplication::screenAt(icon.center()) : nullptr) {
+        const QRect area = icon & screen->geometry();
+        const QImage picture = screen->grabWindow(0, area.x(), area.y(), area.width(), area.height()).toImage();
+        if (!picture.isNull()) {
+            background = cornersOf(picture, icon.translated(-area.topLeft()));
+        }
+    }
+    const TrayGlyph glyph = trayGlyphOn(background);
+    if (glyph != trayGlyph_) {
+        trayGlyph_ = glyph;
+        updateTrayIcon();
+    }
+}
+
+void BrisholmApp::placePanel() {
+    view_->move(panelPosition(panelAnchor_, view_->size(), availableAt(panelAnchor_.center())));
 }
 
 void BrisholmApp::togglePanel() {
@@ -112,11 +146,11 @@ void BrisholmApp::togglePanel() {
     }
     view_->render();
     if (popup) {
-        QRect icon = tray_ ? tray_->geometry() : QRect();
-        if (!icon.isValid()) {
-            icon = QRect(QCursor::pos(), QSize(1, 1));  // the host did not say where the icon is
+        panelAnchor_ = tray_ ? tray_->geometry() : QRect();
+        if (!panelAnchor_.isValid()) {
+            panelAnchor_ = QRect(QCursor::pos(), QSize(1, 1));  // the host did not say where the icon is
         }
-        view_->move(panelPosition(icon, view_->size(), availableAt(icon.center())));
+        placePanel();
     }
     view_->showNormal();
     view_->raise();
@@ -127,6 +161,11 @@ bool BrisholmApp::eventFilter(QObject* watched, QEvent* event) {
     if (watched == view_.get()) {
         if (event->type() == QEvent::Hide) {
             sinceHidden_.start();
+        } else if (event->type() == QEvent::Resize && view_->isVisible() &&
+                   (view_->windowFlags() & Qt::Popup) == Qt::Popup) {
+            // Its top would stay where it was: a panel opened above the icon would grow over the
+            // tray and off the screen's bottom.
+            placePanel();
         } else if (event->type() == QEvent::Close && !quitting_ && (view_->windowFlags() & Qt::Popup) != Qt::Popup) {
             // The window is the only way to the host without a tray: keep it within reach.
             event->ignore();
@@ -144,6 +183,7 @@ void BrisholmApp::quit() {
     quitting_ = true;
     diagnosticLog().info("quitting from the panel");
     view_->hide();
+    trayLook_.stop();
     if (tray_) {
         tray_->hide();
     }

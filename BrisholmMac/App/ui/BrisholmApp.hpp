@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QRect>
 #include <QString>
 #include <QTimer>
 
@@ -9,6 +10,8 @@
 #include <optional>
 
 #include "App/Autostart.hpp"
+
+#include "PanelRules.hpp"
 
 class QSystemTrayIcon;
 class QMenu;
@@ -22,7 +25,10 @@ class MenuView;
 // host (isSystemTrayAvailable() false, as on a stock GNOME desktop) the panel is an ordinary window
 // titled "Vantrel" instead, so the host is never out of reach; closing that window minimises it,
 // and "Beenden" in the panel is the way to quit. A tray host that appears later (the session's
-// panel starting after the host) gets the icon too. Main thread only; the model outlives it.
+// panel starting after the host) gets the icon too. The icon's glyph follows what the tray shows
+// around it, looked at every two seconds; the popup is placed again whenever it changes size, so
+// a panel that grows stays next to the icon and on its screen. Main thread only; the model
+// outlives it.
 class BrisholmApp : public QObject {
     Q_OBJECT
 
@@ -53,6 +59,8 @@ public:
 private:
     void showTrayIcon();
     void updateTrayIcon();
+    void lookAtTray();
+    void placePanel();
     bool eventFilter(QObject* watched, QEvent* event) override;
 
     AppModel& model_;
@@ -60,7 +68,12 @@ private:
     std::unique_ptr<QMenu> trayMenu_;
     std::unique_ptr<QSystemTrayIcon> tray_;
     QString trayIconPath_;
+    // Until the tray has been seen, the glyph that reads on any panel.
+    TrayGlyph trayGlyph_ = TrayGlyph::outlined;
     QTimer trayWatch_;
+    QTimer trayLook_;
+    // Where the icon was when the popup opened: the popup stays next to it.
+    QRect panelAnchor_;
     // When the popup panel last closed: the click on the icon that closed it must not reopen it.
     QElapsedTimer sinceHidden_;
     bool quitting_ = false;

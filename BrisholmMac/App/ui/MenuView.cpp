@@ -114,6 +114,16 @@ void styleAsSwitch(QCheckBox* box) {
                        "QCheckBox::indicator:checked { image: url(:/vantrel/switch-on.svg); }"));
 }
 
+// Red caption text, for what went wrong.
+QLabel* errorCaption(const QString& objectName, QWidget* parent) {
+    auto* label = new QLabel(parent);
+    label->setObjectName(objectName);
+    label->setFont(scaled(parent->font(), 0.85));
+    label->setWordWrap(true);
+    label->setStyleSheet(QStringLiteral("color: #e01b24;"));
+    return label;
+}
+
 QPushButton* smallButton(const QString& text, const QString& toolTip, QWidget* parent) {
     auto* button = new QPushButton(text, parent);
     button->setFont(scaled(parent->font(), 0.9));
@@ -200,11 +210,7 @@ MenuView::MenuView(AppModel& model, std::optional<Autostart> autostart, QWidget*
     displays->addWidget(followWindows_);
     stack->addWidget(displayGroup_);
 
-    captureError_ = new QLabel(this);
-    captureError_->setObjectName(QStringLiteral("captureError"));
-    captureError_->setFont(scaled(font(), 0.85));
-    captureError_->setWordWrap(true);
-    captureError_->setStyleSheet(QStringLiteral("color: #e01b24;"));
+    captureError_ = errorCaption(QStringLiteral("captureError"), this);
     stack->addWidget(captureError_);
 
     stack->addWidget(divider(this));
@@ -245,6 +251,9 @@ MenuView::MenuView(AppModel& model, std::optional<Autostart> autostart, QWidget*
     }
     pairing->addWidget(copyLink_, 0, Qt::AlignLeft);
     pairing->addWidget(rotate, 0, Qt::AlignLeft);
+    // Under the button whose request it answers.
+    keyError_ = errorCaption(QStringLiteral("keyError"), pairingSection_);
+    pairing->addWidget(keyError_);
     stack->addWidget(pairingSection_);
 
     stack->addWidget(divider(this));
@@ -370,8 +379,12 @@ void MenuView::renderPairing() {
     addresses_->setText(addresses.join(QStringLiteral(" · ")));
     addresses_->setVisible(hasCode);
     noCode_->setVisible(!hasCode);
-    sessionOnlyKey_->setVisible(model_.pairingKey().origin == PairingKey::Origin::sessionOnly);
+    // Not while the keyring has yet to answer: there is no key then, of any kind.
+    const auto& key = model_.pairingKey();
+    sessionOnlyKey_->setVisible(!key.key.empty() && key.origin == PairingKey::Origin::sessionOnly);
     copyLink_->setVisible(model_.pairingURL().has_value());
+    keyError_->setText(QString::fromStdString(model_.keyError().value_or("")));
+    keyError_->setVisible(model_.keyError().has_value());
 }
 
 void MenuView::copyPairingLink() {

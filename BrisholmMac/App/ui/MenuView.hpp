@@ -74,6 +74,7 @@ private:
     QLabel* addresses_;
     QLabel* noCode_;
     QLabel* sessionOnlyKey_;
+    QLabel* keyError_;
     QPushButton* copyLink_;
     QPushButton* disconnect_;
     QCheckBox* startAtLogin_;

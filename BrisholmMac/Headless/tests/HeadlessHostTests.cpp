@@ -201,16 +201,33 @@ TEST_F(HeadlessHostTest, GreetsWithOneTestDisplayAndStreamsFromAKeyFrame) {
     EXPECT_TRUE(lines.has("bitrate: 8000000"));
 }
 
-// The pattern runs only while a phone watches (an idle headless host costs nothing), at the rate
-// the greeting set.
+// The first phone of a fresh host is greeted like every later one: the stream's configuration
+// comes between the welcome and the application list, and it is the size of the display shown.
+TEST_F(HeadlessHostTest, TheFirstPhoneGetsWelcomeConfigurationAndApplicationsInThatOrder) {
+    start({"brisholm", "--headless"});
+    auto phone = greetedPhone();
+    ASSERT_TRUE(runUntil([&] { return phone->count(MessageType::apps) > 0; }));
+    const auto messages = phone->messages();
+    ASSERT_GE(messages.size(), 3u);
+    EXPECT_EQ(messages[0].first, MessageType::welcome);
+    ASSERT_EQ(messages[1].first, MessageType::videoConfig);
+    EXPECT_EQ(messages[2].first, MessageType::apps);
+    const auto config = VideoConfig::decode(messages[1].second);
+    ASSERT_TRUE(config.has_value());
+    EXPECT_EQ(config->width, 1280);
+    EXPECT_EQ(config->height, 720);
+}
+
+// Apart from the one picture at start-up that makes the configuration known, the pattern runs
+// only while a phone watches (an idle headless host costs nothing), at the rate the greeting set.
 TEST_F(HeadlessHostTest, EncodesOnlyWhileAPhoneWatches) {
     start({"brisholm", "--headless"});
-    EXPECT_EQ(compressor->pictures, 0);
+    EXPECT_EQ(compressor->pictures, 1);
     auto phone = server->connect();  // through the handshake, no hello yet: nobody watches
     server->run();
-    EXPECT_EQ(compressor->pictures, 0);
+    EXPECT_EQ(compressor->pictures, 1);
     phone->hello();
-    ASSERT_TRUE(runUntil([&] { return compressor->pictures > 0; }));
+    ASSERT_TRUE(runUntil([&] { return compressor->pictures > 1; }));
     EXPECT_EQ(compressor->lastBitrate(), 8'000'000);
     phone->leave();
     ASSERT_TRUE(runUntil([&] { return lines.has("client: none"); }));

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "Capture/PixelBuffer.hpp"
@@ -82,6 +84,72 @@ INSTANTIATE_TEST_SUITE_P(Frames, TestPatternFrames,
                                            FrameCase{30, 7, 1, 8},  // bar wider than what is left
                                            FrameCase{5, 3, 2, 1},   // bar wider than the frame
                                            FrameCase{1, 1, 7, 0}, FrameCase{1279, 3, 1000000007, 862}));
+
+// The pump's sequence of frames: each one drawn over the last where that is free, each saying
+// where it differs from the one before. Ticks step by one, skip, wrap at the right edge, repeat,
+// and the size changes and changes back.
+TEST(TestPattern, FramesInSequenceAreWholeAndSayWhereTheyDiffer) {
+    struct Step {
+        std::int64_t width;
+        std::int64_t height;
+        std::int64_t tick;
+    };
+    const std::vector<Step> steps{{64, 6, 0}, {64, 6, 1}, {64, 6, 2},  {64, 6, 5}, {64, 6, 7}, {64, 6, 8},
+                                  {64, 6, 8}, {64, 6, 9}, {64, 6, 16}, {48, 4, 3}, {64, 6, 4}, {64, 6, 6}};
+    TestPattern pattern;
+    std::vector<std::uint8_t> before;  // the frame before, copied: its memory is drawn over next
+    std::uint64_t serialBefore = 0;
+    Step stepBefore{0, 0, 0};
+    for (const auto& step : steps) {
+        SCOPED_TRACE(::testing::Message() << step.width << "x" << step.height << " tick " << step.tick);
+        const auto frame = pattern.frame(step.width, step.height, step.tick);
+        ASSERT_NE(frame, nullptr);
+        ASSERT_EQ(frame->stride(), static_cast<std::size_t>(step.width) * 4);
+        const std::vector<std::uint8_t> bytes(frame->data(), frame->data() + frame->stride() * step.height);
+
+        std::vector<std::uint8_t> whole(bytes.size());
+        TestPattern().render(whole.data(), frame->stride(), step.width, step.height, step.tick);
+        EXPECT_EQ(bytes, whole);
+
+        const bool sameSize = step.width == stepBefore.width && step.height == stepBefore.height;
+        ASSERT_EQ(frame->change().has_value(), sameSize);
+        if (sameSize) {
+            const auto& change = *frame->change();
+            EXPECT_EQ(change.since, serialBefore);
+            EXPECT_EQ(change.y, 0);
+            EXPECT_EQ(change.height, step.height);
+            for (std::int32_t y = 0; y < step.height; ++y) {
+                for (std::int32_t x = 0; x < step.width; ++x) {
+                    const auto offset = static_cast<std::size_t>(y) * frame->stride() + static_cast<std::size_t>(x) * 4;
+                    const bool inBox = change.x <= x && x < change.x + change.width;
+                    if (!inBox && std::memcmp(&bytes[offset], &before[offset], 4) != 0) {
+                        ADD_FAILURE() << "pixel " << x << "," << y << " changed outside the box";
+                    }
+                }
+            }
+            // The box is no wider than the two bars it covers.
+            EXPECT_LE(change.width, 2 * TestPattern::barWidth);
+        }
+        before = bytes;
+        serialBefore = frame->serial();
+        stepBefore = step;
+    }
+}
+
+TEST(TestPattern, AFrameStillHeldIsNeverDrawnOver) {
+    TestPattern pattern;
+    const auto held = pattern.frame(64, 6, 1);
+    ASSERT_NE(held, nullptr);
+    const std::vector<std::uint8_t> heldBytes(held->data(), held->data() + held->stride() * 6);
+    for (std::int64_t tick = 2; tick < 6; ++tick) {
+        const auto next = pattern.frame(64, 6, tick);
+        ASSERT_NE(next, nullptr);
+        EXPECT_NE(next->data(), held->data());
+        EXPECT_EQ(TestPattern::barX(64, tick), 8 * tick);
+        EXPECT_EQ(next->row(0)[static_cast<std::size_t>(8 * tick) * 4], 255) << "no bar at tick " << tick;
+    }
+    EXPECT_TRUE(std::equal(heldBytes.begin(), heldBytes.end(), held->data()));
+}
 
 TEST(TestPattern, RendersIntoRowsWithPadding) {
     constexpr std::int64_t width = 50;

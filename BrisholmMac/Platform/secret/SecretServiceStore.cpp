@@ -2,6 +2,7 @@
 
 #include <libsecret/secret.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <memory>
 #include <vector>
@@ -140,7 +141,23 @@ struct SourceDestroy {
 
 }  // namespace
 
+// What withdrawUnlock() needs to end the wait of an unlock in another thread: the loop it waits in
+// and the flag it checks.
+struct SecretServiceStore::PendingPrompt {
+    GMainContext* context;
+    std::atomic<bool> withdrawn{false};
+};
+
 SecretServiceStore::SecretServiceStore(Options options) : options_(options) {}
+
+void SecretServiceStore::withdrawUnlock() {
+    const std::lock_guard lock(mutex_);
+    withdrawn_ = true;
+    if (pending_ != nullptr) {
+        pending_->withdrawn = true;
+        g_main_context_wakeup(pending_->context);
+    }
+}
 
 SecretServiceStore::Options SecretServiceStore::sessionOptions() {
     const auto set = [](const char* variable) {
@@ -234,45 +251,69 @@ bool SecretServiceStore::unlock(const CredentialName& name) {
         return false;
     }
 
-    diagnosticLog().info("The keyring is locked; asking the user to unlock it");
     struct Wait {
         bool done = false;
         ErrorPtr error;
-    } wait;
+    };
+    // Shared with the completion: a wait that ends early (below) leaves the call behind, and its
+    // completion, should it ever run, finds this still there.
+    const auto wait = std::make_shared<Wait>();
     const PrivateMainContext context;
-    const GObjectPtr<GCancellable> cancellable(g_cancellable_new());
+    PendingPrompt pending{context.get()};
+    {
+        const std::lock_guard lock(mutex_);
+        if (withdrawn_) {
+            return false;
+        }
+        pending_ = &pending;
+    }
+    diagnosticLog().info("The keyring is locked; asking the user to unlock it");
+    // Never cancelled: cancelling makes libsecret dismiss the prompt, and gnome-keyring (42)
+    // crashes on a prompt dismissed while it is shown, taking every unlocked keyring of the session
+    // with it. A wait that ends early leaves the prompt to the user instead.
     secret_service_unlock(
-        found.service.get(), objects.get(), cancellable.get(),
+        found.service.get(), objects.get(), nullptr,
         [](GObject* service, GAsyncResult* result, gpointer data) {
-            auto& wait = *static_cast<Wait*>(data);
+            const std::unique_ptr<std::shared_ptr<Wait>> wait(static_cast<std::shared_ptr<Wait>*>(data));
             GError* raw = nullptr;
             secret_service_unlock_finish(SECRET_SERVICE(service), result, nullptr, &raw);
-            wait.error.reset(raw);
-            wait.done = true;
+            (*wait)->error.reset(raw);
+            (*wait)->done = true;
         },
-        &wait);
-    // A prompt nobody answers must not hold the host for ever: cancelling withdraws it.
+        new std::shared_ptr<Wait>(wait));
+    // A prompt nobody answers must not keep the host from serving for ever.
+    bool expired = false;
     const std::unique_ptr<GSource, SourceDestroy> deadline(
         g_timeout_source_new(static_cast<guint>(options_.unlockDeadline.count())));
     g_source_set_callback(
         deadline.get(),
         [](gpointer data) -> gboolean {
-            g_cancellable_cancel(G_CANCELLABLE(data));
+            *static_cast<bool*>(data) = true;
             return G_SOURCE_REMOVE;
         },
-        cancellable.get(), nullptr);
+        &expired, nullptr);
     g_source_attach(deadline.get(), context.get());
-    while (!wait.done) {
+    while (!wait->done && !expired && !pending.withdrawn) {
         g_main_context_iteration(context.get(), TRUE);
     }
+    bool withdrawn = false;
+    {
+        const std::lock_guard lock(mutex_);
+        pending_ = nullptr;
+        withdrawn = withdrawn_;
+    }
 
-    if (g_cancellable_is_cancelled(cancellable.get())) {
-        diagnosticLog().warn("Nobody answered the keyring's unlock prompt within {} s",
+    if (!wait->done && withdrawn) {
+        diagnosticLog().info("Stopped waiting for the keyring's unlock prompt: the host is quitting");
+        return false;
+    }
+    if (!wait->done) {
+        diagnosticLog().warn("Nobody answered the keyring's unlock prompt within {} s; going on without the keyring",
                              std::chrono::duration_cast<std::chrono::seconds>(options_.unlockDeadline).count());
         return false;
     }
-    if (wait.error) {
-        diagnosticLog().warn("Unlocking the keyring failed: {}", describe(wait.error));
+    if (wait->error) {
+        diagnosticLog().warn("Unlocking the keyring failed: {}", describe(wait->error));
         return false;
     }
     // A dismissed prompt is no error; what counts is whether the locks are gone now.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <mutex>
 #include <string>
 
 #include "CredentialStore.hpp"
@@ -21,7 +22,8 @@ public:
     struct Options {
         // Whether unlock may put the service's password prompt in front of the user.
         bool promptForUnlock = true;
-        // How long unlock waits for the user's answer before it withdraws the prompt.
+        // How long unlock waits for the user's answer before it goes on without the keyring. The
+        // prompt stays open: taking it back would crash gnome-keyring.
         std::chrono::milliseconds unlockDeadline = std::chrono::minutes(2);
     };
 
@@ -35,9 +37,15 @@ public:
     [[nodiscard]] CredentialWrite replace(const CredentialName& name, const std::string& label,
                                           const Bytes& secret) override;
     [[nodiscard]] bool unlock(const CredentialName& name) override;
+    void withdrawUnlock() override;
 
 private:
+    struct PendingPrompt;
+
     Options options_;
+    std::mutex mutex_;
+    bool withdrawn_ = false;            // guarded by mutex_
+    PendingPrompt* pending_ = nullptr;  // guarded by mutex_; the unlock waiting for the user
 };
 
 }  // namespace vantrel

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "App/AppModel.hpp"
+#include "Platform/CredentialStore.hpp"
 #include "BrisholmApp.hpp"
 #include "MenuView.hpp"
 
@@ -26,8 +27,9 @@ struct FakeScreen;
 bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
 // The desktop host's interface over the real controller and server (TLS on loopback), with
-// everything below them faked: the monitors, capture, the key's credential store, the window list,
-// the applications, the session's keep-awake. The one address is loopback.
+// everything below them faked: the monitors, capture, the key's credential store (unless the test
+// brings one), the window list, the applications, the session's keep-awake. The one address is
+// loopback.
 // Needs a QApplication on an X display.
 class PanelWorld {
 public:
@@ -36,6 +38,7 @@ public:
         bool canListen = true;  // false: no listener can be made (the server never gets a port)
         bool canInject = true;
         std::optional<std::string> unsupportedSession;  // the capture error the model starts with
+        std::shared_ptr<CredentialStore> credentials;   // the key's store; one in memory when null
     };
 
     PanelWorld() : PanelWorld(Config{}) {}
