@@ -238,9 +238,8 @@ TEST_F(AppModelTest, CaptureEndingByItselfLetsThePhoneGo) {
 TEST_F(AppModelTest, APhoneTakingAnotherOnesPlaceFindsNothingHeld) {
     auto first = connectedPhone();
     first->sendText(MessageType::input, R"({"button":{"button":"left","down":true}})");
-    ASSERT_TRUE(pumpUntil([&] {
-        return std::find(device->log.begin(), device->log.end(), "button 1 down") != device->log.end();
-    }));
+    ASSERT_TRUE(pumpUntil(
+        [&] { return std::find(device->log.begin(), device->log.end(), "button 1 down") != device->log.end(); }));
     device->take();
     auto second = connectedPhone();
     EXPECT_THAT(device->take(), ::testing::Contains("button 1 up"));
@@ -290,7 +289,8 @@ TEST_F(AppModelTest, ControlIsOfferedOnceTheInjectorWorks) {
     device->pointer = Point{100, 50};
     auto phone = connectedPhone();
     EXPECT_FALSE(phone->last<Welcome>(MessageType::welcome)->canControl);
-    ASSERT_TRUE(pumpUntil([&] { return phone->count(MessageType::pointer) > 0; })) << "a watching phone sees the pointer";
+    ASSERT_TRUE(pumpUntil([&] { return phone->count(MessageType::pointer) > 0; }))
+        << "a watching phone sees the pointer";
     const auto pointer = *phone->last<PointerPosition>(MessageType::pointer);
     EXPECT_DOUBLE_EQ(pointer.x, 100.0 / 320);
     EXPECT_DOUBLE_EQ(pointer.y, 50.0 / 180);

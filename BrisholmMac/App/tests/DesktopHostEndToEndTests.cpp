@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "ChildProcess.hpp"
-#include "vantrel/testing/Waiting.hpp"
 #include "vantrel/PairingInfo.hpp"
+#include "vantrel/testing/Waiting.hpp"
 
 namespace vantrel {
 namespace {
@@ -189,15 +189,17 @@ TEST_F(DesktopHostTest, APhoneWatchesControlsAndSwitchesMonitors) {
     ChildProcess watching(probe, {"--seconds", "4", "--no-decode", link});
     const auto watchingSecond = [&watching, second] {
         const auto lines = watching.lines();
-        return std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
-            const auto message = json::parse(line, nullptr, false);
-            return !message.is_discarded() && message.value("kind", "") == "videoConfig" &&
-                   message["body"]["width"] == 1920;
-        }) && std::any_of(lines.begin(), lines.end(), [second](const std::string& line) {
-            const auto message = json::parse(line, nullptr, false);
-            return !message.is_discarded() && message.value("kind", "") == "welcome" &&
-                   message["body"]["activeDisplay"] == second;
-        });
+        return std::any_of(lines.begin(), lines.end(),
+                           [](const std::string& line) {
+                               const auto message = json::parse(line, nullptr, false);
+                               return !message.is_discarded() && message.value("kind", "") == "videoConfig" &&
+                                      message["body"]["width"] == 1920;
+                           }) &&
+               std::any_of(lines.begin(), lines.end(), [second](const std::string& line) {
+                   const auto message = json::parse(line, nullptr, false);
+                   return !message.is_discarded() && message.value("kind", "") == "welcome" &&
+                          message["body"]["activeDisplay"] == second;
+               });
     };
     ASSERT_TRUE(testing::waitUntil(watchingSecond, 10s)) << "the phone does not watch the second monitor";
     ASSERT_EQ(std::system("xrandr --delmonitor R >/dev/null"), 0);

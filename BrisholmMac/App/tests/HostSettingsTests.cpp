@@ -38,8 +38,8 @@ TEST(HostSettingsTest, OnlyAYesOrNoCounts) {
     EXPECT_EQ(hostsettings::storedBool(QVariant(false)), false);
     EXPECT_EQ(hostsettings::storedBool(QVariant(QStringLiteral("false"))), false);
     EXPECT_EQ(hostsettings::storedBool(QVariant(QStringLiteral("true"))), true);
-    for (const QVariant& other : {QVariant(), QVariant(0), QVariant(QStringLiteral("no")),
-                                  QVariant(QStringLiteral("")), QVariant(QStringLiteral("FALSE "))}) {
+    for (const QVariant& other : {QVariant(), QVariant(0), QVariant(QStringLiteral("no")), QVariant(QStringLiteral("")),
+                                  QVariant(QStringLiteral("FALSE "))}) {
         EXPECT_EQ(hostsettings::storedBool(other), std::nullopt) << other.toString().toStdString();
     }
 }

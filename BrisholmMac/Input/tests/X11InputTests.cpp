@@ -136,8 +136,10 @@ TEST(X11GrowingDesktopTest, ThePointerReachesAMonitorAddedAfterStart) {
     ASSERT_TRUE(injector);
     ASSERT_TRUE(server.run("xrandr --fb 3840x1080"));
     injector->handle(input::PointerMoveAbsolute{0.5, 0.5});
-    EXPECT_TRUE(waitUntil([&] { return injector->pointerLocation() == Point{2880, 540}; }))
-        << "the pointer is at " << injector->pointerLocation().value_or(Point{}).x;
+    EXPECT_TRUE(waitUntil([&] {
+        return injector->pointerLocation() == Point{2880, 540};
+    })) << "the pointer is at "
+        << injector->pointerLocation().value_or(Point{}).x;
 }
 
 }  // namespace

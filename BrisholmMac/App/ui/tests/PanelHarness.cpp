@@ -82,8 +82,8 @@ PanelWorld::PanelWorld(Config config) {
     services.displays = std::make_shared<FakeDisplays>(monitors);
     services.windows = std::make_shared<FakeWindowList>();
     services.workspace = std::make_shared<NoApplications>();
-    services.keys = std::make_shared<KeyStore>(config.credentials ? config.credentials
-                                                                  : std::make_shared<FakeCredentialStore>());
+    services.keys =
+        std::make_shared<KeyStore>(config.credentials ? config.credentials : std::make_shared<FakeCredentialStore>());
     services.keepAwake = std::make_shared<CountingKeepAwake>();
     services.addresses = [] { return std::vector<std::string>{"127.0.0.1"}; };
     services.canReadScreen = [] { return true; };

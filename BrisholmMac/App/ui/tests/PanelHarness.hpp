@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "App/AppModel.hpp"
-#include "Platform/CredentialStore.hpp"
 #include "BrisholmApp.hpp"
 #include "MenuView.hpp"
+#include "Platform/CredentialStore.hpp"
 
 namespace vantrel::testing {
 

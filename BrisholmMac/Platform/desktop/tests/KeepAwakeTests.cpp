@@ -76,7 +76,8 @@ protected:
 TEST_F(IdleInhibitorTest, TheHoldKeepsTheMachineFromIdleSleepUntilReleased) {
     const auto keepAwake = KeepAwake::create();
     keepAwake->hold("Telefon steuert diesen Mac");
-    EXPECT_THAT(inhibitors(), ::testing::ElementsAre(Inhibitor{"idle", "Vantrel", "Telefon steuert diesen Mac", "block"}));
+    EXPECT_THAT(inhibitors(),
+                ::testing::ElementsAre(Inhibitor{"idle", "Vantrel", "Telefon steuert diesen Mac", "block"}));
     keepAwake->hold("again");  // held already: no second inhibitor
     EXPECT_EQ(inhibitors().size(), 1u);
     keepAwake->release();
