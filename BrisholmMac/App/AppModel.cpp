@@ -49,8 +49,7 @@ AppModel::AppModel(Services services, QObject* parent) : QObject(parent), servic
         services_.windows, [this] { return layout_; }, services_.uptimeSeconds, getpid());
 
     input_ = std::make_shared<InjectorInput>();
-    makeInjector();
-    hasAccessibility_ = injector_ != nullptr;
+    hasAccessibility_ = services_.canInject() && makeInjector();
 
     HostSession::Parts parts{services_.main,
                              services_.server,
@@ -105,22 +104,23 @@ AppModel::~AppModel() {
     }
 }
 
-void AppModel::makeInjector() {
-    // Only where the desktop offers synthetic input at all; a failure there (no keymap, no XKB)
-    // is tried again at the next refresh, and until then the phone is told it cannot control.
-    if (injector_ || !services_.canInject()) {
-        return;
+bool AppModel::makeInjector() {
+    // A failure (no keymap, no XKB) is tried again at the next refresh; until then the phone is
+    // told it cannot control.
+    if (injector_) {
+        return true;
     }
     // The injector reads the bounds the model keeps (refreshed every 3 seconds), never the display
     // server, so placing a pointer event costs no round trip.
     injector_ = services_.makeInjector([this](std::uint32_t display) { return boundsOf(display); }, activeDisplay_);
     if (!injector_) {
-        return;
+        return false;
     }
     injector_->onClick = [follower = follower_, uptime = services_.uptimeSeconds] {
         follower->lastPhoneClick = uptime();
     };
     input_->setInjector(injector_);
+    return true;
 }
 
 std::uint32_t AppModel::mainDisplay() const {
@@ -293,8 +293,8 @@ void AppModel::refresh() {
         session_->offerApplications();
     }
     const bool screen = services_.canReadScreen();
-    makeInjector();
-    const bool control = injector_ != nullptr && services_.canInject();
+    // Control needs both: the display takes synthetic input, and the injector could be made.
+    const bool control = services_.canInject() && makeInjector();
     if (screen != hasScreenRecording_ || control != hasAccessibility_) {
         hasScreenRecording_ = screen;
         hasAccessibility_ = control;

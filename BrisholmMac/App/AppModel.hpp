@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "App/KeyStore.hpp"
-#include "Platform/Geometry.hpp"
+#include "Geometry/Geometry.hpp"
 #include "vantrel/Bytes.hpp"
 #include "vantrel/ControlMessages.hpp"
 
@@ -157,8 +157,9 @@ Q_SIGNALS:
 
 private:
     void clientChanged(const std::optional<std::string>& name);
-    // Makes the injector where it is missing and the desktop takes synthetic input.
-    void makeInjector();
+    // Makes the injector where it is missing (call only where the desktop takes synthetic input);
+    // true when there is one.
+    bool makeInjector();
     // Reads the displays and their layout again; true when the list changed.
     bool readDisplays();
     // Streams and controls display from now on, on the phone too.

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "Platform/Geometry.hpp"
+#include "Geometry/Geometry.hpp"
 #include "vantrel/ControlMessages.hpp"
 
 namespace vantrel {

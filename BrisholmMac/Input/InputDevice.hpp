@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "Platform/Geometry.hpp"
+#include "Geometry/Geometry.hpp"
 
 namespace vantrel {
 

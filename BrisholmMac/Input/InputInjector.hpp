@@ -10,7 +10,7 @@
 
 #include "Input/InputDevice.hpp"
 #include "Input/SpareKeycodes.hpp"
-#include "Platform/Geometry.hpp"
+#include "Geometry/Geometry.hpp"
 #include "vantrel/InputEvent.hpp"
 
 namespace vantrel {

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "Platform/Geometry.hpp"
+#include "Geometry/Geometry.hpp"
 #include "Platform/WindowList.hpp"
 
 namespace vantrel {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "Platform/Geometry.hpp"
+#include "Geometry/Geometry.hpp"
 
 namespace vantrel {
 

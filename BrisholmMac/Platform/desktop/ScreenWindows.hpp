@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "Platform/Geometry.hpp"
+#include "Geometry/Geometry.hpp"
 #include "Platform/WindowList.hpp"
 #include "Platform/desktop/WindowMatching.hpp"
 

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "Platform/Geometry.hpp"
+#include "Geometry/Geometry.hpp"
 
 namespace vantrel {
 

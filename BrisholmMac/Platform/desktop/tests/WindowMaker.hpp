@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "Platform/Geometry.hpp"
+#include "Geometry/Geometry.hpp"
 
 namespace vantrel::desktop::testing {
 
