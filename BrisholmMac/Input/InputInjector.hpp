@@ -8,9 +8,9 @@
 #include <set>
 #include <thread>
 
+#include "Geometry/Geometry.hpp"
 #include "Input/InputDevice.hpp"
 #include "Input/SpareKeycodes.hpp"
-#include "Geometry/Geometry.hpp"
 #include "vantrel/InputEvent.hpp"
 
 namespace vantrel {
