@@ -136,8 +136,8 @@ int runDesktop(int argc, char** argv, bool printLink) {
     QCoreApplication::setApplicationName("brisholm");
 
     QSettings settings;
-    auto services = AppModel::Services::production(&settings);
-    if (services.unsupportedSession) {
+    auto services = AppModel::productionServices(&settings);
+    if (services.backend.unsupported) {
         const char* type = std::getenv("XDG_SESSION_TYPE");
         std::fprintf(stderr,
                      "brisholm: only X11 desktop sessions are supported so far (this session: %s); phones can "

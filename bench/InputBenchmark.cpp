@@ -33,7 +33,7 @@ struct Rig {
             return std::nullopt;
         }
         Rig rig{testing::KeyRecorder::open(desktop),
-                InputInjector::create([](std::uint32_t) { return std::optional<Rect>(desktop); }, 0)};
+                InputInjector::create([] { return std::optional<Rect>(desktop); })};
         if (!rig.recorder || !rig.injector) {
             state.SkipWithError("cannot open the display or focus the window");
             return std::nullopt;

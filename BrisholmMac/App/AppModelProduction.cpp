@@ -10,14 +10,16 @@
 #include <string>
 
 #include "App/AppModel.hpp"
+#include "App/HostSettings.hpp"
 #include "App/NetworkInfo.hpp"
 #include "App/QtMainQueue.hpp"
 #include "Capture/Displays.hpp"
-#include "Capture/ScreenStreamer.hpp"
+#include "Capture/ScreenCapturer.hpp"
 #include "Capture/VideoEncoder.hpp"
-#include "Input/InputInjector.hpp"
+#include "Input/x11/X11InputDevice.hpp"
 #include "Platform/CredentialStore.hpp"
 #include "Platform/KeepAwake.hpp"
+#include "Platform/SessionChecks.hpp"
 #include "Platform/WindowList.hpp"
 #include "Platform/Workspace.hpp"
 #include "Platform/desktop/X11Session.hpp"
@@ -52,32 +54,40 @@ std::string localHostName() {
 
 }  // namespace
 
-AppModel::Services AppModel::Services::production(QSettings* settings) {
-    Services services;
+// Until the backend factory exists: this session's X11 answers behind the session checks.
+class X11Checks final : public SessionChecks {
+public:
+    bool screenReadable() override { return checks_.screenReadable(); }
+    bool offersSyntheticInput() override { return checks_.offersSyntheticInput(); }
+    std::optional<Point> pointerLocation() override { return checks_.pointerLocation(); }
+
+private:
+    X11SessionChecks checks_;
+};
+
+DesktopHost::Services AppModel::productionServices(QSettings* settings) {
+    DesktopHost::Services services;
     services.main = qtMainQueue();
     services.server = SyncServer::create();
     services.encoder = std::make_shared<VideoEncoder>();
-    services.streamer = ScreenStreamer::create(services.encoder);
-    services.displays = Displays::create();
-    services.makeInjector = [](std::function<std::optional<Rect>(std::uint32_t)> bounds, std::uint32_t active) {
-        return InputInjector::create(std::move(bounds), active);
-    };
-    services.windows = WindowList::create();
-    services.workspace = Workspace::create();
+    auto& backend = services.backend;
+    backend.name = "x11";
+    backend.unsupported = unsupportedSessionReason();
+    backend.displays = Displays::create();
+    backend.makeCapturer = &ScreenCapturer::create;
+    backend.openInputDevice = [] { return X11InputDevice::open(); };
+    backend.windows = WindowList::create();
+    backend.workspace = Workspace::create();
+    backend.checks = std::make_shared<X11Checks>();
+    backend.keepAwake = KeepAwake::create();
     services.keys = std::make_shared<KeyStore>(CredentialStore::create());
-    services.keepAwake = KeepAwake::create();
     services.addresses = [] { return NetworkInfo::reachableAddresses(); };
-    // One connection for the questions asked every few seconds, instead of one per question.
-    const auto checks = std::make_shared<X11SessionChecks>();
-    services.canReadScreen = [checks] { return checks->screenReadable(); };
-    services.canInject = [checks] { return checks->offersSyntheticInput(); };
-    services.pointerLocation = [checks] { return checks->pointerLocation(); };
     services.hostName = [] { return localHostName(); };
     services.uptimeSeconds = [] {
         return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
     };
-    services.settings = settings;
-    services.unsupportedSession = unsupportedSessionReason();
+    services.loadFollowWindows = [settings] { return hostsettings::followWindows(*settings); };
+    services.saveFollowWindows = [settings](bool follow) { hostsettings::setFollowWindows(*settings, follow); };
     return services;
 }
 

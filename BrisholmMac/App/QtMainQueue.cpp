@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QPointer>
+#include <QThread>
+#include <QTimer>
 
 namespace vantrel {
 
@@ -17,6 +19,18 @@ public:
             return;
         }
         QMetaObject::invokeMethod(application.data(), std::move(work), Qt::QueuedConnection);
+    }
+
+    void postAfter(std::chrono::milliseconds delay, std::function<void()> work) override {
+        // The timer is made on the main thread, so it fires there whoever asked for it.
+        post([delay, work = std::move(work)]() mutable {
+            QTimer::singleShot(delay, QCoreApplication::instance(), std::move(work));
+        });
+    }
+
+    [[nodiscard]] bool isCurrent() const override {
+        const auto* application = QCoreApplication::instance();
+        return application != nullptr && QThread::currentThread() == application->thread();
     }
 };
 

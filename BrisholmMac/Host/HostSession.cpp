@@ -12,23 +12,6 @@
 
 namespace vantrel {
 
-namespace {
-
-class SerialMainQueue final : public MainQueue {
-public:
-    explicit SerialMainQueue(std::shared_ptr<SerialQueue> queue) : queue_(std::move(queue)) {}
-    void post(std::function<void()> work) override { queue_->post(std::move(work)); }
-
-private:
-    std::shared_ptr<SerialQueue> queue_;
-};
-
-}  // namespace
-
-std::shared_ptr<MainQueue> MainQueue::on(std::shared_ptr<SerialQueue> queue) {
-    return std::make_shared<SerialMainQueue>(std::move(queue));
-}
-
 std::shared_ptr<HostSession> HostSession::create(Parts parts, Description description) {
     std::shared_ptr<HostSession> session(new HostSession(std::move(parts), std::move(description)));
     session->wire();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -16,6 +17,12 @@ public:
 
     // Runs work on the main thread after everything posted before it. Callable from any thread.
     virtual void post(std::function<void()> work) = 0;
+
+    // Runs work on the main thread once delay has passed. Callable from any thread.
+    virtual void postAfter(std::chrono::milliseconds delay, std::function<void()> work) = 0;
+
+    // True on the main thread itself; backs the debug checks of the classes that live there.
+    [[nodiscard]] virtual bool isCurrent() const = 0;
 
     // A serial queue standing in for the main thread (tests, tools).
     [[nodiscard]] static std::shared_ptr<MainQueue> on(std::shared_ptr<SerialQueue> queue);

@@ -45,11 +45,9 @@ int takeWheelClicks(double& pixels) {
 
 }  // namespace
 
-InputInjector::InputInjector(std::shared_ptr<InputDevice> device, DisplayBoundsLookup displayBounds,
-                             std::uint32_t activeDisplay, Clock clock)
-    : activeDisplay(activeDisplay),
-      device_(std::move(device)),
-      displayBounds_(std::move(displayBounds)),
+InputInjector::InputInjector(std::shared_ptr<InputDevice> device, ActiveBounds activeBounds, Clock clock)
+    : device_(std::move(device)),
+      activeBounds_(std::move(activeBounds)),
       clock_(clock ? std::move(clock) : Clock(steadySeconds)) {}
 
 // The phone may be gone without a goodbye: nothing stays pressed and no key keeps a borrowed
@@ -73,9 +71,9 @@ void InputInjector::handle(const InputEvent& event) {
                     movePointer({from.x + e.dx, from.y + e.dy});
                 }
             } else if constexpr (std::is_same_v<E, input::PointerMoveAbsolute>) {
-                const auto bounds = displayBounds_ ? displayBounds_(activeDisplay) : std::nullopt;
+                const auto bounds = activeBounds_ ? activeBounds_() : std::nullopt;
                 if (!bounds) {
-                    diagnosticLog().debug("input: absolute move dropped, display {} is not known", activeDisplay);
+                    diagnosticLog().debug("input: absolute move dropped, the watched display is not known");
                     return;
                 }
                 if (!finite(e.x, e.y)) {
@@ -126,7 +124,7 @@ void InputInjector::movePointer(Point to) {
     }
     // A relative move starts wherever the pointer is, even on another display: it still ends on
     // the one the phone watches.
-    if (const auto bounds = displayBounds_ ? displayBounds_(activeDisplay) : std::nullopt;
+    if (const auto bounds = activeBounds_ ? activeBounds_() : std::nullopt;
         bounds && !bounds->isEmpty()) {
         to.x = std::clamp(to.x, bounds->minX(), bounds->maxX() - 1);
         to.y = std::clamp(to.y, bounds->minY(), bounds->maxY() - 1);

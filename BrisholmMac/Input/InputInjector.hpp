@@ -26,8 +26,9 @@ namespace vantrel {
 // Lives on the main thread: the controller posts each event there. No lock.
 class InputInjector {
 public:
-    // Gives a display's bounds in desktop points, none for a display it does not know.
-    using DisplayBoundsLookup = std::function<std::optional<Rect>(std::uint32_t displayId)>;
+    // The bounds of the display the phone watches, in desktop points, read at each event; none
+    // when that display is not known. The host session owns which display that is.
+    using ActiveBounds = std::function<std::optional<Rect>()>;
     // Seconds on a monotonic clock (click series are timed with it).
     using Clock = std::function<double()>;
 
@@ -40,19 +41,15 @@ public:
     static constexpr double clickSeriesSeconds = 0.4;
     static constexpr double clickSeriesPoints = 4;
 
-    InputInjector(std::shared_ptr<InputDevice> device, DisplayBoundsLookup displayBounds, std::uint32_t activeDisplay,
-                  Clock clock = {});
+    InputInjector(std::shared_ptr<InputDevice> device, ActiveBounds activeBounds, Clock clock = {});
     ~InputInjector();
     InputInjector(const InputInjector&) = delete;
     InputInjector& operator=(const InputInjector&) = delete;
 
     // The injector on the X display named by DISPLAY, through XTest; null when that display cannot
     // be opened or lacks XTest (the reason is in the diagnostic log).
-    [[nodiscard]] static std::shared_ptr<InputInjector> create(DisplayBoundsLookup displayBounds,
-                                                               std::uint32_t activeDisplay);
+    [[nodiscard]] static std::shared_ptr<InputInjector> create(ActiveBounds activeBounds);
 
-    // The display whose bounds confine the pointer and place absolute positions.
-    std::uint32_t activeDisplay;
     // Called before every button press (not release).
     std::function<void()> onClick;
 
@@ -84,7 +81,7 @@ private:
     void checkThread() const;
 
     std::shared_ptr<InputDevice> device_;
-    DisplayBoundsLookup displayBounds_;
+    ActiveBounds activeBounds_;
     Clock clock_;
     std::set<MouseButton> buttonsDown_;
     std::map<MouseButton, double> lastClickTime_;

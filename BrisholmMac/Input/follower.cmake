@@ -7,7 +7,7 @@ vantrel_set_warnings(vantrel_follower)
 
 if(VANTREL_BUILD_TESTS)
   add_executable(vantrel_follower_tests ${CMAKE_CURRENT_LIST_DIR}/tests/WindowFollowerTests.cpp)
-  target_link_libraries(vantrel_follower_tests PRIVATE vantrel::follower GTest::gtest_main)
+  target_link_libraries(vantrel_follower_tests PRIVATE vantrel::follower vantrel_fakes GTest::gtest_main)
   vantrel_set_warnings(vantrel_follower_tests)
   gtest_discover_tests(vantrel_follower_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS unit)
 

@@ -23,7 +23,7 @@ if(VANTREL_BUILD_TESTS)
     tests/InputInjectorTests.cpp
     tests/KeymapTests.cpp
   )
-  target_link_libraries(vantrel_input_tests PRIVATE vantrel::input vantrel::log PkgConfig::INPUT_X11 GTest::gtest_main GTest::gmock)
+  target_link_libraries(vantrel_input_tests PRIVATE vantrel::input vantrel_fakes vantrel::log PkgConfig::INPUT_X11 GTest::gtest_main GTest::gmock)
   vantrel_set_warnings(vantrel_input_tests)
   gtest_discover_tests(vantrel_input_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS unit)
 

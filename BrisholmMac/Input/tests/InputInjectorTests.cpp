@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "Input/TypedText.hpp"
-#include "Input/tests/FakeInputDevice.hpp"
+#include "FakeInputDevice.hpp"
 
 namespace vantrel {
 namespace {
@@ -19,11 +19,13 @@ class InjectorTest : public ::testing::Test {
 protected:
     std::shared_ptr<testing::FakeInputDevice> device = std::make_shared<testing::FakeInputDevice>();
     double now = 100;
+    std::uint32_t watched = 1;
     InputInjector injector{device,
-                           [](std::uint32_t id) {
-                               return id > 2 ? std::nullopt : std::optional(Rect{(id - 1) * 1920.0, 0, 1920, 1080});
+                           [this] {
+                               return watched > 2 ? std::nullopt
+                                                  : std::optional(Rect{(watched - 1) * 1920.0, 0, 1920, 1080});
                            },
-                           1, [this] { return now; }};
+                           [this] { return now; }};
 
     void key(std::uint16_t code, bool down, Modifiers modifiers = {}) {
         injector.handle(input::Key{code, down, modifiers});
@@ -36,9 +38,9 @@ TEST_F(InjectorTest, ThePointerStaysOnTheActiveDisplay) {
     injector.handle(input::PointerMoveAbsolute{-0.5, 2});
     device->pointer = {2500, 500};  // on the right display while the phone watches the left
     injector.handle(input::PointerMove{100, -600});
-    injector.activeDisplay = 2;
+    watched = 2;
     injector.handle(input::PointerMoveAbsolute{0.5, 0});
-    injector.activeDisplay = 99;  // unknown: nowhere to put the pointer, and nothing to confine it
+    watched = 99;  // unknown: nowhere to put the pointer, and nothing to confine it
     injector.handle(input::PointerMoveAbsolute{0.5, 0.5});
     device->pointerReadable = false;  // an unreadable pointer counts as the origin
     injector.handle(input::PointerMove{3, 4});

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "Platform/FakeWindowList.hpp"
+#include "FakeWindowList.hpp"
 #include "Printing.hpp"
 
 namespace vantrel {

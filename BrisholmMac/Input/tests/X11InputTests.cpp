@@ -28,10 +28,7 @@ protected:
         recorder = testing::KeyRecorder::open(leftBounds);
         ASSERT_TRUE(recorder);
         injector = InputInjector::create(
-            [](std::uint32_t id) {
-                return id == 1 ? std::optional(leftBounds) : std::optional(Rect{1920, 0, 1920, 1080});
-            },
-            1);
+            [this] { return watched == 1 ? std::optional(leftBounds) : std::optional(Rect{1920, 0, 1920, 1080}); });
         ASSERT_TRUE(injector);
     }
 
@@ -47,6 +44,7 @@ protected:
     static std::vector<Keycode> emptyKeys() { return X11InputDevice::open()->spareKeycodes(); }
 
     std::unique_ptr<testing::KeyRecorder> recorder;
+    std::uint32_t watched = 1;
     std::shared_ptr<InputInjector> injector;
 };
 
@@ -72,7 +70,7 @@ TEST_F(X11InputTest, PointerMovesClicksAndScrollsLandWhereAsked) {
     ASSERT_FALSE(motions.empty());
     EXPECT_NE(motions.back().state & XCB_BUTTON_MASK_1, 0) << "the move with the button held is a drag";
 
-    injector->activeDisplay = 2;
+    watched = 2;
     injector->movePointer({0, 0});
     EXPECT_TRUE(waitUntil([&] { return injector->pointerLocation() == Point{1920, 0}; }));
 }
@@ -132,7 +130,7 @@ TEST(X11GrowingDesktopTest, ThePointerReachesAMonitorAddedAfterStart) {
     ASSERT_TRUE(server.ok());
     server.run("xrandr --fb 1920x1080");
     const Rect added{1920, 0, 1920, 1080};
-    const auto injector = InputInjector::create([&](std::uint32_t) { return std::optional(added); }, 2);
+    const auto injector = InputInjector::create([&] { return std::optional(added); });
     ASSERT_TRUE(injector);
     ASSERT_TRUE(server.run("xrandr --fb 3840x1080"));
     injector->handle(input::PointerMoveAbsolute{0.5, 0.5});

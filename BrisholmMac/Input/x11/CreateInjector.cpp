@@ -4,12 +4,12 @@
 
 namespace vantrel {
 
-std::shared_ptr<InputInjector> InputInjector::create(DisplayBoundsLookup displayBounds, std::uint32_t activeDisplay) {
+std::shared_ptr<InputInjector> InputInjector::create(ActiveBounds activeBounds) {
     auto device = X11InputDevice::open();
     if (!device) {
         return nullptr;
     }
-    return std::make_shared<InputInjector>(std::move(device), std::move(displayBounds), activeDisplay);
+    return std::make_shared<InputInjector>(std::move(device), std::move(activeBounds));
 }
 
 }  // namespace vantrel

@@ -7,19 +7,12 @@
 #include <gtest/gtest.h>
 
 #include "App/KeyStore.hpp"
+#include "App/HostSettings.hpp"
 #include "App/QtMainQueue.hpp"
-#include "Capture/FakeDisplays.hpp"
-#include "Capture/ScreenStreamer.hpp"
+#include "FakeDesktopSession.hpp"
 #include "Capture/VideoEncoder.hpp"
-#include "CaptureHarness.hpp"
 #include "FakeServiceAdvertiser.hpp"
-#include "Input/InputInjector.hpp"
-#include "Input/tests/FakeInputDevice.hpp"
 #include "Platform/FakeCredentialStore.hpp"
-#include "Platform/FakeDesktop.hpp"
-#include "Platform/FakeWindowList.hpp"
-#include "Platform/KeepAwake.hpp"
-#include "Platform/Workspace.hpp"
 #include "SyncServer.hpp"
 #include "vantrel/SyncSecurity.hpp"
 #include "vantrel/TlsTransport.hpp"
@@ -48,8 +41,13 @@ PanelWorld::PanelWorld(Config config) {
         monitors.push_back(fakeMonitor(index + 1, index == 0, Rect{1920.0 * index, 0, 1920, 1080}));
         monitors.back().monitorName = index == 0 ? "Links" : "Rechts";
     }
-    screen_ = std::make_shared<FakeScreen>();
-    screen_->update([&](FakeScreen& screen) { screen.monitors = monitors; });
+    desktop_ = std::make_shared<FakeDesktopSession>();
+    desktop_->setMonitors(monitors);
+    // The panel shows control as granted only where an injector could be made.
+    desktop_->checks->synthetic = config.canInject;
+    desktop_->deviceOpens = config.canInject;
+    desktop_->checks->pointer = [] { return std::optional<Point>(); };
+    desktop_->unsupported = config.unsupportedSession;
 
     // The server as in production, but on loopback, with TLS and nothing advertised.
     SyncServer::Options options;
@@ -67,32 +65,20 @@ PanelWorld::PanelWorld(Config config) {
         };
     };
 
-    AppModel::Services services;
+    DesktopHost::Services services;
     services.main = qtMainQueue();
     services.server = SyncServer::create(std::move(options));
     services.encoder = std::make_shared<VideoEncoder>();
-    services.streamer = ScreenStreamer::create(services.encoder, fakeCapturers(screen_));
-    // The panel shows control as granted only where an injector could be made.
-    services.makeInjector = [canInject = config.canInject](InputInjector::DisplayBoundsLookup bounds,
-                                                           std::uint32_t active) {
-        return canInject ? std::make_shared<InputInjector>(std::make_shared<testing::FakeInputDevice>(),
-                                                           std::move(bounds), active)
-                         : nullptr;
-    };
-    services.displays = std::make_shared<FakeDisplays>(monitors);
-    services.windows = std::make_shared<FakeWindowList>();
-    services.workspace = std::make_shared<NoApplications>();
+    services.backend = desktop_->backend();
     services.keys =
         std::make_shared<KeyStore>(config.credentials ? config.credentials : std::make_shared<FakeCredentialStore>());
-    services.keepAwake = std::make_shared<CountingKeepAwake>();
     services.addresses = [] { return std::vector<std::string>{"127.0.0.1"}; };
-    services.canReadScreen = [] { return true; };
-    services.canInject = [canInject = config.canInject] { return canInject; };
-    services.pointerLocation = [] { return std::optional<Point>(); };
     services.hostName = [] { return std::string("Werkbank"); };
     services.uptimeSeconds = [] { return 0.0; };
-    services.settings = settings_.get();
-    services.unsupportedSession = config.unsupportedSession;
+    services.loadFollowWindows = [settings = settings_.get()] { return hostsettings::followWindows(*settings); };
+    services.saveFollowWindows = [settings = settings_.get()](bool follow) {
+        hostsettings::setFollowWindows(*settings, follow);
+    };
 
     model_ = std::make_unique<AppModel>(std::move(services));
     app_ = std::make_unique<BrisholmApp>(*model_,

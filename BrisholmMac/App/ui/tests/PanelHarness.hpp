@@ -21,7 +21,7 @@
 
 namespace vantrel::testing {
 
-struct FakeScreen;
+struct FakeDesktopSession;
 
 // Runs the Qt event loop until condition holds or timeout passes; returns its last value.
 bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout = std::chrono::seconds(10));
@@ -84,7 +84,7 @@ private:
 
     QTemporaryDir directory_;
     std::unique_ptr<QSettings> settings_;
-    std::shared_ptr<FakeScreen> screen_;
+    std::shared_ptr<FakeDesktopSession> desktop_;
     std::unique_ptr<AppModel> model_;
     std::unique_ptr<BrisholmApp> app_;
 };

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "WindowList.hpp"
+#include "Platform/WindowList.hpp"
 
 namespace vantrel::testing {
 

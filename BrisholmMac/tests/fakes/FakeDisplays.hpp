@@ -3,7 +3,7 @@
 #include <utility>
 #include <vector>
 
-#include "Displays.hpp"
+#include "Capture/Displays.hpp"
 
 namespace vantrel {
 

@@ -1,28 +1,17 @@
-// The desktop controller over fakes of everything below it: the recording server in memory, a
-// fake screen behind the real streamer and encoder, the injector over a recording input device,
-// fake displays, windows, keyring and keep-awake. The test runs the server's queue and the Qt loop.
+// The desktop host over fakes of everything below it: the recording server in memory, a fake
+// desktop session (monitors, a screen behind the real streamer and encoder, a recording input
+// device under the real injector, windows, keep-awake), a fake keyring. The main queue is the
+// server's manual queue, run by the test itself: no event loop of any toolkit.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QSettings>
-#include <QTemporaryDir>
-
 #include <memory>
 
-#include "App/AppModel.hpp"
-#include "App/QtMainQueue.hpp"
-#include "Capture/FakeDisplays.hpp"
-#include "Capture/ScreenStreamer.hpp"
+#include "App/DesktopHost.hpp"
 #include "Capture/VideoEncoder.hpp"
-#include "CaptureHarness.hpp"
 #include "FakeCredentialStore.hpp"
-#include "FakeDesktop.hpp"
-#include "FakeInputDevice.hpp"
-#include "FakeWindowList.hpp"
-#include "Input/InputInjector.hpp"
-#include "Platform/KeepAwake.hpp"
-#include "Platform/Workspace.hpp"
+#include "FakeDesktopSession.hpp"
+#include "Host/MainQueue.hpp"
 #include "RecordingServer.hpp"
 #include "vantrel/PairingInfo.hpp"
 
@@ -38,59 +27,38 @@ std::vector<MonitorFacts> twoMonitors() {
             testing::fakeMonitor(22, false, Rect{320, 0, 320, 180})};
 }
 
-class AppModelTest : public ::testing::Test {
+class DesktopHostTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "vantrel_app_model_tests";
-        static char* argv[] = {name, nullptr};
-        static QCoreApplication application(argc, argv);
-    }
-
     void SetUp() override {
-        screen->update([](testing::FakeScreen& fake) {
-            fake.monitors = twoMonitors();
-            fake.changing = true;
-        });
-        displays->facts = twoMonitors();
-        settings = std::make_unique<QSettings>(directory.filePath("settings.ini"), QSettings::IniFormat);
-
-        model = std::make_unique<AppModel>(services());
+        desktop.setMonitors(twoMonitors());
+        desktop.screen->update([](testing::FakeScreen& fake) { fake.changing = true; });
+        model = DesktopHost::create(services());
         if (waitForPort) {
             pumpUntil([&] { return model->port().has_value(); });
         }
     }
 
-    // The fakes above as the controller's surroundings; tests change pieces before restarting.
-    AppModel::Services services() {
-        AppModel::Services services;
-        services.main = qtMainQueue();
+    // The fakes above as the host's surroundings; tests change pieces before restarting.
+    DesktopHost::Services services() {
+        DesktopHost::Services services;
+        services.main = MainQueue::on(server.queue());
         services.server = server.server;
         services.encoder = std::make_shared<VideoEncoder>();
-        services.streamer = ScreenStreamer::create(services.encoder, testing::fakeCapturers(screen));
-        services.displays = displays;
-        services.makeInjector = [this](std::function<std::optional<Rect>(std::uint32_t)> bounds, std::uint32_t active) {
-            return std::make_shared<InputInjector>(device, std::move(bounds), active);
-        };
-        services.windows = std::make_shared<testing::FakeWindowList>();
-        services.workspace = std::make_shared<testing::NoApplications>();
+        services.backend = desktop.backend();
         services.keys = std::make_shared<KeyStore>(credentials);
-        services.keepAwake = keepAwake;
         services.addresses = [this] { return addresses; };
-        services.canReadScreen = [] { return true; };
-        services.canInject = [this] { return canInject; };
-        services.pointerLocation = [this] { return device->pointerLocation(); };
         services.hostName = [] { return std::string("Werkbank"); };
         services.uptimeSeconds = [] { return 100.0; };
-        services.settings = settings.get();
+        services.loadFollowWindows = [this] { return savedFollow.value_or(true); };
+        services.saveFollowWindows = [this](bool follow) { savedFollow = follow; };
         return services;
     }
 
-    // A controller made afresh with these surroundings, listening.
-    void restartWith(AppModel::Services changed) {
+    // A host made afresh with these surroundings, listening.
+    void restartWith(DesktopHost::Services changed) {
         model.reset();
         server.run();
-        model = std::make_unique<AppModel>(std::move(changed));
+        model = DesktopHost::create(std::move(changed));
         ASSERT_TRUE(pumpUntil([&] { return model->port().has_value(); }));
     }
 
@@ -99,17 +67,9 @@ protected:
         server.run();
     }
 
-    // Runs the server's queue and the Qt loop until condition holds.
+    // Runs the main queue (which is the server's) until condition holds.
     bool pumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 10s) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (!condition()) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                return false;
-            }
-            server.queue()->runUntil([] { return false; }, 5ms);
-            QCoreApplication::processEvents();
-        }
-        return true;
+        return server.queue()->runUntil(condition, timeout);
     }
 
     std::unique_ptr<testing::Phone> connectedPhone() {
@@ -120,21 +80,20 @@ protected:
         return phone;
     }
 
-    QTemporaryDir directory;
     RecordingServer server;
-    std::shared_ptr<testing::FakeScreen> screen = std::make_shared<testing::FakeScreen>();
-    std::shared_ptr<FakeDisplays> displays = std::make_shared<FakeDisplays>();
-    std::shared_ptr<testing::FakeInputDevice> device = std::make_shared<testing::FakeInputDevice>();
+    testing::FakeDesktopSession desktop;
+    std::shared_ptr<testing::FakeScreen> screen = desktop.screen;
+    std::shared_ptr<FakeDisplays> displays = desktop.displays;
+    std::shared_ptr<testing::FakeInputDevice> device = desktop.device;
+    std::shared_ptr<testing::CountingKeepAwake> keepAwake = desktop.keepAwake;
     std::shared_ptr<testing::FakeCredentialStore> credentials = std::make_shared<testing::FakeCredentialStore>();
-    std::shared_ptr<testing::CountingKeepAwake> keepAwake = std::make_shared<testing::CountingKeepAwake>();
     std::vector<std::string> addresses{"192.168.1.20"};
-    bool canInject = true;
+    std::optional<bool> savedFollow;
     bool waitForPort = true;
-    std::unique_ptr<QSettings> settings;
-    std::unique_ptr<AppModel> model;
+    std::shared_ptr<DesktopHost> model;
 };
 
-TEST_F(AppModelTest, StartsSharingOnItsPortWithAStoredKeyAndALink) {
+TEST_F(DesktopHostTest, StartsSharingOnItsPortWithAStoredKeyAndALink) {
     // The preferred port, or the fallback when another host on this machine has it.
     ASSERT_TRUE(model->port().has_value());
     EXPECT_EQ(model->pairingKey().origin, PairingKey::Origin::created);
@@ -148,13 +107,13 @@ TEST_F(AppModelTest, StartsSharingOnItsPortWithAStoredKeyAndALink) {
 
 // A phone arrives: the pointer comes onto the streamed display, capture starts with a key frame,
 // the display is kept awake once; it leaves: input released, capture and keep-awake ended.
-TEST_F(AppModelTest, APhoneArrivingAndLeaving) {
+TEST_F(DesktopHostTest, APhoneArrivingAndLeaving) {
     device->pointer = Point{500, 90};  // on the other display
     auto phone = connectedPhone();
     EXPECT_EQ(model->clientName(), "Pixel");
     EXPECT_EQ(device->pointer, (Point{160, 90}));
     EXPECT_EQ(keepAwake->holds, 1);
-    EXPECT_EQ(keepAwake->lastReason, AppModel::keepAwakeReason);
+    EXPECT_EQ(keepAwake->lastReason, DesktopHost::keepAwakeReason);
     EXPECT_EQ(phone->count(MessageType::apps), 1u);
     EXPECT_TRUE(VideoFrame::decode(phone->ofType(MessageType::videoFrame).front())->isKeyframe);
     EXPECT_FALSE(model->captureError().has_value());
@@ -167,7 +126,7 @@ TEST_F(AppModelTest, APhoneArrivingAndLeaving) {
 }
 
 // The phone's choice of display, the same display again, and an unknown one.
-TEST_F(AppModelTest, ThePhoneChoosesTheOtherDisplay) {
+TEST_F(DesktopHostTest, ThePhoneChoosesTheOtherDisplay) {
     auto phone = connectedPhone();
     const auto configs = phone->count(MessageType::videoConfig);
     phone->sendJSON(MessageType::selectDisplay, SelectDisplay{11});  // already shown: nothing
@@ -182,12 +141,12 @@ TEST_F(AppModelTest, ThePhoneChoosesTheOtherDisplay) {
 
 // Every 3 seconds: control granted later republishes the welcome; the streamed display unplugged
 // falls back to the main one, on the phone too.
-TEST_F(AppModelTest, RefreshFollowsPermissionsAndDisplays) {
-    canInject = false;
+TEST_F(DesktopHostTest, RefreshFollowsPermissionsAndDisplays) {
+    desktop.checks->synthetic = false;
     model->refresh();
     auto phone = connectedPhone();
     EXPECT_FALSE(phone->last<Welcome>(MessageType::welcome)->canControl);
-    canInject = true;
+    desktop.checks->synthetic = true;
     model->refresh();
     ASSERT_TRUE(pumpUntil([&] { return phone->count(MessageType::welcome) == 2; }));
     EXPECT_TRUE(phone->last<Welcome>(MessageType::welcome)->canControl);
@@ -204,7 +163,7 @@ TEST_F(AppModelTest, RefreshFollowsPermissionsAndDisplays) {
 }
 
 // Sharing off withdraws the link; a new key drops the phone and changes the link.
-TEST_F(AppModelTest, SharingAndANewKey) {
+TEST_F(DesktopHostTest, SharingAndANewKey) {
     auto phone = connectedPhone();
     const auto oldLink = *model->pairingURL();
     model->rotateKey();
@@ -220,11 +179,11 @@ TEST_F(AppModelTest, SharingAndANewKey) {
     EXPECT_TRUE(pumpUntil([&] { return model->port().has_value(); }));
 
     model->setFollowWindows(false);
-    EXPECT_EQ(settings->value("followWindows").toBool(), false);
+    EXPECT_EQ(savedFollow, false);
 }
 
 // The screen going away ends the stream: the menu says why and the phone is let go.
-TEST_F(AppModelTest, CaptureEndingByItselfLetsThePhoneGo) {
+TEST_F(DesktopHostTest, CaptureEndingByItselfLetsThePhoneGo) {
     auto phone = connectedPhone();
     screen->update([](testing::FakeScreen& fake) { fake.broken = true; });
     ASSERT_TRUE(pumpUntil([&] { return phone->isClosed(); }));
@@ -235,7 +194,7 @@ TEST_F(AppModelTest, CaptureEndingByItselfLetsThePhoneGo) {
 
 // The same phone back after a Wi-Fi blip takes the place of its old connection: what the old one
 // held is let go, so the new one's moves are not drags.
-TEST_F(AppModelTest, APhoneTakingAnotherOnesPlaceFindsNothingHeld) {
+TEST_F(DesktopHostTest, APhoneTakingAnotherOnesPlaceFindsNothingHeld) {
     auto first = connectedPhone();
     first->sendText(MessageType::input, R"({"button":{"button":"left","down":true}})");
     ASSERT_TRUE(pumpUntil(
@@ -248,7 +207,7 @@ TEST_F(AppModelTest, APhoneTakingAnotherOnesPlaceFindsNothingHeld) {
 
 // The watched monitor unplugged: the phone stays and watches the main display, told by a new
 // welcome and shown by a fresh key frame; no error stays on the panel.
-TEST_F(AppModelTest, UnpluggingTheWatchedMonitorKeepsThePhone) {
+TEST_F(DesktopHostTest, UnpluggingTheWatchedMonitorKeepsThePhone) {
     auto phone = connectedPhone();
     model->select(22);
     ASSERT_TRUE(pumpUntil([&] { return phone->count(MessageType::welcome) == 2; }));
@@ -276,14 +235,9 @@ TEST_F(AppModelTest, UnpluggingTheWatchedMonitorKeepsThePhone) {
 
 // Control is promised only by a working injector; one that could not be made at start is tried
 // again at each refresh. A watching phone still gets the pointer's place.
-TEST_F(AppModelTest, ControlIsOfferedOnceTheInjectorWorks) {
-    const auto injectorWorks = std::make_shared<bool>(false);  // outlives the model
-    auto changed = services();
-    changed.makeInjector = [this, injectorWorks](std::function<std::optional<Rect>(std::uint32_t)> bounds,
-                                                 std::uint32_t active) {
-        return *injectorWorks ? std::make_shared<InputInjector>(device, std::move(bounds), active) : nullptr;
-    };
-    restartWith(std::move(changed));  // the display takes synthetic input, the injector fails
+TEST_F(DesktopHostTest, ControlIsOfferedOnceTheInjectorWorks) {
+    desktop.deviceOpens = false;
+    restartWith(services());  // the display takes synthetic input, the input device fails
     EXPECT_FALSE(model->hasAccessibility());
 
     device->pointer = Point{100, 50};
@@ -295,7 +249,7 @@ TEST_F(AppModelTest, ControlIsOfferedOnceTheInjectorWorks) {
     EXPECT_DOUBLE_EQ(pointer.x, 100.0 / 320);
     EXPECT_DOUBLE_EQ(pointer.y, 50.0 / 180);
 
-    *injectorWorks = true;
+    desktop.deviceOpens = true;
     model->refresh();
     ASSERT_TRUE(pumpUntil([&] { return phone->count(MessageType::welcome) == 2; }));
     EXPECT_TRUE(phone->last<Welcome>(MessageType::welcome)->canControl);
@@ -305,7 +259,7 @@ TEST_F(AppModelTest, ControlIsOfferedOnceTheInjectorWorks) {
 }
 
 // A renamed computer shows its new name on the phone and in the link at the next refresh.
-TEST_F(AppModelTest, ARenamedComputerIsShownByItsNewName) {
+TEST_F(DesktopHostTest, ARenamedComputerIsShownByItsNewName) {
     const auto name = std::make_shared<std::string>("Werkbank");
     auto changed = services();
     changed.hostName = [name] { return *name; };
@@ -322,20 +276,20 @@ TEST_F(AppModelTest, ARenamedComputerIsShownByItsNewName) {
 const Bytes storedKey(PairingInfo::keyLength, 0x5a);
 
 // A login keyring that is locked when the host starts: its unlock prompt waits for the user.
-class AppModelLockedKeyringTest : public AppModelTest {
+class DesktopHostLockedKeyringTest : public DesktopHostTest {
 protected:
     void SetUp() override {
         credentials->items = {storedKey};
         credentials->state = CredentialStatus::locked;
         credentials->promptWaits = true;
         waitForPort = false;
-        AppModelTest::SetUp();
+        DesktopHostTest::SetUp();
     }
 };
 
 // The host comes up at once, starting but not listening, while the prompt waits; the user's
 // unlock brings the stored key, and the server starts with it.
-TEST_F(AppModelLockedKeyringTest, ThePromptDoesNotHoldUpTheHost) {
+TEST_F(DesktopHostLockedKeyringTest, ThePromptDoesNotHoldUpTheHost) {
     ASSERT_TRUE(credentials->promptRaised(10s));
     EXPECT_FALSE(credentials->gaveUp()) << "the host was built only once the prompt was given up";
     EXPECT_TRUE(model->sharingEnabled());
@@ -350,7 +304,7 @@ TEST_F(AppModelLockedKeyringTest, ThePromptDoesNotHoldUpTheHost) {
 }
 
 // Quitting while the prompt waits withdraws it rather than waiting for the user.
-TEST_F(AppModelLockedKeyringTest, QuittingWithdrawsTheWaitingPrompt) {
+TEST_F(DesktopHostLockedKeyringTest, QuittingWithdrawsTheWaitingPrompt) {
     ASSERT_TRUE(credentials->promptRaised(10s));
     model.reset();
     EXPECT_TRUE(credentials->withdrawn());
@@ -360,7 +314,7 @@ TEST_F(AppModelLockedKeyringTest, QuittingWithdrawsTheWaitingPrompt) {
 // A new key the keyring cannot keep would be undone by the next start: the host refuses it, says
 // why, and keeps serving with the key that a restart loads; once the keyring takes keys again, a
 // new key replaces it as usual.
-TEST_F(AppModelTest, ARotationTheKeyringCannotKeepIsRefusedAndSaysWhy) {
+TEST_F(DesktopHostTest, ARotationTheKeyringCannotKeepIsRefusedAndSaysWhy) {
     auto phone = connectedPhone();
     const PairingKey inForce = model->pairingKey();
     const auto link = model->pairingURL();
