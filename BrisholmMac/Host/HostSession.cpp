@@ -1,6 +1,7 @@
 #include "Host/HostSession.hpp"
 
 #include <algorithm>
+#include <cassert>
 #include <future>
 #include <utility>
 
@@ -133,7 +134,12 @@ void HostSession::wire() {
     };
 }
 
+void HostSession::checkThread() const {
+    assert(parts_.main->isCurrent() && "the host session lives on the main queue");
+}
+
 void HostSession::displayGone() {
+    checkThread();
     const auto gone = description_.activeDisplay;
     if (!client_ || stopping_) {
         return;  // nothing is shown; the next start picks a display that exists
@@ -148,15 +154,18 @@ void HostSession::displayGone() {
 }
 
 void HostSession::start(Bytes key, std::uint16_t preferredPort) {
+    checkThread();
     stopping_ = false;
     parts_.server->start(std::move(key), preferredPort);
 }
 
 void HostSession::stopListening(std::function<void()> stopped) {
+    checkThread();
     parts_.server->stop(std::move(stopped));
 }
 
 void HostSession::disconnectClient() {
+    checkThread();
     parts_.server->disconnectClient();
 }
 
@@ -172,23 +181,28 @@ std::optional<DisplayInfo> HostSession::activeDisplayInfo() const {
 }
 
 void HostSession::publishWelcome() {
+    checkThread();
     parts_.server->setWelcome(Welcome{SyncProtocolVersion::current, description_.hostName, description_.displays,
                                       description_.activeDisplay, description_.canControl});
 }
 
 void HostSession::setDisplays(std::vector<DisplayInfo> displays) {
+    checkThread();
     description_.displays = std::move(displays);
 }
 
 void HostSession::setCanControl(bool canControl) {
+    checkThread();
     description_.canControl = canControl;
 }
 
 void HostSession::setHostName(std::string hostName) {
+    checkThread();
     description_.hostName = std::move(hostName);
 }
 
 bool HostSession::selectDisplay(std::uint32_t id) {
+    checkThread();
     const auto& displays = description_.displays;
     if (std::none_of(displays.begin(), displays.end(), [id](const DisplayInfo& display) { return display.id == id; })) {
         diagnosticLog().debug("display {} was asked for, but there is no such display", id);
@@ -203,11 +217,13 @@ bool HostSession::selectDisplay(std::uint32_t id) {
 }
 
 void HostSession::offerApplications() {
+    checkThread();
     offered_ = parts_.applications->current();
     parts_.server->send(*offered_);
 }
 
 void HostSession::clientChanged(const std::optional<std::string>& client) {
+    checkThread();
     if (client_) {
         // The phone that held buttons and keys is gone, also when another one (often the same
         // phone after a Wi-Fi blip) took its place without a departure in between: released
@@ -242,6 +258,7 @@ void HostSession::startFrames() {
 }
 
 void HostSession::captureStarted(const FrameSource::Failure& failure) {
+    checkThread();
     if (failure) {
         // The phone stays connected: the user sees why, and can choose another display.
         diagnosticLog().warn("cannot show the display: {}", *failure);
@@ -259,6 +276,7 @@ void HostSession::beginStop() {
 }
 
 void HostSession::stop(std::function<void()> stopped) {
+    checkThread();
     beginStop();
     // The pictures first, so that nothing is encoded or sent while the server goes down.
     parts_.frames->stop(
@@ -266,6 +284,7 @@ void HostSession::stop(std::function<void()> stopped) {
 }
 
 void HostSession::stopAndWait() {
+    checkThread();
     beginStop();
     std::promise<void> framesStopped;
     auto done = framesStopped.get_future();

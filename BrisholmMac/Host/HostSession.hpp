@@ -113,6 +113,8 @@ private:
     HostSession(Parts parts, Description description);
 
     void wire();
+    // Debug builds stop at a call from another thread than the main queue's.
+    void checkThread() const;
     // Posts work to the main queue for as long as the session exists.
     void onMain(std::function<void(HostSession&)> work);
     void clientChanged(const std::optional<std::string>& client);
