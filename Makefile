@@ -4,7 +4,7 @@
 JOBS ?= $(shell nproc)
 ARGS ?=
 
-.PHONY: all deps build test test-unit run asan tsan fuzz fuzz-smoke bench package format tidy clean
+.PHONY: all deps build test test-unit run asan tsan tsan-suite fuzz fuzz-smoke bench package format tidy clean
 
 all: build
 
@@ -20,13 +20,16 @@ build: deps build/default/CMakeCache.txt
 # Every test: the unit, integration and end-to-end suites inside a private test session (its own
 # loopback-only network, D-Bus, avahi, Xvfb with openbox, keyring), the same suites again under
 # AddressSanitizer and UndefinedBehaviorSanitizer (but the load tests, which prove nothing there
-# that the first run did not, at many times the cost), then a short run of every fuzzer.
+# that the first run did not, at many times the cost), the programs of our own threads (protocol,
+# server, host, capture, input, headless: no Qt or GLib underneath) under ThreadSanitizer, then a
+# short run of every fuzzer.
 # The Debian packages are built and checked by lintian every time; installing and removing them
 # changes the machine, so that test runs only with PACKAGE_TESTS=1 (as CI does).
 PACKAGE_TESTS ?=
 test: build
 	./scripts/test-session.sh ctest --preset default -j $(JOBS) $(if $(PACKAGE_TESTS),,--label-exclude '^package$$')
 	$(MAKE) asan ASAN_CTEST_ARGS="--label-exclude load"
+	$(MAKE) tsan-suite
 	$(MAKE) fuzz-smoke
 
 # The desktop host when an X display is reachable, else the headless host: either prints its
@@ -45,6 +48,12 @@ asan: deps
 # Libraries that are not instrumented (GLib, GIO, D-Bus, Qt) synchronise in ways ThreadSanitizer
 # cannot see: scripts/tsan-suppressions.txt names each such report, narrowly.
 TSAN_CTEST_ARGS ?=
+# The part of it `make test` runs: only the programs labelled tsan are built and run.
+tsan-suite: deps
+	cmake --preset tsan
+	cmake --build --preset tsan --target vantrel_tsan_suite -j $(JOBS)
+	./scripts/test-session.sh ctest --preset tsan -j $(JOBS) -L tsan
+
 tsan: deps
 	cmake --preset tsan
 	cmake --build --preset tsan -j $(JOBS)

@@ -56,7 +56,8 @@ private:
 // The host's H.264 compressor: libx264 with no B-frames, no lookahead, no frame delay and slice
 // threads, bitrate-capped rate control, IDR key frames, 4-byte length-prefixed NAL units, and the
 // parameter sets kept out of the pictures. BGRA pictures are converted by libyuv straight into
-// the encoder's input planes.
+// the encoder's input planes. Used on the queue that encodes ("vantrel.capture"), one call at a
+// time.
 class X264Compressor final : public Compressor {
 public:
     explicit X264Compressor(X264Options options = {});

@@ -9,7 +9,7 @@ if(VANTREL_BUILD_TESTS)
   add_executable(vantrel_follower_tests ${CMAKE_CURRENT_LIST_DIR}/tests/WindowFollowerTests.cpp)
   target_link_libraries(vantrel_follower_tests PRIVATE vantrel::follower vantrel_fakes GTest::gtest_main)
   vantrel_set_warnings(vantrel_follower_tests)
-  gtest_discover_tests(vantrel_follower_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS unit)
+  vantrel_add_tests(vantrel_follower_tests LABELS unit tsan)
 
   # Over the real window list, with windows made by the desktop tests' window maker.
   add_executable(vantrel_follower_x11_tests ${CMAKE_CURRENT_LIST_DIR}/tests/WindowFollowerX11Tests.cpp)

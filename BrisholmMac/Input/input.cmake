@@ -25,7 +25,7 @@ if(VANTREL_BUILD_TESTS)
   )
   target_link_libraries(vantrel_input_tests PRIVATE vantrel::input vantrel_fakes vantrel::log PkgConfig::INPUT_X11 GTest::gtest_main GTest::gmock)
   vantrel_set_warnings(vantrel_input_tests)
-  gtest_discover_tests(vantrel_input_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS unit)
+  vantrel_add_tests(vantrel_input_tests LABELS unit tsan)
 
   # A focused window of the tests' own records what the X server delivers. The tests take the
   # display's focus and pointer (the lock the other X tests share) and change its keymap, which

@@ -19,7 +19,7 @@ using AppInfoPtr = GObjectPtr<GDesktopAppInfo>;
 // The installed desktop entries as one listing of windows sees them: each id is read once, and
 // the entries naming a StartupWMClass only when a window needs them, since reading every installed
 // entry costs far more than the few windows of a session. Make one per listing, so that entries
-// installed or removed meanwhile show in the next.
+// installed or removed meanwhile show in the next. Lives on the thread that lists (main).
 class DesktopEntries {
 public:
     // The entry with this id, owned by this object; null when it is not installed.

@@ -17,6 +17,8 @@ namespace vantrel {
 // once. Locks are looked at before anything is read: libsecret's plain lookup would either raise
 // the unlock prompt on its own or, where no prompt can be shown, answer exactly as if no item
 // were stored.
+//
+// Lives on the key store's queue ("vantrel.keys"), but for withdrawUnlock, callable from any thread.
 class SecretServiceStore final : public CredentialStore {
 public:
     struct Options {
