@@ -12,15 +12,12 @@
 #include "App/AppModel.hpp"
 #include "App/NetworkInfo.hpp"
 #include "App/QtMainQueue.hpp"
-#include "Capture/Displays.hpp"
+#include "Backends/SessionBackend.hpp"
 #include "Capture/ScreenStreamer.hpp"
 #include "Capture/VideoEncoder.hpp"
 #include "Input/InputInjector.hpp"
 #include "Platform/CredentialStore.hpp"
-#include "Platform/KeepAwake.hpp"
-#include "Platform/WindowList.hpp"
-#include "Platform/Workspace.hpp"
-#include "Platform/desktop/X11Session.hpp"
+#include "Platform/SessionChecks.hpp"
 #include "SyncServer.hpp"
 
 namespace vantrel {
@@ -53,22 +50,24 @@ std::string localHostName() {
 }  // namespace
 
 AppModel::Services AppModel::Services::production(QSettings* settings) {
+    auto backend = makeDesktopBackend();
     Services services;
     services.main = qtMainQueue();
     services.server = SyncServer::create();
     services.encoder = std::make_shared<VideoEncoder>();
-    services.streamer = ScreenStreamer::create(services.encoder);
-    services.displays = Displays::create();
-    services.makeInjector = [](std::function<std::optional<Rect>(std::uint32_t)> bounds, std::uint32_t active) {
-        return InputInjector::create(std::move(bounds), active);
+    services.streamer = ScreenStreamer::create(services.encoder, backend.makeCapturer);
+    services.displays = backend.displays;
+    services.makeInjector = [open = backend.openInputDevice](std::function<std::optional<Rect>(std::uint32_t)> bounds,
+                                                             std::uint32_t active) -> std::shared_ptr<InputInjector> {
+        auto device = open();
+        return device ? std::make_shared<InputInjector>(std::move(device), std::move(bounds), active) : nullptr;
     };
-    services.windows = WindowList::create();
-    services.workspace = Workspace::create();
+    services.windows = backend.windows;
+    services.workspace = backend.workspace;
     services.keys = std::make_shared<KeyStore>(CredentialStore::create());
-    services.keepAwake = KeepAwake::create();
+    services.keepAwake = backend.keepAwake;
     services.addresses = [] { return NetworkInfo::reachableAddresses(); };
-    // One connection for the questions asked every few seconds, instead of one per question.
-    const auto checks = std::make_shared<X11SessionChecks>();
+    const auto checks = backend.checks;
     services.canReadScreen = [checks] { return checks->screenReadable(); };
     services.canInject = [checks] { return checks->offersSyntheticInput(); };
     services.pointerLocation = [checks] { return checks->pointerLocation(); };
@@ -77,7 +76,7 @@ AppModel::Services AppModel::Services::production(QSettings* settings) {
         return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
     };
     services.settings = settings;
-    services.unsupportedSession = unsupportedSessionReason();
+    services.unsupportedSession = backend.unsupported;
     return services;
 }
 

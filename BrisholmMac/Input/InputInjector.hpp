@@ -46,11 +46,6 @@ public:
     InputInjector(const InputInjector&) = delete;
     InputInjector& operator=(const InputInjector&) = delete;
 
-    // The injector on the X display named by DISPLAY, through XTest; null when that display cannot
-    // be opened or lacks XTest (the reason is in the diagnostic log).
-    [[nodiscard]] static std::shared_ptr<InputInjector> create(DisplayBoundsLookup displayBounds,
-                                                               std::uint32_t activeDisplay);
-
     // The display whose bounds confine the pointer and place absolute positions.
     std::uint32_t activeDisplay;
     // Called before every button press (not release).

@@ -1,4 +1,4 @@
-#include "Input/x11/XkbKeymap.hpp"
+#include "Input/XkbKeymap.hpp"
 
 #include <algorithm>
 #include <array>

@@ -1,19 +1,20 @@
-#include "Platform/desktop/EwmhWindowList.hpp"
+#include "Backends/x11/EwmhWindowList.hpp"
 
 #include <gio/gio.h>
 
+#include "Backends/x11/X11Connection.hpp"
+#include "Backends/x11/X11Windows.hpp"
 #include "Log/DiagnosticLog.hpp"
 #include "Platform/desktop/DesktopEntries.hpp"
 #include "Platform/desktop/GioHandles.hpp"
-#include "Platform/desktop/X11Windows.hpp"
 
 namespace vantrel::desktop {
 
-EwmhWindowList::EwmhWindowList() = default;
+EwmhWindowList::EwmhWindowList(std::shared_ptr<x11::SharedConnection> shared) : shared_(std::move(shared)) {}
 EwmhWindowList::~EwmhWindowList() = default;
 
 X11Windows* EwmhWindowList::connection() {
-    return X11Windows::reconnecting(x11_);
+    return X11Windows::on(*shared_, x11_);
 }
 
 std::optional<std::vector<WindowList::Window>> EwmhWindowList::windows() {
@@ -62,11 +63,3 @@ std::optional<std::string> EwmhWindowList::fileBrowserId() {
 }
 
 }  // namespace vantrel::desktop
-
-namespace vantrel {
-
-std::shared_ptr<WindowList> WindowList::create() {
-    return std::make_shared<desktop::EwmhWindowList>();
-}
-
-}  // namespace vantrel

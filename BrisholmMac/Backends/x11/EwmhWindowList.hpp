@@ -8,6 +8,10 @@
 
 #include "Platform/WindowList.hpp"
 
+namespace vantrel::x11 {
+class SharedConnection;
+}
+
 namespace vantrel::desktop {
 
 class X11Windows;
@@ -17,11 +21,11 @@ class X11Windows;
 // desktop-entry id as the application catalog finds it, and the default handler of folders as the
 // file browser.
 //
-// Lives on the main thread. It keeps one connection to the X display, made when first needed and
-// made again when the server drops it.
+// Lives on the main thread, on the backend's shared connection, which it opens again when the
+// server dropped it.
 class EwmhWindowList final : public WindowList {
 public:
-    EwmhWindowList();
+    explicit EwmhWindowList(std::shared_ptr<x11::SharedConnection> shared);
     ~EwmhWindowList() override;
 
     std::optional<std::vector<Window>> windows() override;
@@ -31,6 +35,7 @@ public:
 private:
     X11Windows* connection();
 
+    std::shared_ptr<x11::SharedConnection> shared_;
     std::unique_ptr<X11Windows> x11_;
     bool unreadableLogged_ = false;
     // The active window whose application id was looked up last: the id is asked for several

@@ -1,19 +1,14 @@
 #pragma once
 
-// What the X11 input code and its test client share: RAII for xcb replies and connections, atoms,
-// and the XKB events that announce keymap changes. Private to Input/x11 and its tests.
+// What the X11 input device and the tests' recording client share: the XKB events that announce
+// keymap changes.
 #include <xcb/xcb.h>
-
-#include "Platform/x11/XcbHandles.hpp"
 // xcb's XKB header names a field "explicit", a C++ keyword; the usual rename keeps it compiling.
 #define explicit explicit_
 #include <xcb/xkb.h>
 #undef explicit
 
 #include <cstdint>
-#include <cstdlib>
-#include <memory>
-#include <string_view>
 
 namespace vantrel::x11 {
 

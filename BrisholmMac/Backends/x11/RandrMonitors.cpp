@@ -1,4 +1,4 @@
-#include "Platform/x11/RandrMonitors.hpp"
+#include "Backends/x11/RandrMonitors.hpp"
 
 #include <xcb/randr.h>
 
@@ -6,25 +6,20 @@
 #include <string>
 
 #include "Log/DiagnosticLog.hpp"
-#include "Platform/x11/XcbHandles.hpp"
 
 namespace vantrel::x11 {
 
-XcbConnection connectForMonitors(const char* purpose, xcb_screen_t** screen) {
-    auto connection = connectToDisplay(purpose, screen);
-    if (!connection) {
-        return nullptr;
-    }
-    const auto* extension = xcb_get_extension_data(connection.get(), &xcb_randr_id);
-    if (extension != nullptr && extension->present != 0) {
+bool speaksMonitors(const X11Connection& connection) {
+    if (connection.extension(xcb_randr_id)) {
+        xcb_connection_t* const c = connection.get();
         XcbReply<xcb_randr_query_version_reply_t> version(
-            xcb_randr_query_version_reply(connection.get(), xcb_randr_query_version(connection.get(), 1, 5), nullptr));
+            xcb_randr_query_version_reply(c, xcb_randr_query_version(c, 1, 5), nullptr));
         if (version && (version->major_version > 1 || (version->major_version == 1 && version->minor_version >= 5))) {
-            return connection;
+            return true;
         }
     }
-    diagnosticLog().warn("{}: the X server lacks RandR 1.5 monitors", purpose);
-    return nullptr;
+    diagnosticLog().warn("{}: the X server lacks RandR 1.5 monitors", connection.purpose());
+    return false;
 }
 
 namespace {

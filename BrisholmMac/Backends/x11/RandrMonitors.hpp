@@ -5,14 +5,15 @@
 #include <optional>
 #include <vector>
 
+#include "Backends/x11/X11Connection.hpp"
 #include "Capture/Displays.hpp"
-#include "Platform/x11/XcbHandles.hpp"
 
 namespace vantrel::x11 {
 
-// A connection to DISPLAY whose server speaks RandR 1.5 (monitors), and its screen; null with a
-// log line naming purpose when there is none.
-[[nodiscard]] XcbConnection connectForMonitors(const char* purpose, xcb_screen_t** screen);
+// Whether the connection's server speaks RandR 1.5 (monitors), which the displays and the capture
+// read; false with a log line naming the connection's purpose when it does not. Asks for the
+// version, which the server wants to hear before answering RandR requests as that version does.
+[[nodiscard]] bool speaksMonitors(const X11Connection& connection);
 
 // The active RandR monitors of root in the server's order; with names, the monitor's name, its
 // first output's name and that output's EDID product name too. No value when the request fails.

@@ -1,29 +1,37 @@
-#include <xcb/randr.h>
+#include "Backends/x11/X11Displays.hpp"
 
-#include "Capture/Displays.hpp"
+#include "Backends/x11/RandrMonitors.hpp"
+#include "Backends/x11/X11Connection.hpp"
 #include "Log/DiagnosticLog.hpp"
-#include "Platform/x11/RandrMonitors.hpp"
-#include "Platform/x11/XcbHandles.hpp"
 
-namespace vantrel {
+namespace vantrel::x11 {
 
 namespace {
 
-// The displays of one X connection, read afresh at every call.
+// The displays of the shared connection, read afresh at every call. They never open the
+// connection again themselves, but read through the one the other users reopened.
 class X11Displays final : public Displays {
 public:
-    X11Displays(x11::XcbConnection connection, xcb_window_t root) : connection_(std::move(connection)), root_(root) {}
+    X11Displays(std::shared_ptr<SharedConnection> shared, std::shared_ptr<X11Connection> probed)
+        : shared_(std::move(shared)), probed_(std::move(probed)) {}
 
 protected:
     std::vector<MonitorFacts> monitors() override {
-        if (xcb_connection_has_error(connection_.get()) != 0) {
+        const auto& connection = shared_->current();
+        if (!connection || connection->broken()) {
             if (!reportedBroken_) {
                 diagnosticLog().warn("displays: the connection to the X display broke");
                 reportedBroken_ = true;
             }
             return {};
         }
-        auto monitors = x11::readMonitors(connection_.get(), root_, true);
+        // A connection opened again has not been asked for RandR 1.5 yet.
+        if (connection != probed_ && !speaksMonitors(*connection)) {
+            return {};
+        }
+        probed_ = connection;
+        reportedBroken_ = false;
+        auto monitors = readMonitors(connection->get(), connection->root(), true);
         if (!monitors) {
             diagnosticLog().warn("displays: reading the RandR monitors failed");
             return {};
@@ -32,20 +40,19 @@ protected:
     }
 
 private:
-    x11::XcbConnection connection_;
-    xcb_window_t root_;
+    std::shared_ptr<SharedConnection> shared_;
+    std::shared_ptr<X11Connection> probed_;
     bool reportedBroken_ = false;
 };
 
 }  // namespace
 
-std::shared_ptr<Displays> Displays::create() {
-    xcb_screen_t* screen = nullptr;
-    auto connection = x11::connectForMonitors("displays", &screen);
-    if (!connection) {
+std::shared_ptr<Displays> makeX11Displays(std::shared_ptr<SharedConnection> shared) {
+    auto connection = shared->current();
+    if (!connection || !speaksMonitors(*connection)) {
         return nullptr;
     }
-    return std::make_shared<X11Displays>(std::move(connection), screen->root);
+    return std::make_shared<X11Displays>(std::move(shared), std::move(connection));
 }
 
-}  // namespace vantrel
+}  // namespace vantrel::x11

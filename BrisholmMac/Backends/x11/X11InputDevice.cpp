@@ -1,6 +1,5 @@
-#include "Input/x11/X11InputDevice.hpp"
+#include "Backends/x11/X11InputDevice.hpp"
 
-#include <poll.h>
 #include <xcb/xtest.h>
 #include <xkbcommon/xkbcommon-x11.h>
 
@@ -8,21 +7,22 @@
 #include <array>
 #include <chrono>
 #include <cmath>
-#include <cstdlib>
+#include <functional>
 #include <limits>
 #include <set>
+#include <vector>
 
-#include "Input/x11/XcbHandles.hpp"
-#include "Input/x11/XkbKeymap.hpp"
+#include "Backends/x11/KeymapEvents.hpp"
+#include "Backends/x11/X11Connection.hpp"
+#include "Input/XkbKeymap.hpp"
 #include "Log/DiagnosticLog.hpp"
 
 namespace vantrel {
 
 namespace {
 
-using x11::internAtom;
+using x11::X11Connection;
 using x11::XcbReply;
-using Connection = x11::XcbConnection;
 
 // The XKB events share their first bytes; the kind is in the second.
 union XkbEvent {
@@ -41,25 +41,11 @@ constexpr auto mappingNotifyTimeout = std::chrono::seconds(1);
 // within milliseconds; a stuck one costs this much once per round through the spare keys.
 constexpr auto pingTimeout = std::chrono::milliseconds(250);
 
-Connection connectToDisplay(int& screenNumber) {
-    Connection connection(xcb_connect(nullptr, &screenNumber));
-    if (xcb_connection_has_error(connection.get()) != 0) {
-        diagnosticLog().warn("input: cannot open the X display \"{}\"",
-                             std::getenv("DISPLAY") != nullptr ? std::getenv("DISPLAY") : "");
-        return nullptr;
-    }
-    return connection;
-}
-
-bool hasXtest(xcb_connection_t* connection) {
-    const auto* extension = xcb_get_extension_data(connection, &xcb_test_id);
-    return extension != nullptr && extension->present != 0;
-}
-
 }  // namespace
 
 struct X11InputDevice::State {
-    Connection connection;
+    std::shared_ptr<X11Connection> connection;
+    std::vector<X11Connection::Subscription> subscriptions;
     xcb_window_t root = XCB_NONE;
     std::uint8_t xkbEventBase = 0;
     std::int32_t keyboard = -1;
@@ -77,11 +63,16 @@ struct X11InputDevice::State {
     // The last focused window asked, and the window of its application that answers pings.
     xcb_window_t pingFocus = XCB_NONE;
     std::optional<xcb_window_t> pingTarget;
+    // The serial of the last ping the focused application answered.
+    std::uint32_t pingAnswered = 0;
+    // The key whose new mapping is awaited, and whether the server has announced it.
+    std::optional<Keycode> awaitedMapping;
+    bool mappingAnnounced = false;
 
-    xcb_connection_t* c() const { return connection.get(); }
+    xcb_connection_t* c() const { return connection->get(); }
 
     bool usable() {
-        if (xcb_connection_has_error(c()) == 0) {
+        if (!connection->broken()) {
             return true;
         }
         if (!brokenLogged) {
@@ -100,10 +91,17 @@ struct X11InputDevice::State {
         return count > 0;
     }
 
-    // Reads one event; says whether it announced a mapping of keycode (when given). A change made
-    // by someone else drops the keymap, so that the next question reads the new one.
-    bool handle(const xcb_generic_event_t* event, std::optional<Keycode> keycode) {
+    // Takes the news of one event: a mapping of the awaited key, a keymap changed by someone else
+    // (dropped, so that the next question reads the new one), or the answer to a ping.
+    void handle(const xcb_generic_event_t* event) {
         const std::uint8_t type = event->response_type & 0x7FU;
+        if (type == XCB_CLIENT_MESSAGE) {
+            const auto* message = reinterpret_cast<const xcb_client_message_event_t*>(event);
+            if (message->type == wmProtocols && message->data.data32[0] == netWmPing) {
+                pingAnswered = message->data.data32[1];
+            }
+            return;
+        }
         Keycode first = 0;
         unsigned count = 0;
         bool replaced = false;
@@ -125,7 +123,9 @@ struct X11InputDevice::State {
                 replaced = true;
             }
         }
-        const bool announced = keycode && count > 0 && *keycode >= first && *keycode < first + count;
+        if (awaitedMapping && count > 0 && *awaitedMapping >= first && *awaitedMapping < first + count) {
+            mappingAnnounced = true;
+        }
         if (replaced || (count > 0 && !ours(first, count))) {
             if (keymap) {
                 keymap.reset();
@@ -133,14 +133,9 @@ struct X11InputDevice::State {
                 boundByUs.clear();
             }
         }
-        return announced;
     }
 
-    void drainEvents() {
-        while (XcbReply<xcb_generic_event_t> event{xcb_poll_for_event(c())}) {
-            handle(event.get(), std::nullopt);
-        }
-    }
+    void drainEvents() { connection->dispatchPending(); }
 
     XkbKeymap* currentKeymap() {
         drainEvents();
@@ -156,30 +151,18 @@ struct X11InputDevice::State {
         return keymap ? &*keymap : nullptr;
     }
 
-    // Reads events until one satisfies seen or the timeout passes; says which.
-    template <typename Seen>
-    bool waitFor(std::chrono::milliseconds timeout, Seen seen) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (usable()) {
-            while (XcbReply<xcb_generic_event_t> event{xcb_poll_for_event(c())}) {
-                if (seen(event.get())) {
-                    return true;
-                }
-            }
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0) {
-                break;
-            }
-            pollfd descriptor{xcb_get_file_descriptor(c()), POLLIN, 0};
-            ::poll(&descriptor, 1, static_cast<int>(left.count()) + 1);
-        }
-        return false;
+    // Reads events until seen() holds or the timeout passes; says which.
+    bool waitFor(std::chrono::milliseconds timeout, const std::function<bool()>& seen) {
+        return usable() && connection->dispatchUntil(timeout, seen);
     }
 
     // Waits until the server has told its clients about the new mapping of keycode.
     bool waitForMapping(Keycode keycode) {
-        if (waitFor(mappingNotifyTimeout, [&](const xcb_generic_event_t* event) { return handle(event, keycode); })) {
+        awaitedMapping = keycode;
+        mappingAnnounced = false;
+        const bool announced = waitFor(mappingNotifyTimeout, [&] { return mappingAnnounced; });
+        awaitedMapping.reset();
+        if (announced) {
             drainEvents();  // the XKB and the core notification come together
             return true;
         }
@@ -248,15 +231,7 @@ struct X11InputDevice::State {
         ping.data.data32[2] = *pingTarget;
         xcb_send_event(c(), 0, *pingTarget, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&ping));
         xcb_flush(c());
-        const bool answered = waitFor(pingTimeout, [&](const xcb_generic_event_t* event) {
-            if ((event->response_type & 0x7FU) != XCB_CLIENT_MESSAGE) {
-                handle(event, std::nullopt);
-                return false;
-            }
-            const auto* message = reinterpret_cast<const xcb_client_message_event_t*>(event);
-            return message->type == wmProtocols && message->data.data32[0] == netWmPing &&
-                   message->data.data32[1] == serial;
-        });
+        const bool answered = waitFor(pingTimeout, [&] { return pingAnswered == serial; });
         if (!answered && !pingTimeoutLogged) {
             pingTimeoutLogged = true;
             diagnosticLog().warn(
@@ -271,29 +246,19 @@ X11InputDevice::X11InputDevice(std::unique_ptr<State> state) : state_(std::move(
 
 X11InputDevice::~X11InputDevice() = default;
 
-bool X11InputDevice::xtestAvailable() {
-    int screenNumber = 0;
-    const Connection connection = connectToDisplay(screenNumber);
-    return connection && hasXtest(connection.get());
-}
-
-std::shared_ptr<X11InputDevice> X11InputDevice::open() {
-    auto state = std::make_unique<State>();
-    int screenNumber = 0;
-    state->connection = connectToDisplay(screenNumber);
-    if (!state->connection) {
-        return nullptr;
+std::shared_ptr<X11InputDevice> X11InputDevice::open(std::shared_ptr<X11Connection> connection) {
+    if (!connection || connection->broken()) {
+        return nullptr;  // the shared connection said why
     }
+    auto state = std::make_unique<State>();
+    state->connection = std::move(connection);
+    X11Connection& shared = *state->connection;
     xcb_connection_t* c = state->c();
-    if (!hasXtest(c)) {
+    if (!shared.extension(xcb_test_id)) {
         diagnosticLog().warn("input: the X display has no XTEST extension; the phone cannot operate it");
         return nullptr;
     }
-    auto screens = xcb_setup_roots_iterator(xcb_get_setup(c));
-    for (int i = 0; i < screenNumber && screens.rem > 0; ++i) {
-        xcb_screen_next(&screens);
-    }
-    state->root = screens.data->root;
+    state->root = shared.root();
 
     std::uint8_t firstError = 0;
     if (xkb_x11_setup_xkb_extension(c, XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
@@ -309,16 +274,19 @@ std::shared_ptr<X11InputDevice> X11InputDevice::open() {
         return nullptr;
     }
     // Hear of new layouts and of key mapping changes, ours (the wait for them) and others'.
-    const auto cookie = x11::selectKeymapEvents(c, state->keyboard);
-    if (XcbReply<xcb_generic_error_t> error{xcb_request_check(c, cookie)}) {
-        diagnosticLog().warn("input: cannot follow keymap changes (X error {})", error->error_code);
+    State* const s = state.get();
+    for (const std::uint8_t type :
+         {std::uint8_t{XCB_MAPPING_NOTIFY}, state->xkbEventBase, std::uint8_t{XCB_CLIENT_MESSAGE}}) {
+        state->subscriptions.push_back(
+            shared.subscribe(type, [s](const xcb_generic_event_t& event) { s->handle(&event); }));
+    }
+    if (!shared.check(x11::selectKeymapEvents(c, state->keyboard), "input: cannot follow keymap changes")) {
         return nullptr;
     }
     // The focused application's answer to a ping goes to the root window.
-    state->wmProtocols = internAtom(c, "WM_PROTOCOLS");
-    state->netWmPing = internAtom(c, "_NET_WM_PING");
-    const std::uint32_t rootEvents = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
-    xcb_change_window_attributes(c, state->root, XCB_CW_EVENT_MASK, &rootEvents);
+    state->wmProtocols = shared.atom("WM_PROTOCOLS");
+    state->netWmPing = shared.atom("_NET_WM_PING");
+    shared.selectRootEvents(XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY);
     auto device = std::shared_ptr<X11InputDevice>(new X11InputDevice(std::move(state)));
     if (device->state_->currentKeymap() == nullptr) {
         return nullptr;

@@ -6,17 +6,22 @@
 
 namespace vantrel {
 
-// The desktop's pointer and keyboard through XTest, on a connection of its own to the X display
-// named by DISPLAY. The keymap is read with XKB (xkbcommon) and read again whenever the desktop
-// changes it (a new layout); characters go in through the keymap as it is.
+namespace x11 {
+class X11Connection;
+}
+
+// The desktop's pointer and keyboard through XTest, on the backend's shared connection. The
+// keymap is read with XKB (xkbcommon) and read again whenever the desktop changes it (a new
+// layout); characters go in through the keymap as it is. The keymap's news and the answers to its
+// pings reach it through the connection's events, so the other users of the connection keep
+// theirs.
 //
 // Lives on the main thread (the injector's). Open it there and use it only there.
 class X11InputDevice final : public InputDevice {
 public:
-    // Null when the display cannot be opened or lacks XTest or XKB (the reason is logged).
-    [[nodiscard]] static std::shared_ptr<X11InputDevice> open();
-    // Whether the display named by DISPLAY offers XTest, which the host needs to inject anything.
-    [[nodiscard]] static bool xtestAvailable();
+    // Null when the connection is missing or broken, or the display lacks XTest or XKB, or the
+    // keymap cannot be read (the reason is logged).
+    [[nodiscard]] static std::shared_ptr<X11InputDevice> open(std::shared_ptr<x11::X11Connection> connection);
 
     ~X11InputDevice() override;
     X11InputDevice(const X11InputDevice&) = delete;

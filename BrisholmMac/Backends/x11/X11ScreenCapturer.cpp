@@ -1,3 +1,5 @@
+#include "Backends/x11/X11ScreenCapturer.hpp"
+
 #include <sys/ipc.h>
 #include <sys/shm.h>
 #include <xcb/damage.h>
@@ -11,19 +13,15 @@
 #include <optional>
 #include <utility>
 
+#include "Backends/x11/RandrMonitors.hpp"
+#include "Backends/x11/X11Connection.hpp"
 #include "Capture/DamageTracker.hpp"
 #include "Capture/FrameAssembly.hpp"
-#include "Capture/ScreenCapturer.hpp"
 #include "Log/DiagnosticLog.hpp"
-#include "Platform/x11/RandrMonitors.hpp"
-#include "Platform/x11/XcbHandles.hpp"
 
-namespace vantrel {
+namespace vantrel::x11 {
 
 namespace {
-
-using x11::XcbError;
-using x11::XcbReply;
 
 // Each fallback is worth one line per process, not one per stream.
 void logOnce(std::atomic<bool>& logged, const char* message) {
@@ -34,11 +32,6 @@ void logOnce(std::atomic<bool>& logged, const char* message) {
 std::atomic<bool> loggedNoShm{false};
 std::atomic<bool> loggedNoDamage{false};
 std::atomic<bool> loggedNoXfixes{false};
-
-std::string describe(const xcb_generic_error_t& error) {
-    return "X error " + std::to_string(error.error_code) + " on request " + std::to_string(error.major_code) + "." +
-           std::to_string(error.minor_code);
-}
 
 // A System V shared-memory segment mapped into this process. It is marked for removal as soon as
 // the X server has attached it too, so it cannot outlive both even after a crash.
@@ -110,41 +103,53 @@ constexpr int monitorCheckTicks = 15;
 
 class X11ScreenCapturer final : public ScreenCapturer {
 public:
-    X11ScreenCapturer(x11::XcbConnection connection, xcb_window_t root)
-        : connection_(std::move(connection)), root_(root), tracker_(frameBuffers) {
-        auto* c = connection_.get();
-        useShm_ = queryShm(c);
+    explicit X11ScreenCapturer(std::shared_ptr<X11Connection> connection)
+        : connection_(std::move(connection)),
+          c_(connection_->get()),
+          root_(connection_->root()),
+          tracker_(frameBuffers) {
+        useShm_ = queryShm(*connection_);
         if (!useShm_) {
             logOnce(loggedNoShm, "MIT-SHM is missing: grabbing with plain GetImage, one copy more per frame");
         }
-        damageEvent_ = queryDamage(c);
+        damageEvent_ = queryDamage(*connection_);
         if (!damageEvent_) {
             logOnce(loggedNoDamage, "DAMAGE is missing: every tick grabs a full frame");
         } else {
-            damage_ = xcb_generate_id(c);
-            xcb_damage_create(c, damage_, root_, XCB_DAMAGE_REPORT_LEVEL_DELTA_RECTANGLES);
+            subscriptions_.push_back(connection_->subscribe(
+                static_cast<std::uint8_t>(*damageEvent_ + XCB_DAMAGE_NOTIFY), [this](const xcb_generic_event_t& event) {
+                    damaged(reinterpret_cast<const xcb_damage_notify_event_t&>(event));
+                }));
+            damage_ = xcb_generate_id(c_);
+            xcb_damage_create(c_, damage_, root_, XCB_DAMAGE_REPORT_LEVEL_DELTA_RECTANGLES);
         }
-        cursorEvent_ = queryXfixes(c);
+        cursorEvent_ = queryXfixes(*connection_);
         if (!cursorEvent_) {
             logOnce(loggedNoXfixes, "XFIXES 4 is missing: frames carry no pointer");
         } else {
-            xcb_xfixes_select_cursor_input(c, root_, XCB_XFIXES_CURSOR_NOTIFY_MASK_DISPLAY_CURSOR);
+            subscriptions_.push_back(
+                connection_->subscribe(static_cast<std::uint8_t>(*cursorEvent_ + XCB_XFIXES_CURSOR_NOTIFY),
+                                       [this](const xcb_generic_event_t&) { news_.cursor = true; }));
+            xcb_xfixes_select_cursor_input(c_, root_, XCB_XFIXES_CURSOR_NOTIFY_MASK_DISPLAY_CURSOR);
         }
-        const auto* randr = xcb_get_extension_data(c, &xcb_randr_id);
-        if (randr != nullptr && randr->present != 0) {
-            randrEvent_ = randr->first_event;
-            xcb_randr_select_input(c, root_,
+        if (const auto randrEvent = connection_->extension(xcb_randr_id)) {
+            for (const int kind : {int{XCB_RANDR_SCREEN_CHANGE_NOTIFY}, int{XCB_RANDR_NOTIFY}}) {
+                subscriptions_.push_back(
+                    connection_->subscribe(static_cast<std::uint8_t>(*randrEvent + kind),
+                                           [this](const xcb_generic_event_t&) { news_.monitors = true; }));
+            }
+            xcb_randr_select_input(c_, root_,
                                    XCB_RANDR_NOTIFY_MASK_SCREEN_CHANGE | XCB_RANDR_NOTIFY_MASK_CRTC_CHANGE |
                                        XCB_RANDR_NOTIFY_MASK_OUTPUT_CHANGE);
         }
-        xcb_flush(c);
+        xcb_flush(c_);
     }
 
     ~X11ScreenCapturer() override {
         releaseBuffers();
-        if (damageEvent_ && xcb_connection_has_error(connection_.get()) == 0) {
-            xcb_damage_destroy(connection_.get(), damage_);
-            xcb_flush(connection_.get());
+        if (damageEvent_ && !broken()) {
+            xcb_damage_destroy(c_, damage_);
+            xcb_flush(c_);
         }
     }
 
@@ -152,7 +157,7 @@ public:
         if (broken()) {
             return {};
         }
-        return x11::readMonitors(connection_.get(), root_, false).value_or(std::vector<MonitorFacts>{});
+        return readMonitors(c_, root_, false).value_or(std::vector<MonitorFacts>{});
     }
 
     CaptureStatus watch(const Rect& area, StreamSize size) override {
@@ -173,39 +178,19 @@ public:
     }
 
     ScreenChanges changes() override {
-        ScreenChanges changes;
         if (broken()) {
             return failed("the connection to the X display broke");
         }
-        bool cursorImageChanged = false;
-        bool damaged = false;
-        while (XcbReply<xcb_generic_event_t> event{xcb_poll_for_event(connection_.get())}) {
-            const auto type = static_cast<std::uint8_t>(event->response_type & 0x7f);
-            if (type == 0) {
-                diagnosticLog().debug("capture: {}", describe(*reinterpret_cast<xcb_generic_error_t*>(event.get())));
-            } else if (damageEvent_ && type == *damageEvent_ + XCB_DAMAGE_NOTIFY) {
-                damaged = true;
-                const auto& notify = *reinterpret_cast<xcb_damage_notify_event_t*>(event.get());
-                const Rect drawn{static_cast<double>(notify.area.x), static_cast<double>(notify.area.y),
-                                 static_cast<double>(notify.area.width), static_cast<double>(notify.area.height)};
-                const auto inside = drawn.intersection(area_);
-                if (!inside.isEmpty()) {
-                    changes.picture = true;
-                    tracker_.damaged(
-                        {static_cast<std::int32_t>(inside.x - area_.x), static_cast<std::int32_t>(inside.y - area_.y),
-                         static_cast<std::int32_t>(inside.width), static_cast<std::int32_t>(inside.height)});
-                }
-            } else if (cursorEvent_ && type == *cursorEvent_ + XCB_XFIXES_CURSOR_NOTIFY) {
-                cursorImageChanged = true;
-            } else if (randrEvent_ && (type == *randrEvent_ + XCB_RANDR_SCREEN_CHANGE_NOTIFY ||
-                                       type == *randrEvent_ + XCB_RANDR_NOTIFY)) {
-                changes.monitors = true;
-            }
-        }
-        if (damaged) {
+        news_ = {};
+        connection_->dispatchPending();
+        ScreenChanges changes;
+        changes.picture = news_.picture;
+        changes.monitors = news_.monitors;
+        const bool cursorImageChanged = news_.cursor;
+        if (news_.damaged) {
             // Repairs everything seen so far; drawing from now on is reported afresh.
-            xcb_damage_subtract(connection_.get(), damage_, XCB_NONE, XCB_NONE);
-            xcb_flush(connection_.get());
+            xcb_damage_subtract(c_, damage_, XCB_NONE, XCB_NONE);
+            xcb_flush(c_);
         }
         if (!damageEvent_ || std::exchange(wholeAreaChanged_, false)) {
             changes.picture = true;
@@ -218,7 +203,7 @@ public:
         }
         if (cursorEvent_) {
             XcbReply<xcb_query_pointer_reply_t> pointer(
-                xcb_query_pointer_reply(connection_.get(), xcb_query_pointer(connection_.get(), root_), nullptr));
+                xcb_query_pointer_reply(c_, xcb_query_pointer(c_, root_), nullptr));
             if (!pointer) {
                 return broken() ? failed("the connection to the X display broke") : changes;
             }
@@ -286,44 +271,67 @@ public:
     }
 
 private:
-    static bool queryShm(xcb_connection_t* c) {
-        const auto* extension = xcb_get_extension_data(c, &xcb_shm_id);
-        if (extension == nullptr || extension->present == 0) {
+    // What the events read at one look said.
+    struct News {
+        bool damaged = false;  // something was drawn somewhere
+        bool picture = false;  // something was drawn in the watched area
+        bool cursor = false;   // the pointer's image changed
+        bool monitors = false;
+    };
+
+    void damaged(const xcb_damage_notify_event_t& notify) {
+        news_.damaged = true;
+        const Rect drawn{static_cast<double>(notify.area.x), static_cast<double>(notify.area.y),
+                         static_cast<double>(notify.area.width), static_cast<double>(notify.area.height)};
+        const auto inside = drawn.intersection(area_);
+        if (!inside.isEmpty()) {
+            news_.picture = true;
+            tracker_.damaged({static_cast<std::int32_t>(inside.x - area_.x),
+                              static_cast<std::int32_t>(inside.y - area_.y), static_cast<std::int32_t>(inside.width),
+                              static_cast<std::int32_t>(inside.height)});
+        }
+    }
+
+    static bool queryShm(const X11Connection& connection) {
+        if (!connection.extension(xcb_shm_id)) {
             return false;
         }
+        xcb_connection_t* const c = connection.get();
         XcbReply<xcb_shm_query_version_reply_t> version(
             xcb_shm_query_version_reply(c, xcb_shm_query_version(c), nullptr));
         return version != nullptr;
     }
 
-    static std::optional<std::uint8_t> queryDamage(xcb_connection_t* c) {
-        const auto* extension = xcb_get_extension_data(c, &xcb_damage_id);
-        if (extension == nullptr || extension->present == 0) {
+    static std::optional<std::uint8_t> queryDamage(const X11Connection& connection) {
+        const auto firstEvent = connection.extension(xcb_damage_id);
+        if (!firstEvent) {
             return std::nullopt;
         }
         // The server refuses damage requests from a client that has not asked for the version.
+        xcb_connection_t* const c = connection.get();
         XcbReply<xcb_damage_query_version_reply_t> version(
             xcb_damage_query_version_reply(c, xcb_damage_query_version(c, 1, 1), nullptr));
         if (!version) {
             return std::nullopt;
         }
-        return extension->first_event;
+        return firstEvent;
     }
 
-    static std::optional<std::uint8_t> queryXfixes(xcb_connection_t* c) {
-        const auto* extension = xcb_get_extension_data(c, &xcb_xfixes_id);
-        if (extension == nullptr || extension->present == 0) {
+    static std::optional<std::uint8_t> queryXfixes(const X11Connection& connection) {
+        const auto firstEvent = connection.extension(xcb_xfixes_id);
+        if (!firstEvent) {
             return std::nullopt;
         }
+        xcb_connection_t* const c = connection.get();
         XcbReply<xcb_xfixes_query_version_reply_t> version(
             xcb_xfixes_query_version_reply(c, xcb_xfixes_query_version(c, 4, 0), nullptr));
         if (!version || version->major_version < 4) {
             return std::nullopt;
         }
-        return extension->first_event;
+        return firstEvent;
     }
 
-    [[nodiscard]] bool broken() const { return xcb_connection_has_error(connection_.get()) != 0; }
+    [[nodiscard]] bool broken() const { return connection_->broken(); }
 
     [[nodiscard]] PixelBox wholeBox() const {
         return {0, 0, static_cast<std::int32_t>(area_.width), static_cast<std::int32_t>(area_.height)};
@@ -357,11 +365,10 @@ private:
         xcb_generic_error_t* rawError = nullptr;
         XcbReply<xcb_get_image_reply_t> plain;
         if (const auto* segment = sharedSegment()) {
-            XcbReply<xcb_shm_get_image_reply_t> image(
-                xcb_shm_get_image_reply(connection_.get(),
-                                        xcb_shm_get_image(connection_.get(), root_, x, y, width, height, ~0u,
-                                                          XCB_IMAGE_FORMAT_Z_PIXMAP, segment->segment, 0),
-                                        &rawError));
+            XcbReply<xcb_shm_get_image_reply_t> image(xcb_shm_get_image_reply(
+                c_,
+                xcb_shm_get_image(c_, root_, x, y, width, height, ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, segment->segment, 0),
+                &rawError));
             XcbError error(rawError);
             if (!image) {
                 return failedGrab(error.get());
@@ -372,9 +379,7 @@ private:
             source = segment->memory->bytes();
         } else {
             plain.reset(xcb_get_image_reply(
-                connection_.get(),
-                xcb_get_image(connection_.get(), XCB_IMAGE_FORMAT_Z_PIXMAP, root_, x, y, width, height, ~0u),
-                &rawError));
+                c_, xcb_get_image(c_, XCB_IMAGE_FORMAT_Z_PIXMAP, root_, x, y, width, height, ~0u), &rawError));
             XcbError error(rawError);
             if (!plain) {
                 return failedGrab(error.get());
@@ -401,12 +406,11 @@ private:
             return &*segment_;
         }
         const auto bytes = static_cast<std::size_t>(area_.width) * static_cast<std::size_t>(area_.height) * 4;
-        GrabSegment segment{xcb_generate_id(connection_.get()), SharedMemory::make(bytes)};
+        GrabSegment segment{xcb_generate_id(c_), SharedMemory::make(bytes)};
         XcbError error;
         if (segment.memory) {
-            error.reset(xcb_request_check(connection_.get(),
-                                          xcb_shm_attach_checked(connection_.get(), segment.segment,
-                                                                 static_cast<std::uint32_t>(segment.memory->id()), 0)));
+            error.reset(xcb_request_check(
+                c_, xcb_shm_attach_checked(c_, segment.segment, static_cast<std::uint32_t>(segment.memory->id()), 0)));
         }
         if (!segment.memory || error) {
             useShm_ = false;
@@ -420,8 +424,8 @@ private:
 
     void releaseBuffers() {
         if (segment_ && !broken()) {
-            xcb_shm_detach(connection_.get(), segment_->segment);
-            xcb_flush(connection_.get());
+            xcb_shm_detach(c_, segment_->segment);
+            xcb_flush(c_);
         }
         segment_.reset();
     }
@@ -439,7 +443,7 @@ private:
         }
         // Most often the area no longer lies on the screen (a monitor or the screen was just
         // resized); the next look at the monitors sorts it out.
-        return {CaptureStatus::temporaryError, nullptr, error ? describe(*error) : "GetImage failed"};
+        return {CaptureStatus::temporaryError, nullptr, error ? X11Connection::describe(*error) : "GetImage failed"};
     }
 
     static CaptureResult frame(std::shared_ptr<const PixelBuffer> picture) {
@@ -462,8 +466,8 @@ private:
         }
         if (cursorStale_ || !cursor_) {
             cursorStale_ = false;
-            XcbReply<xcb_xfixes_get_cursor_image_reply_t> image(xcb_xfixes_get_cursor_image_reply(
-                connection_.get(), xcb_xfixes_get_cursor_image(connection_.get()), nullptr));
+            XcbReply<xcb_xfixes_get_cursor_image_reply_t> image(
+                xcb_xfixes_get_cursor_image_reply(c_, xcb_xfixes_get_cursor_image(c_), nullptr));
             if (!image) {
                 cursor_.reset();
                 return nullptr;
@@ -477,12 +481,14 @@ private:
         return &*cursor_;
     }
 
-    x11::XcbConnection connection_;
+    std::shared_ptr<X11Connection> connection_;
+    xcb_connection_t* c_;
     xcb_window_t root_;
+    std::vector<X11Connection::Subscription> subscriptions_;
+    News news_;
     bool useShm_ = false;
     std::optional<std::uint8_t> damageEvent_;
     std::optional<std::uint8_t> cursorEvent_;
-    std::optional<std::uint8_t> randrEvent_;
     xcb_damage_damage_t damage_ = 0;
 
     Rect area_;
@@ -500,13 +506,12 @@ private:
 
 }  // namespace
 
-std::unique_ptr<ScreenCapturer> ScreenCapturer::create() {
-    xcb_screen_t* screen = nullptr;
-    auto connection = x11::connectForMonitors("capture", &screen);
-    if (!connection) {
+std::unique_ptr<ScreenCapturer> makeX11Capturer(const std::optional<std::string>& displayName) {
+    auto connection = X11Connection::open("capture", displayName);
+    if (!connection || !speaksMonitors(*connection)) {
         return nullptr;
     }
-    return std::make_unique<X11ScreenCapturer>(std::move(connection), screen->root);
+    return std::make_unique<X11ScreenCapturer>(std::move(connection));
 }
 
-}  // namespace vantrel
+}  // namespace vantrel::x11

@@ -1,106 +1,46 @@
-#include "Platform/desktop/X11Session.hpp"
+#include "Backends/x11/X11SessionChecks.hpp"
 
 #include <xcb/xcb.h>
 #include <xcb/xtest.h>
 
-#include <cstdlib>
-#include <string_view>
+#include "Backends/x11/X11Connection.hpp"
 
-#include "Log/DiagnosticLog.hpp"
-#include "Platform/x11/XcbHandles.hpp"
+namespace vantrel::x11 {
 
-namespace vantrel {
-
-namespace {
-
-x11::XcbConnection connectToDisplay(int* screenNumber) {
-    x11::XcbConnection connection(xcb_connect(nullptr, screenNumber));
-    if (xcb_connection_has_error(connection.get()) != 0) {
-        return nullptr;
-    }
-    return connection;
-}
-
-}  // namespace
-
-std::optional<std::string> unsupportedSessionReason() {
-    const char* type = std::getenv("XDG_SESSION_TYPE");
-    if (type != nullptr && std::string_view(type) == "wayland") {
-        return std::string(
-            "Diese Sitzung ist eine Wayland-Sitzung. Bisher werden nur X11-Sitzungen unterstützt: bitte mit einer "
-            "X11-Sitzung anmelden.");
-    }
-    int screen = 0;
-    if (!connectToDisplay(&screen)) {
-        return std::string("Kein X11-Bildschirm erreichbar (DISPLAY). Bisher werden nur X11-Sitzungen unterstützt.");
-    }
-    return std::nullopt;
-}
-
-struct X11SessionChecks::Connection {
-    x11::XcbConnection handle;
-    xcb_window_t root = XCB_NONE;
-
-    [[nodiscard]] xcb_connection_t* get() const { return handle.get(); }
-};
-
-X11SessionChecks::X11SessionChecks() = default;
-X11SessionChecks::~X11SessionChecks() = default;
-
-X11SessionChecks::Connection* X11SessionChecks::connection() {
-    if (connection_ && xcb_connection_has_error(connection_->get()) == 0) {
-        return connection_.get();
-    }
-    if (connection_) {
-        diagnosticLog().info("the connection for the session checks to the X display broke; opening it again");
-    }
-    connection_.reset();
-    int screenNumber = 0;
-    auto handle = connectToDisplay(&screenNumber);
-    if (!handle) {
-        return nullptr;
-    }
-    auto iterator = xcb_setup_roots_iterator(xcb_get_setup(handle.get()));
-    for (int index = 0; index < screenNumber && iterator.rem > 0; ++index) {
-        xcb_screen_next(&iterator);
-    }
-    if (iterator.rem == 0) {
-        return nullptr;
-    }
-    connection_ = std::make_unique<Connection>(Connection{std::move(handle), iterator.data->root});
-    return connection_.get();
-}
+X11SessionChecks::X11SessionChecks(std::shared_ptr<SharedConnection> shared) : shared_(std::move(shared)) {}
 
 bool X11SessionChecks::screenReadable() {
-    auto* c = connection();
-    if (c == nullptr) {
+    const auto connection = shared_->reopened();
+    if (!connection) {
         return false;
     }
-    const auto cookie = xcb_get_image(c->get(), XCB_IMAGE_FORMAT_Z_PIXMAP, c->root, 0, 0, 1, 1, ~std::uint32_t{0});
-    const x11::XcbReply<xcb_get_image_reply_t> reply(xcb_get_image_reply(c->get(), cookie, nullptr));
+    // Asked every few seconds whether a phone is connected or not: the events nobody asked about
+    // yet (the input device hears of every window change on the root) are read off here, so they
+    // do not pile up while no phone uses the device.
+    connection->dispatchPending();
+    xcb_connection_t* const c = connection->get();
+    const auto cookie = xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, connection->root(), 0, 0, 1, 1, ~std::uint32_t{0});
+    const XcbReply<xcb_get_image_reply_t> reply(xcb_get_image_reply(c, cookie, nullptr));
     return reply != nullptr;
 }
 
 bool X11SessionChecks::offersSyntheticInput() {
-    auto* c = connection();
-    if (c == nullptr) {
-        return false;
-    }
-    const auto* extension = xcb_get_extension_data(c->get(), &xcb_test_id);
-    return extension != nullptr && extension->present != 0;
+    const auto connection = shared_->reopened();
+    return connection && connection->extension(xcb_test_id).has_value();
 }
 
 std::optional<Point> X11SessionChecks::pointerLocation() {
-    auto* c = connection();
-    if (c == nullptr) {
+    const auto connection = shared_->reopened();
+    if (!connection) {
         return std::nullopt;
     }
-    const x11::XcbReply<xcb_query_pointer_reply_t> reply(
-        xcb_query_pointer_reply(c->get(), xcb_query_pointer(c->get(), c->root), nullptr));
+    xcb_connection_t* const c = connection->get();
+    const XcbReply<xcb_query_pointer_reply_t> reply(
+        xcb_query_pointer_reply(c, xcb_query_pointer(c, connection->root()), nullptr));
     if (!reply) {
         return std::nullopt;
     }
     return Point{static_cast<double>(reply->root_x), static_cast<double>(reply->root_y)};
 }
 
-}  // namespace vantrel
+}  // namespace vantrel::x11

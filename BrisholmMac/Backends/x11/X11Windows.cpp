@@ -1,22 +1,21 @@
-#include "Platform/desktop/X11Windows.hpp"
+#include "Backends/x11/X11Windows.hpp"
 
 #include <xcb/xcb.h>
 #include <xcb/xcb_ewmh.h>
 #include <xcb/xcb_icccm.h>
-
-#include "Platform/x11/XcbHandles.hpp"
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "Backends/x11/X11Connection.hpp"
+
 namespace vantrel::desktop {
 
 namespace {
 
-using x11::ConnectionDeleter;
-using x11::internAtom;
+using x11::X11Connection;
 using x11::XcbReply;
 
 // Takes the errors of one window's replies and remembers whether the window was gone (destroyed
@@ -49,7 +48,8 @@ private:
 }  // namespace
 
 struct X11Windows::State {
-    std::unique_ptr<xcb_connection_t, ConnectionDeleter> connection;
+    std::shared_ptr<X11Connection> shared;
+    xcb_connection_t* connection = nullptr;
     int screen = 0;
     xcb_ewmh_connection_t ewmh{};
     bool ewmhReady = false;
@@ -65,12 +65,8 @@ struct X11Windows::State {
     [[nodiscard]] xcb_window_t root() const { return ewmh.screens[screen]->root; }
 
     // Errors of requests whose replies are taken with a null error pointer land in the event
-    // queue; this connection selects no events, so everything there is such an error.
-    void dropEvents() const {
-        while (auto* event = xcb_poll_for_event(connection.get())) {
-            std::free(event);
-        }
-    }
+    // queue: the connection reads them off (and hands its other users their events).
+    void dropEvents() const { shared->dispatchPending(); }
 
     // Absent when the window manager keeps no such list or the server went away.
     std::optional<std::vector<xcb_window_t>> windowList(bool stacking) {
@@ -114,8 +110,7 @@ struct X11Windows::State {
     }
     bool transientReply(xcb_get_property_cookie_t cookie, ErrorNote& note) {
         xcb_window_t owner = XCB_WINDOW_NONE;
-        return xcb_icccm_get_wm_transient_for_reply(connection.get(), cookie, &owner, note.slot()) != 0 &&
-               owner != XCB_NONE;
+        return xcb_icccm_get_wm_transient_for_reply(connection, cookie, &owner, note.slot()) != 0 && owner != XCB_NONE;
     }
 
     // Reads facts of each window in the given order: every request goes out before the first
@@ -144,7 +139,7 @@ struct X11Windows::State {
     }
 
     std::vector<WindowFacts> factsOf(const std::vector<xcb_window_t>& windows) {
-        xcb_connection_t* const c = connection.get();
+        xcb_connection_t* const c = connection;
         struct Pending {
             xcb_get_property_cookie_t type, state, transient, wmClass, gtkId;
         };
@@ -181,7 +176,7 @@ struct X11Windows::State {
 
     // What decides whether each window shows on screen, and where.
     std::vector<StackedWindowFacts> stackedFactsOf(const std::vector<xcb_window_t>& windows) {
-        xcb_connection_t* const c = connection.get();
+        xcb_connection_t* const c = connection;
         struct Pending {
             xcb_get_property_cookie_t type, state, transient, pid, opacity, extents;
             xcb_get_window_attributes_cookie_t attributes;
@@ -242,38 +237,36 @@ struct X11Windows::State {
 X11Windows::X11Windows(std::unique_ptr<State> state) : state_(std::move(state)) {}
 X11Windows::~X11Windows() = default;
 
-std::unique_ptr<X11Windows> X11Windows::connect() {
-    const char* display = std::getenv("DISPLAY");
-    if (display == nullptr || *display == '\0') {
+std::unique_ptr<X11Windows> X11Windows::over(std::shared_ptr<X11Connection> connection) {
+    if (!connection || connection->broken()) {
         return nullptr;
     }
     auto state = std::make_unique<State>();
-    state->connection.reset(xcb_connect(display, &state->screen));
-    if (xcb_connection_has_error(state->connection.get()) != 0) {
-        return nullptr;
-    }
-    xcb_intern_atom_cookie_t* cookies = xcb_ewmh_init_atoms(state->connection.get(), &state->ewmh);
+    state->connection = connection->get();
+    state->screen = connection->screenNumber();
+    state->shared = std::move(connection);
+    xcb_intern_atom_cookie_t* cookies = xcb_ewmh_init_atoms(state->connection, &state->ewmh);
     if (xcb_ewmh_init_atoms_replies(&state->ewmh, cookies, nullptr) == 0) {
         return nullptr;
     }
     state->ewmhReady = true;
-    state->gtkApplicationId = internAtom(state->connection.get(), "_GTK_APPLICATION_ID");
-    state->windowOpacity = internAtom(state->connection.get(), "_NET_WM_WINDOW_OPACITY");
+    state->gtkApplicationId = state->shared->atom("_GTK_APPLICATION_ID");
+    state->windowOpacity = state->shared->atom("_NET_WM_WINDOW_OPACITY");
     return std::unique_ptr<X11Windows>(new X11Windows(std::move(state)));
 }
 
-X11Windows* X11Windows::reconnecting(std::unique_ptr<X11Windows>& held) {
-    if (held && held->broken()) {
+X11Windows* X11Windows::on(x11::SharedConnection& shared, std::unique_ptr<X11Windows>& held) {
+    auto connection = shared.reopened();
+    if (!connection) {
         held.reset();
-    }
-    if (!held) {
-        held = connect();
+    } else if (!held || held->state_->shared != connection) {
+        held = over(std::move(connection));
     }
     return held.get();
 }
 
 bool X11Windows::broken() const {
-    return xcb_connection_has_error(state_->connection.get()) != 0;
+    return state_->shared->broken();
 }
 
 std::vector<WindowFacts> X11Windows::clientWindows() {
@@ -336,7 +329,7 @@ void X11Windows::activate(std::uint32_t window) {
     const xcb_window_t current = activeWindow().value_or(XCB_WINDOW_NONE);
     xcb_ewmh_request_change_active_window(&s.ewmh, s.screen, window, XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER,
                                           XCB_CURRENT_TIME, current);
-    xcb_flush(s.connection.get());
+    xcb_flush(s.connection);
 }
 
 }  // namespace vantrel::desktop

@@ -5,22 +5,29 @@
 #include <optional>
 #include <vector>
 
-#include "Platform/desktop/ScreenWindows.hpp"
+#include "Backends/x11/ScreenWindows.hpp"
 #include "Platform/desktop/WindowMatching.hpp"
+
+namespace vantrel::x11 {
+class SharedConnection;
+class X11Connection;
+}  // namespace vantrel::x11
 
 namespace vantrel::desktop {
 
 // The window manager's list of managed top-level windows on one X display, read with xcb and the
 // window-manager conventions (EWMH), and the request that brings one of them to the front.
 //
-// Lives on the main thread; owns its own connection to the display.
+// Lives on the main thread, on a connection it shares (it selects no events of its own).
 class X11Windows {
 public:
-    // Connects to the display named by DISPLAY; absent when it is unset or cannot be opened.
-    [[nodiscard]] static std::unique_ptr<X11Windows> connect();
-    // The connection in held, made when there is none and made again when the server dropped it;
-    // null while the display cannot be opened.
-    [[nodiscard]] static X11Windows* reconnecting(std::unique_ptr<X11Windows>& held);
+    // The window list read over connection; absent when the connection is missing or broken or the
+    // window-manager atoms cannot be read.
+    [[nodiscard]] static std::unique_ptr<X11Windows> over(std::shared_ptr<x11::X11Connection> connection);
+    // The window list in held, made over the shared connection when there is none and made again
+    // when that connection was opened again after the server dropped it; null while the display
+    // cannot be opened.
+    [[nodiscard]] static X11Windows* on(x11::SharedConnection& shared, std::unique_ptr<X11Windows>& held);
     ~X11Windows();
     X11Windows(const X11Windows&) = delete;
     X11Windows& operator=(const X11Windows&) = delete;

@@ -7,8 +7,7 @@
 #include <memory>
 #include <string_view>
 
-// The RAII handles every X11 module of the host uses (capture, input, the window list, the
-// session checks), header-only; connectToDisplay() is defined in the vantrel::x11 library.
+// The RAII handles of every X11 part of the backend and of its test clients, header-only.
 namespace vantrel::x11 {
 
 // xcb hands out replies, events and errors as malloc'd memory.
@@ -30,8 +29,5 @@ inline xcb_atom_t internAtom(xcb_connection_t* connection, std::string_view name
         connection, xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(name.size()), name.data()), nullptr));
     return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
 }
-
-// Connects to DISPLAY; null (with a log line naming who asked) when it is unset or refuses.
-[[nodiscard]] XcbConnection connectToDisplay(const char* purpose, xcb_screen_t** screen);
 
 }  // namespace vantrel::x11

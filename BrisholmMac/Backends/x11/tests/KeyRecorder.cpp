@@ -1,4 +1,4 @@
-#include "Input/tests/KeyRecorder.hpp"
+#include "Backends/x11/tests/KeyRecorder.hpp"
 
 #include <xkbcommon/xkbcommon-x11.h>
 
@@ -6,8 +6,9 @@
 #include <mutex>
 #include <thread>
 
-#include "Input/x11/XcbHandles.hpp"
-#include "Input/x11/XkbKeymap.hpp"
+#include "Backends/x11/KeymapEvents.hpp"
+#include "Backends/x11/XcbHandles.hpp"
+#include "Input/XkbKeymap.hpp"
 #include "vantrel/testing/Waiting.hpp"
 
 namespace vantrel::testing {

@@ -1,5 +1,6 @@
-// Against a real X server with a window manager (scripts/test-session.sh provides both): windows
-// of test applications are found, matched to their entries and brought to the front.
+// The X11 backend's workspace against a real X server with a window manager
+// (scripts/test-session.sh provides both): windows of test applications are found, matched to
+// their entries and brought to the front.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -10,11 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "App/AppCatalog.hpp"
-#include "DesktopFixture.hpp"
-#include "Platform/desktop/DesktopWorkspace.hpp"
-#include "Platform/desktop/X11Windows.hpp"
-#include "WindowMaker.hpp"
+#include "Backends/x11/X11Backend.hpp"
+#include "Backends/x11/X11Connection.hpp"
+#include "Backends/x11/X11Windows.hpp"
+#include "Backends/x11/tests/WindowMaker.hpp"
+#include "Platform/Workspace.hpp"
+#include "Platform/desktop/tests/DesktopFixture.hpp"
 #include "vantrel/testing/Waiting.hpp"
 
 namespace vantrel::desktop {
@@ -32,8 +34,9 @@ protected:
         if (const auto reason = maker_->unusable()) {
             GTEST_SKIP() << *reason;
         }
-        x11_ = X11Windows::connect();
+        x11_ = X11Windows::over(x11::X11Connection::open("test"));
         ASSERT_TRUE(x11_);
+        workspace = makeX11Backend().workspace;
     }
 
     bool managed(std::uint32_t window) {
@@ -50,7 +53,7 @@ protected:
         return std::nullopt;
     }
 
-    DesktopWorkspace workspace{IconRenderer::createQt()};
+    std::shared_ptr<Workspace> workspace;
     std::unique_ptr<WindowMaker> maker_;
     std::unique_ptr<X11Windows> x11_;
 };
@@ -68,7 +71,7 @@ TEST_F(RunningApplicationsTest, ReportsApplicationsOfRegularWindowsOnceInClientO
     ASSERT_TRUE(waitUntil(
         [&] { return std::all_of(windows.begin(), windows.end(), [&](auto w) { return managed(w); }); }, 10s));
 
-    EXPECT_EQ(workspace.runningApplications(),
+    EXPECT_EQ(workspace->runningApplications(),
               (std::vector<RunningApplication>{
                   {"org.vantrel.GtkApp.desktop", fixture().entry("org.vantrel.GtkApp.desktop"), "Gtk App"},
                   {"org.vantrel.Claimer.desktop", fixture().entry("org.vantrel.Claimer.desktop"), "Claimer"},
@@ -76,19 +79,19 @@ TEST_F(RunningApplicationsTest, ReportsApplicationsOfRegularWindowsOnceInClientO
               }));
 }
 
-TEST_F(RunningApplicationsTest, CatalogLaunchesListsAndActivatesTheApplication) {
-    auto shared = std::make_shared<DesktopWorkspace>(IconRenderer::createQt());
-    AppCatalog catalog(shared);
+TEST_F(RunningApplicationsTest, LaunchesListsAndActivatesTheApplication) {
     const std::string id = testing::testWindowEntry;
-    const auto listed = [&](const AppList& list) {
-        return std::find_if(list.apps.begin(), list.apps.end(), [&](const AppEntry& e) { return e.id == id; });
+    const auto running = [&] {
+        const auto applications = workspace->runningApplications();
+        const auto found = std::find_if(applications.begin(), applications.end(),
+                                        [&](const RunningApplication& application) { return application.id == id; });
+        return found != applications.end() ? std::optional(*found) : std::nullopt;
     };
-    const AppList before = catalog.current();
-    ASSERT_EQ(listed(before), before.apps.end()) << "the test application runs already";
+    ASSERT_FALSE(running()) << "the test application runs already";
 
-    const auto location = shared->locate(id);
+    const auto location = workspace->locate(id);
     ASSERT_TRUE(location);
-    shared->openOrActivate(*location);  // not running: launched through its desktop entry
+    workspace->openOrActivate(*location);  // not running: launched through its desktop entry
     std::optional<std::uint32_t> launched;
     ASSERT_TRUE(waitUntil([&] { return (launched = windowOfClass(testing::testWindowClass)).has_value(); }, 20s));
     const auto pid = maker_->pidOf(*launched);
@@ -98,16 +101,16 @@ TEST_F(RunningApplicationsTest, CatalogLaunchesListsAndActivatesTheApplication) 
         ~Ender() { ::kill(static_cast<pid_t>(pid), SIGTERM); }
     } ender{*pid};
 
-    AppList list;
-    ASSERT_TRUE(waitUntil([&] { return listed(list = catalog.current()) != list.apps.end(); }, 10s));
-    const AppEntry& entry = *listed(list);
-    EXPECT_TRUE(entry.running);
-    EXPECT_EQ(entry.name, "Test Window");
-    ASSERT_TRUE(entry.icon);
-    QImage icon;
-    ASSERT_TRUE(icon.loadFromData(
-        QByteArray(reinterpret_cast<const char*>(entry.icon->data()), static_cast<qsizetype>(entry.icon->size()))));
-    EXPECT_EQ(icon.size(), QSize(96, 96));
+    std::optional<RunningApplication> listed;
+    ASSERT_TRUE(waitUntil([&] { return (listed = running()).has_value(); }, 10s));
+    EXPECT_EQ(listed->location, location);
+    EXPECT_EQ(listed->localizedName, "Test Window");
+    const auto icon = workspace->iconPNG(*location);
+    ASSERT_TRUE(icon);
+    QImage image;
+    ASSERT_TRUE(image.loadFromData(
+        QByteArray(reinterpret_cast<const char*>(icon->data()), static_cast<qsizetype>(icon->size()))));
+    EXPECT_EQ(image.size(), QSize(96, 96));
 
     // Another window takes the focus; opening the listed application brings its window back.
     const auto other = maker_->make({.wmClass = "Stranger"});
@@ -115,7 +118,7 @@ TEST_F(RunningApplicationsTest, CatalogLaunchesListsAndActivatesTheApplication) 
     maker_->activate(other);
     ASSERT_TRUE(waitUntil([&] { return x11_->activeWindow() == other; }, 10s));
 
-    catalog.open(id, list);
+    workspace->openOrActivate(*location);
     EXPECT_TRUE(waitUntil([&] { return x11_->activeWindow() == launched; }, 10s));
     EXPECT_EQ(windowOfClass(testing::testWindowClass), launched) << "activation must not launch a second instance";
 }

@@ -1,4 +1,4 @@
-#include "Platform/desktop/ScreenWindows.hpp"
+#include "Backends/x11/ScreenWindows.hpp"
 
 #include <gtest/gtest.h>
 

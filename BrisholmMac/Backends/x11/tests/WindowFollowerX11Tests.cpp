@@ -8,11 +8,12 @@
 #include <chrono>
 #include <memory>
 
+#include "Backends/x11/X11Backend.hpp"
+#include "Backends/x11/tests/WindowMaker.hpp"
 #include "Input/WindowFollower.hpp"
+#include "Input/tests/Printing.hpp"
 #include "Platform/WindowList.hpp"
 #include "Platform/desktop/tests/DesktopFixture.hpp"
-#include "Platform/desktop/tests/WindowMaker.hpp"
-#include "Printing.hpp"
 #include "vantrel/testing/Waiting.hpp"
 
 namespace vantrel {
@@ -50,7 +51,7 @@ protected:
     }
 
     WindowMaker maker_;
-    std::shared_ptr<WindowList> list_ = WindowList::create();
+    std::shared_ptr<WindowList> list_ = makeX11Backend().windows;
     WindowFollower follower_{
         list_,
         [] {

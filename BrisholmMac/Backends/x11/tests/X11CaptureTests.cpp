@@ -8,8 +8,11 @@
 #include <cstring>
 #include <future>
 
+#include "Backends/x11/X11Connection.hpp"
+#include "Backends/x11/X11Displays.hpp"
+#include "Backends/x11/X11ScreenCapturer.hpp"
+#include "Backends/x11/tests/PrivateXServer.hpp"
 #include "CaptureHarness.hpp"
-#include "PrivateXServer.hpp"
 #include "ScreenStreamer.hpp"
 #include "vantrel/testing/Waiting.hpp"
 
@@ -81,7 +84,7 @@ TEST(X11DisplaysTest, ListsTheMonitorsPrimaryFirstWithTheirNamesSizesAndPlaces) 
     const auto left = client.atom("L");
     const auto right = client.atom("R");
 
-    const auto displays = Displays::create();
+    const auto displays = x11::makeX11Displays(std::make_shared<x11::SharedConnection>());
     ASSERT_NE(displays, nullptr);
     // L takes its name from its output; R has none and keeps its own.
     EXPECT_THAT(displays->list(),
@@ -99,7 +102,7 @@ TEST(X11DisplaysTest, LargeMonitorsStreamAtMost2560WideAndThePrimaryComesFirstWh
     ASSERT_TRUE(server.run("xrandr --setmonitor Retina 2880/600x1800/380+0+0 screen"));
     ASSERT_TRUE(server.run("xrandr --setmonitor '*Wide' 5120/1190x2880/670+2880+0 none"));
     TestClient client;
-    const auto displays = Displays::create();
+    const auto displays = x11::makeX11Displays(std::make_shared<x11::SharedConnection>());
     ASSERT_NE(displays, nullptr);
     EXPECT_THAT(displays->list(), ElementsAre(DisplayInfo{client.atom("Wide"), "Wide", 2560, 1440},
                                               DisplayInfo{client.atom("Retina"), "screen", 2560, 1600}));
@@ -134,7 +137,7 @@ TEST_P(X11CapturerTest, GrabsWhatAClientDrewWithThePointerAndReportsOnlyChangesI
     client.window(2000, 100, 400, 300, 0xff8800);
     client.warpPointer(100, 100);  // on L, out of the way
 
-    auto capturer = ScreenCapturer::create();
+    auto capturer = x11::makeX11Capturer();
     ASSERT_NE(capturer, nullptr);
     const Rect right{1920, 0, 1920, 1080};
     ASSERT_EQ(capturer->watch(right, {1920, 1080}), CaptureStatus::ok);
@@ -193,7 +196,7 @@ TEST(X11StreamerTest, AnUnknownIdStreamsThePrimaryAndRemovingTheCapturedMonitorE
     TestClient client;
     auto encoder = std::make_shared<VideoEncoder>();
     testing::StreamRecord record(*encoder);
-    auto streamer = ScreenStreamer::create(encoder);
+    auto streamer = ScreenStreamer::create(encoder, [] { return x11::makeX11Capturer(); });
     std::promise<std::optional<CaptureError>> stopped;
     streamer->onStopped = [&](std::optional<CaptureError> error) { stopped.set_value(std::move(error)); };
     EXPECT_EQ(testing::startAndWait(*streamer, 12345), std::nullopt);

@@ -3,11 +3,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "Backends/x11/X11Connection.hpp"
+#include "Backends/x11/X11InputDevice.hpp"
+#include "Backends/x11/X11SessionChecks.hpp"
+#include "Backends/x11/tests/KeyRecorder.hpp"
+#include "Backends/x11/tests/PrivateXServer.hpp"
 #include "Input/InputInjector.hpp"
-#include "Input/tests/KeyRecorder.hpp"
-#include "Input/x11/X11InputDevice.hpp"
-#include "Input/x11/XcbHandles.hpp"
-#include "Platform/x11/tests/PrivateXServer.hpp"
 #include "vantrel/testing/Waiting.hpp"
 
 namespace vantrel {
@@ -19,6 +20,13 @@ using testing::waitUntil;
 
 constexpr Rect leftBounds{0, 0, 1920, 1080};
 
+// The injector over the X11 device on connection, as the desktop host makes it; null without one.
+std::shared_ptr<InputInjector> makeInjector(std::shared_ptr<x11::X11Connection> connection,
+                                            InputInjector::DisplayBoundsLookup bounds, std::uint32_t activeDisplay) {
+    auto device = X11InputDevice::open(std::move(connection));
+    return device ? std::make_shared<InputInjector>(std::move(device), std::move(bounds), activeDisplay) : nullptr;
+}
+
 class X11InputTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -27,7 +35,11 @@ protected:
         }
         recorder = testing::KeyRecorder::open(leftBounds);
         ASSERT_TRUE(recorder);
-        injector = InputInjector::create(
+        // The device shares its connection with the session checks, as in the desktop host.
+        shared = std::make_shared<x11::SharedConnection>();
+        checks = std::make_unique<x11::X11SessionChecks>(shared);
+        injector = makeInjector(
+            shared->reopened(),
             [](std::uint32_t id) {
                 return id == 1 ? std::optional(leftBounds) : std::optional(Rect{1920, 0, 1920, 1080});
             },
@@ -44,14 +56,18 @@ protected:
     }
 
     // The keys the desktop's keymap leaves empty, read afresh.
-    static std::vector<Keycode> emptyKeys() { return X11InputDevice::open()->spareKeycodes(); }
+    static std::vector<Keycode> emptyKeys() {
+        return X11InputDevice::open(x11::X11Connection::open("test"))->spareKeycodes();
+    }
 
     std::unique_ptr<testing::KeyRecorder> recorder;
+    std::shared_ptr<x11::SharedConnection> shared;
+    std::unique_ptr<x11::X11SessionChecks> checks;
     std::shared_ptr<InputInjector> injector;
 };
 
 TEST_F(X11InputTest, PointerMovesClicksAndScrollsLandWhereAsked) {
-    EXPECT_TRUE(X11InputDevice::xtestAvailable());
+    EXPECT_TRUE(checks->offersSyntheticInput());
     injector->handle(input::PointerMoveAbsolute{0.25, 0.5});
     EXPECT_TRUE(waitUntil([&] { return injector->pointerLocation() == Point{480, 540}; }));
     injector->handle(input::PointerMove{3000, 10});  // stops at the left display's edge
@@ -126,13 +142,29 @@ TEST_P(X11LayoutTest, TextArrivesExactlyAndKeyPlacesFollowTheLayout) {
 
 INSTANTIATE_TEST_SUITE_P(Layouts, X11LayoutTest, ::testing::Values("us", "de"));
 
+// The session checks read the shared connection's events off every few seconds; the news of a new
+// layout among them still reaches the device, which must read the keymap again.
+TEST_F(X11InputTest, KeymapNewsReachTheDeviceWhicheverUserReadsTheSharedConnection) {
+    const auto device = X11InputDevice::open(shared->reopened());
+    ASSERT_TRUE(device);
+    const auto before = device->keymapGeneration();
+    const testing::LayoutGuard layout("de");
+    ASSERT_TRUE(layout.ok());
+    // A round trip takes in every event the server sent before its answer; the checks then read
+    // them all off the connection.
+    EXPECT_TRUE(checks->pointerLocation());
+    EXPECT_TRUE(checks->screenReadable());
+    EXPECT_NE(device->keymapGeneration(), before) << "the device missed the new layout";
+}
+
 // A laptop docked after the host started: the desktop grows, and the pointer reaches the new part.
 TEST(X11GrowingDesktopTest, ThePointerReachesAMonitorAddedAfterStart) {
     testing::PrivateXServer server(3840, 1080);
     ASSERT_TRUE(server.ok());
     server.run("xrandr --fb 1920x1080");
     const Rect added{1920, 0, 1920, 1080};
-    const auto injector = InputInjector::create([&](std::uint32_t) { return std::optional(added); }, 2);
+    const auto injector = makeInjector(
+        x11::X11Connection::open("test"), [&](std::uint32_t) { return std::optional(added); }, 2);
     ASSERT_TRUE(injector);
     ASSERT_TRUE(server.run("xrandr --fb 3840x1080"));
     injector->handle(input::PointerMoveAbsolute{0.5, 0.5});
