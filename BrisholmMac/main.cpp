@@ -26,13 +26,13 @@
 #include "App/Autostart.hpp"
 #include "App/PairingOutput.hpp"
 #include "App/QtMainQueue.hpp"
+#include "Backends/SessionBackend.hpp"
 #include "BrisholmApp.hpp"
 #include "CommandLine.hpp"
 #include "Headless/HeadlessHost.hpp"
 #include "Headless/HeadlessLog.hpp"
 #include "Headless/HeadlessOptions.hpp"
 #include "Log/DiagnosticLog.hpp"
-#include "Platform/Workspace.hpp"
 
 namespace {
 
@@ -110,7 +110,7 @@ int runHeadless(int argc, char** argv, const std::vector<std::string_view>& argu
     environment.main = qtMainQueue();
     environment.log = standardOutputLog();
     environment.currentApps = [] {
-        AppCatalog catalog(Workspace::create());
+        AppCatalog catalog(makeSessionWorkspace());
         return catalog.current();
     };
     // Called on the main queue; the main loop ends and main() returns the status after shutting

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "Backends/x11/X11ScreenCapturer.hpp"
 #include "Capture/ScreenStreamer.hpp"
 
 namespace {
@@ -88,7 +89,7 @@ int stream(int seconds) {
     auto encoder = std::make_shared<vantrel::VideoEncoder>();
     std::atomic<std::int64_t> frames{0};
     encoder->onFrame = [&](const vantrel::VideoFrame&) { ++frames; };
-    auto streamer = vantrel::ScreenStreamer::create(encoder);
+    auto streamer = vantrel::ScreenStreamer::create(encoder, [] { return vantrel::x11::makeX11Capturer(); });
     std::promise<std::optional<vantrel::CaptureError>> started;
     streamer->start(0, [&](std::optional<vantrel::CaptureError> error) { started.set_value(std::move(error)); });
     if (const auto error = started.get_future().get()) {

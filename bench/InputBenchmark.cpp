@@ -10,9 +10,10 @@
 #include <cstdlib>
 #include <string>
 
+#include "Backends/x11/X11Connection.hpp"
+#include "Backends/x11/X11InputDevice.hpp"
+#include "Backends/x11/tests/KeyRecorder.hpp"
 #include "Input/InputInjector.hpp"
-#include "Input/tests/KeyRecorder.hpp"
-#include "Input/x11/X11InputDevice.hpp"
 #include "vantrel/testing/Waiting.hpp"
 
 namespace {
@@ -32,8 +33,10 @@ struct Rig {
             state.SkipWithError("needs an X display: run inside scripts/test-session.sh");
             return std::nullopt;
         }
+        auto device = X11InputDevice::open(x11::X11Connection::open("bench"));
         Rig rig{testing::KeyRecorder::open(desktop),
-                InputInjector::create([] { return std::optional<Rect>(desktop); })};
+                device ? std::make_shared<InputInjector>(std::move(device), [] { return std::optional<Rect>(desktop); })
+                       : nullptr};
         if (!rig.recorder || !rig.injector) {
             state.SkipWithError("cannot open the display or focus the window");
             return std::nullopt;

@@ -13,16 +13,9 @@
 #include "App/HostSettings.hpp"
 #include "App/NetworkInfo.hpp"
 #include "App/QtMainQueue.hpp"
-#include "Capture/Displays.hpp"
-#include "Capture/ScreenCapturer.hpp"
+#include "Backends/SessionBackend.hpp"
 #include "Capture/VideoEncoder.hpp"
-#include "Input/x11/X11InputDevice.hpp"
 #include "Platform/CredentialStore.hpp"
-#include "Platform/KeepAwake.hpp"
-#include "Platform/SessionChecks.hpp"
-#include "Platform/WindowList.hpp"
-#include "Platform/Workspace.hpp"
-#include "Platform/desktop/X11Session.hpp"
 #include "SyncServer.hpp"
 
 namespace vantrel {
@@ -54,32 +47,12 @@ std::string localHostName() {
 
 }  // namespace
 
-// Until the backend factory exists: this session's X11 answers behind the session checks.
-class X11Checks final : public SessionChecks {
-public:
-    bool screenReadable() override { return checks_.screenReadable(); }
-    bool offersSyntheticInput() override { return checks_.offersSyntheticInput(); }
-    std::optional<Point> pointerLocation() override { return checks_.pointerLocation(); }
-
-private:
-    X11SessionChecks checks_;
-};
-
 DesktopHost::Services AppModel::productionServices(QSettings* settings) {
     DesktopHost::Services services;
     services.main = qtMainQueue();
     services.server = SyncServer::create();
     services.encoder = std::make_shared<VideoEncoder>();
-    auto& backend = services.backend;
-    backend.name = "x11";
-    backend.unsupported = unsupportedSessionReason();
-    backend.displays = Displays::create();
-    backend.makeCapturer = &ScreenCapturer::create;
-    backend.openInputDevice = [] { return X11InputDevice::open(); };
-    backend.windows = WindowList::create();
-    backend.workspace = Workspace::create();
-    backend.checks = std::make_shared<X11Checks>();
-    backend.keepAwake = KeepAwake::create();
+    services.backend = makeDesktopBackend();
     services.keys = std::make_shared<KeyStore>(CredentialStore::create());
     services.addresses = [] { return NetworkInfo::reachableAddresses(); };
     services.hostName = [] { return localHostName(); };

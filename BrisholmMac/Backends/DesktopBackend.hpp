@@ -26,6 +26,8 @@ struct DesktopBackend {
     // nothing (no displays, no capture, no input) and the host says so instead of streaming black.
     std::optional<std::string> unsupported;
 
+    // Null when the session's displays cannot be read (no backend serves the session; an X server
+    // without RandR 1.5 monitors).
     std::shared_ptr<Displays> displays;
     // A capturer for each started stream, made on the capture queue; null when the screen cannot
     // be read (the reason is in the diagnostic log).

@@ -58,14 +58,10 @@ struct MonitorFacts {
 // The displays of the desktop, read from the display server at each call (nothing is cached), in
 // one order everywhere: the primary monitor first, then the others in the server's order.
 //
-// Lives on the main thread; the X11 implementation owns one connection to the display.
+// Lives on the main thread; the desktop backend provides it (X11: RandR 1.5 monitors).
 class Displays {
 public:
     virtual ~Displays() = default;
-
-    // The X11 displays of DISPLAY; null (with a log line) when the display cannot be opened or
-    // has no RandR 1.5 monitors.
-    [[nodiscard]] static std::shared_ptr<Displays> create();
 
     // The welcome's entries: id, name and stream size of each display. Empty when the server
     // cannot be read.

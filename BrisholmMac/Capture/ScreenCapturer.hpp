@@ -32,13 +32,11 @@ struct CaptureResult {
 // with the pointer drawn in, scaled to the stream size, and cheap answers to "did anything change?"
 // so that a still screen costs next to nothing. Display-server errors come back as results.
 //
-// Lives on the capture queue ("vantrel.capture"); the X11 implementation owns its own connection.
+// Lives on the capture queue ("vantrel.capture"); the desktop backend makes one per stream (the
+// X11 one owns a connection of its own there).
 class ScreenCapturer {
 public:
     virtual ~ScreenCapturer() = default;
-
-    // Captures the X display named by DISPLAY; null (with a log line) when it cannot be opened.
-    [[nodiscard]] static std::unique_ptr<ScreenCapturer> create();
 
     // The monitors now, in the server's order (names may be left out); empty when none or when
     // the server cannot be read.

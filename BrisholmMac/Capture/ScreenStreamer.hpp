@@ -50,9 +50,10 @@ public:
     using CapturerFactory = std::function<std::unique_ptr<ScreenCapturer>()>;
     using Completion = std::function<void(std::optional<CaptureError>)>;
 
-    // Captures with makeCapturer's capturers (the X11 one by default), one per started stream.
+    // Captures with makeCapturer's capturers (the desktop backend's), one per started stream,
+    // each made on the capture queue.
     [[nodiscard]] static std::shared_ptr<ScreenStreamer> create(std::shared_ptr<VideoEncoder> encoder,
-                                                                CapturerFactory makeCapturer = &ScreenCapturer::create,
+                                                                CapturerFactory makeCapturer,
                                                                 RefinementTiming timing = {});
 
     ~ScreenStreamer();

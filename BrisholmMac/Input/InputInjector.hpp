@@ -46,10 +46,6 @@ public:
     InputInjector(const InputInjector&) = delete;
     InputInjector& operator=(const InputInjector&) = delete;
 
-    // The injector on the X display named by DISPLAY, through XTest; null when that display cannot
-    // be opened or lacks XTest (the reason is in the diagnostic log).
-    [[nodiscard]] static std::shared_ptr<InputInjector> create(ActiveBounds activeBounds);
-
     // Called before every button press (not release).
     std::function<void()> onClick;
 

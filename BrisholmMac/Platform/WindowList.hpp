@@ -49,9 +49,6 @@ public:
     // background, so a click there brings it to the front without the user asking for any of its
     // windows.
     [[nodiscard]] virtual std::optional<std::string> fileBrowserId() = 0;
-
-    // The window list of this computer's desktop session (defined by the platform library).
-    [[nodiscard]] static std::shared_ptr<WindowList> create();
 };
 
 }  // namespace vantrel

@@ -54,9 +54,6 @@ public:
     // Brings the application at location to the front when it runs, else launches it. The
     // outcome is not reported.
     virtual void openOrActivate(const std::string& location) = 0;
-
-    // The workspace of this computer's desktop session (defined by the platform library).
-    [[nodiscard]] static std::shared_ptr<Workspace> create();
 };
 
 }  // namespace vantrel

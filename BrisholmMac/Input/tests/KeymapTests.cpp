@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "Input/KeyPositions.hpp"
-#include "Input/x11/XkbKeymap.hpp"
+#include "Input/XkbKeymap.hpp"
 
 namespace vantrel {
 namespace {

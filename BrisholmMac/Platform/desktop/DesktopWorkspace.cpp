@@ -2,14 +2,11 @@
 
 #include <gio/gdesktopappinfo.h>
 
-#include <algorithm>
-#include <map>
 #include <unordered_set>
 
 #include "Platform/desktop/DesktopEntries.hpp"
 #include "Platform/desktop/GioHandles.hpp"
 #include "Platform/desktop/GnomeFavourites.hpp"
-#include "Platform/desktop/X11Windows.hpp"
 
 namespace vantrel::desktop {
 
@@ -31,27 +28,27 @@ std::string text(const char* value) {
 
 }  // namespace
 
-DesktopWorkspace::DesktopWorkspace(std::shared_ptr<IconRenderer> icons) : icons_(std::move(icons)) {}
+DesktopWorkspace::DesktopWorkspace(std::shared_ptr<IconRenderer> icons, std::shared_ptr<RunningWindows> windows)
+    : icons_(std::move(icons)), windows_(std::move(windows)) {}
 DesktopWorkspace::~DesktopWorkspace() = default;
 
 std::vector<std::string> DesktopWorkspace::pinnedIds() {
     return gnomeFavourites();
 }
 
-X11Windows* DesktopWorkspace::windows() {
-    return X11Windows::reconnecting(windows_);
-}
-
 std::vector<DesktopWorkspace::Window> DesktopWorkspace::applicationWindows() {
-    X11Windows* const x11 = windows();
-    if (x11 == nullptr) {
+    if (!windows_) {
+        return {};
+    }
+    const auto clients = windows_->clientWindows();
+    if (clients.empty()) {
         return {};
     }
     DesktopEntries entries;
     const EntryLookup lookup = entries.lookup();
 
     std::vector<Window> result;
-    for (const auto& facts : x11->clientWindows()) {
+    for (const auto& facts : clients) {
         if (!isRegularApplicationWindow(facts)) {
             continue;
         }
@@ -136,14 +133,8 @@ void DesktopWorkspace::openOrActivate(const std::string& location) {
             ownWindows.insert(window.window);
         }
     }
-    if (!ownWindows.empty()) {
-        if (X11Windows* const x11 = windows()) {
-            const auto stacking = x11->stackingFrontToBack();
-            const auto front = std::find_if(stacking.begin(), stacking.end(),
-                                            [&](std::uint32_t window) { return ownWindows.contains(window); });
-            x11->activate(front != stacking.end() ? *front : *ownWindows.begin());
-            return;
-        }
+    if (!ownWindows.empty() && windows_->activateFrontmost(ownWindows)) {
+        return;
     }
     GObjectPtr<GAppLaunchContext> context(g_app_launch_context_new());
     // The host may draw offscreen (the headless host does, through this variable); a Qt
@@ -158,11 +149,3 @@ void DesktopWorkspace::openOrActivate(const std::string& location) {
 }
 
 }  // namespace vantrel::desktop
-
-namespace vantrel {
-
-std::shared_ptr<Workspace> Workspace::create() {
-    return std::make_shared<desktop::DesktopWorkspace>(desktop::IconRenderer::createQt());
-}
-
-}  // namespace vantrel

@@ -1,12 +1,11 @@
 // The keep-awake hold of a Linux desktop: the session's screen saver inhibited over D-Bus, the
-// X screen saver suspended, and logind's idle inhibitor held, so that neither the screen nor the
-// machine goes to sleep while a phone watches. Each is optional: a session without one still gets
-// the others.
+// backend's own hold, and logind's idle inhibitor held, so that neither the screen nor the machine
+// goes to sleep while a phone watches.
+#include "Platform/desktop/SessionKeepAwake.hpp"
+
 #include <gio/gio.h>
 #include <gio/gunixfdlist.h>
 #include <unistd.h>
-#include <xcb/screensaver.h>
-#include <xcb/xcb.h>
 
 #include <memory>
 #include <optional>
@@ -14,17 +13,12 @@
 #include <utility>
 
 #include "Log/DiagnosticLog.hpp"
-#include "Platform/KeepAwake.hpp"
 #include "Platform/desktop/GioHandles.hpp"
-#include "Platform/x11/XcbHandles.hpp"
 
-namespace vantrel {
+namespace vantrel::desktop {
 
 namespace {
 
-using desktop::GErrorFree;
-using desktop::GObjectPtr;
-using desktop::GVariantUnref;
 using GErrorPtr = std::unique_ptr<GError, GErrorFree>;
 using GVariantPtr = std::unique_ptr<GVariant, GVariantUnref>;
 
@@ -65,6 +59,7 @@ private:
 
 class SessionKeepAwake final : public KeepAwake {
 public:
+    explicit SessionKeepAwake(std::shared_ptr<KeepAwake> backendHold) : backendHold_(std::move(backendHold)) {}
     ~SessionKeepAwake() override { release(); }
 
     void hold(const std::string& reason) override {
@@ -73,7 +68,9 @@ public:
         }
         held_ = true;
         inhibitScreenSaver(reason);
-        suspendXScreenSaver(true);
+        if (backendHold_) {
+            backendHold_->hold(reason);
+        }
         inhibitIdleSleep(reason);
     }
 
@@ -94,7 +91,9 @@ public:
             }
             cookie_.reset();
         }
-        suspendXScreenSaver(false);
+        if (backendHold_) {
+            backendHold_->release();
+        }
         idleInhibitor_.reset();
     }
 
@@ -165,36 +164,19 @@ private:
         cookie_ = cookie;
     }
 
-    void suspendXScreenSaver(bool suspend) {
-        if (!x_) {
-            if (!suspend) {
-                return;
-            }
-            x_.reset(xcb_connect(nullptr, nullptr));
-            if (xcb_connection_has_error(x_.get()) != 0) {
-                diagnosticLog().info("no X display, so no X screen saver to suspend");
-                x_.reset();
-                return;
-            }
-        }
-        // Suspension lasts while this connection is open and not taken back.
-        xcb_screensaver_suspend(x_.get(), suspend ? 1 : 0);
-        xcb_flush(x_.get());
-    }
-
+    std::shared_ptr<KeepAwake> backendHold_;
     bool held_ = false;
     GObjectPtr<GDBusConnection> bus_;
     GObjectPtr<GDBusConnection> systemBus_;
     std::set<GBusType> missingBusesLogged_;
     InhibitorFd idleInhibitor_;
     std::optional<guint32> cookie_;
-    x11::XcbConnection x_;
 };
 
 }  // namespace
 
-std::shared_ptr<KeepAwake> KeepAwake::create() {
-    return std::make_shared<SessionKeepAwake>();
+std::shared_ptr<KeepAwake> makeSessionKeepAwake(std::shared_ptr<KeepAwake> backendHold) {
+    return std::make_shared<SessionKeepAwake>(std::move(backendHold));
 }
 
-}  // namespace vantrel
+}  // namespace vantrel::desktop

@@ -5,6 +5,8 @@
 #include <QImage>
 #include <cstdlib>
 #include <filesystem>
+#include <utility>
+#include <vector>
 
 #include "DesktopFixture.hpp"
 #include "Platform/desktop/DesktopWorkspace.hpp"
@@ -24,7 +26,7 @@ QImage decode(const Bytes& png) {
 
 class DesktopWorkspaceTest : public ::testing::Test {
 protected:
-    DesktopWorkspace workspace{IconRenderer::createQt()};
+    DesktopWorkspace workspace{IconRenderer::createQt(), nullptr};
 };
 
 struct LocateCase {
@@ -110,15 +112,50 @@ TEST_F(DesktopWorkspaceTest, ReadsFavouritesOnlyWhereTheSchemaExists) {
     EXPECT_TRUE(workspace.pinnedIds().empty());
 }
 
-TEST_F(DesktopWorkspaceTest, NothingRunsWithoutADisplay) {
-    const char* display = std::getenv("DISPLAY");
-    const std::string saved = display != nullptr ? display : "";
-    unsetenv("DISPLAY");
-    DesktopWorkspace headless{IconRenderer::createQt()};
-    EXPECT_TRUE(headless.runningApplications().empty());
-    if (display != nullptr) {
-        setenv("DISPLAY", saved.c_str(), 1);
+// The session's windows as a desktop backend would list them, and what the workspace asked of it.
+class ListedWindows final : public RunningWindows {
+public:
+    explicit ListedWindows(std::vector<WindowFacts> windows) : windows_(std::move(windows)) {}
+
+    std::vector<WindowFacts> clientWindows() override { return windows_; }
+    bool activateFrontmost(const std::unordered_set<std::uint32_t>& windows) override {
+        activated.push_back(windows);
+        return true;
     }
+
+    std::vector<std::unordered_set<std::uint32_t>> activated;
+
+private:
+    std::vector<WindowFacts> windows_;
+};
+
+WindowFacts window(std::uint32_t id, const char* wmClass, WindowFacts::Type type = WindowFacts::Type::normal) {
+    WindowFacts facts;
+    facts.window = id;
+    facts.type = type;
+    facts.wmClass = wmClass;
+    facts.wmInstance = wmClass;
+    return facts;
+}
+
+TEST_F(DesktopWorkspaceTest, RunningApplicationsComeFromTheSessionsWindowsAndOpenBringsTheirsForward) {
+    EXPECT_TRUE(workspace.runningApplications().empty()) << "without the session's windows nothing runs";
+
+    const auto windows = std::make_shared<ListedWindows>(std::vector<WindowFacts>{
+        window(1, "Vantrel-Claimed"), window(2, "Stranger"),         // no entry: not listed
+        window(3, "vantrel-byclass", WindowFacts::Type::other),      // not a regular window
+        window(4, "vantrel-byclass"), window(5, "Vantrel-Claimed"),  // listed once
+    });
+    DesktopWorkspace session(IconRenderer::createQt(), windows);
+    EXPECT_EQ(session.runningApplications(),
+              (std::vector<RunningApplication>{
+                  {"org.vantrel.Claimer.desktop", fixture().entry("org.vantrel.Claimer.desktop"), "Claimer"},
+                  {"vantrel-byclass.desktop", fixture().entry("vantrel-byclass.desktop"), "By Class"},
+              }));
+
+    session.openOrActivate(fixture().entry("org.vantrel.Claimer.desktop"));
+    EXPECT_EQ(windows->activated, (std::vector<std::unordered_set<std::uint32_t>>{{1, 5}}))
+        << "every window of the application is a candidate; the session knows which is in front";
 }
 
 }  // namespace

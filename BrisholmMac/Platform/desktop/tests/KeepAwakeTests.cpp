@@ -1,5 +1,6 @@
 // The keep-awake hold against a stand-in logind (python3-dbusmock's logind template) on a bus of
-// the test session: the idle-sleep inhibitor is taken with the hold and given back with it.
+// the test session: the idle-sleep inhibitor and the backend's own hold are taken with the hold and
+// given back with it.
 #include <gio/gio.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -10,8 +11,9 @@
 #include <vector>
 
 #include "ChildProcess.hpp"
-#include "Platform/KeepAwake.hpp"
+#include "FakeDesktop.hpp"
 #include "Platform/desktop/GioHandles.hpp"
+#include "Platform/desktop/SessionKeepAwake.hpp"
 #include "vantrel/testing/Waiting.hpp"
 
 namespace vantrel {
@@ -74,14 +76,19 @@ protected:
 
 // A laptop left alone while the phone watches does not suspend; it may again once the phone left.
 TEST_F(IdleInhibitorTest, TheHoldKeepsTheMachineFromIdleSleepUntilReleased) {
-    const auto keepAwake = KeepAwake::create();
+    const auto backendHold = std::make_shared<testing::CountingKeepAwake>();
+    const auto keepAwake = desktop::makeSessionKeepAwake(backendHold);
     keepAwake->hold("Telefon steuert diesen Mac");
     EXPECT_THAT(inhibitors(),
                 ::testing::ElementsAre(Inhibitor{"idle", "Vantrel", "Telefon steuert diesen Mac", "block"}));
     keepAwake->hold("again");  // held already: no second inhibitor
     EXPECT_EQ(inhibitors().size(), 1u);
+    EXPECT_EQ(backendHold->holds, 1);
+    EXPECT_EQ(backendHold->lastReason, "Telefon steuert diesen Mac");
     keepAwake->release();
     EXPECT_TRUE(testing::waitUntil([&] { return inhibitors().empty(); })) << "the inhibitor is given back";
+    keepAwake->release();  // released already
+    EXPECT_EQ(backendHold->releases, 1);
 }
 
 }  // namespace

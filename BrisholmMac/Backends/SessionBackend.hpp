@@ -1,0 +1,57 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "Backends/DesktopBackend.hpp"
+
+namespace vantrel {
+
+class Workspace;
+
+// What decides which backend serves this desktop session, as plain values read from the
+// environment at start.
+struct SessionFacts {
+    std::string sessionType;       // XDG_SESSION_TYPE: "x11", "wayland", "tty"; empty when unset
+    std::string waylandDisplay;    // WAYLAND_DISPLAY; empty when unset
+    std::string display;           // DISPLAY; empty when unset
+    std::string currentDesktop;    // XDG_CURRENT_DESKTOP: "GNOME", "sway" ...; empty when unset
+    bool xDisplayAnswers = false;  // a connection to DISPLAY opens
+};
+
+// The kinds of desktop session the host serves. A new one is a value here, a branch in
+// chooseBackend and its maker in makeDesktopBackend.
+enum class BackendKind { x11 };
+
+[[nodiscard]] const char* backendName(BackendKind kind);
+
+// The backend for a session, or why none serves it.
+struct BackendChoice {
+    std::optional<BackendKind> kind;
+    // With a kind: why it fits, for the log. Without: why no backend serves the session, in the
+    // panel's words (it shows them as the capture error).
+    std::string reason;
+};
+
+// The rule, pure: a Wayland session is not served yet (even when Xwayland answers on DISPLAY: it
+// shows no native window and would stream black); otherwise an X display that answers is served
+// by the X11 backend; without one nothing is.
+[[nodiscard]] BackendChoice chooseBackend(const SessionFacts& facts);
+
+// The facts of this process's session (opens and closes a connection to DISPLAY to see whether it
+// answers).
+[[nodiscard]] SessionFacts readSessionFacts();
+
+// The backend of this session, chosen by chooseBackend over readSessionFacts() and logged once
+// ("desktop backend: x11 (...)" at info, the reason none fits at warn). For a session no backend
+// serves, a backend with `unsupported` set whose desktop parts answer nothing (no displays, no
+// capture, no input device, an empty window list, session checks saying no), with the generic
+// keep-awake hold and workspace, which work over D-Bus and GIO whatever draws the desktop.
+[[nodiscard]] DesktopBackend makeDesktopBackend();
+
+// The workspace alone, chosen the same way but logged only at debug: the headless host's
+// application list, which runs with or without a desktop session.
+[[nodiscard]] std::shared_ptr<Workspace> makeSessionWorkspace();
+
+}  // namespace vantrel
