@@ -1,5 +1,5 @@
 // The headless host's cost per frame: drawing the test pattern, and drawing plus encoding it as
-// the pump does 30 times a second.
+// the screen streamer does 30 times a second.
 //
 //   build/<dir>/bench/bench_headless
 //   build/<dir>/bench/bench_headless --benchmark_filter=pumpedFrame   (CPU of all of x264's threads)
@@ -15,16 +15,17 @@ namespace {
 
 using vantrel::TestPattern;
 
-// A frame as the pump makes it, the one before already released: the pattern draws only the
-// columns the bar left and entered.
+// A frame as the streamer asks for it, holding the one before (its last frame): the pattern
+// draws over the frame before that, only the columns its bar left and the new bar entered.
 void patternFrame(benchmark::State& state) {
     const auto width = state.range(0);
     const auto height = state.range(1);
     TestPattern pattern;
     std::int64_t tick = 0;
+    std::shared_ptr<const vantrel::PixelBuffer> last;
     for (auto _ : state) {
-        auto frame = pattern.frame(width, height, ++tick);
-        benchmark::DoNotOptimize(frame);
+        last = pattern.frame(width, height, ++tick);
+        benchmark::DoNotOptimize(last);
     }
     state.SetBytesProcessed(state.iterations() * width * height * 4);
 }
@@ -45,8 +46,8 @@ void patternRender(benchmark::State& state) {
 }
 BENCHMARK(patternRender)->Args({1280, 720})->Unit(benchmark::kMicrosecond);
 
-// One pump tick: the pattern drawn and encoded by the host's own encoder at the bitrate given
-// (args: width, height, Mbit/s, whether the bar moves), the time stamps 33 ms apart as the pump
+// One streamer tick: the pattern drawn and encoded by the host's own encoder at the bitrate given
+// (args: width, height, Mbit/s, whether the bar moves), the time stamps 33 ms apart as the streamer
 // makes them. The process CPU time counts x264's slice threads; at 30 frames a second, CPU-ms per
 // frame x 3 is the share of one core in per cent. With the bar standing still every picture is
 // all skipped blocks: what remains is x264's own cost per picture of that size.
@@ -61,7 +62,7 @@ void pumpedFrame(benchmark::State& state) {
     TestPattern pattern;
     std::int64_t tick = 0;
     std::uint64_t timestamp = 1'000'000;
-    // The first key frame and the rate control's start are not what the pump costs once running.
+    // The first key frame and the rate control's start are not what a tick costs once running.
     for (; tick < 30; ++tick, timestamp += 33'333) {
         encoder.encode(*pattern.frame(width, height, tick), timestamp);
     }

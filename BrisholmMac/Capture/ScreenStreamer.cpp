@@ -33,15 +33,19 @@ std::uint64_t hostClockMicros(std::chrono::steady_clock::time_point time) {
 }
 
 std::shared_ptr<ScreenStreamer> ScreenStreamer::create(std::shared_ptr<VideoEncoder> encoder,
-                                                       CapturerFactory makeCapturer, RefinementTiming timing) {
-    return std::shared_ptr<ScreenStreamer>(new ScreenStreamer(std::move(encoder), std::move(makeCapturer), timing));
+                                                       CapturerFactory makeCapturer, RefinementTiming timing,
+                                                       std::optional<std::chrono::nanoseconds> interval) {
+    return std::shared_ptr<ScreenStreamer>(
+        new ScreenStreamer(std::move(encoder), std::move(makeCapturer), timing, interval));
 }
 
 ScreenStreamer::ScreenStreamer(std::shared_ptr<VideoEncoder> encoder, CapturerFactory makeCapturer,
-                               RefinementTiming timing)
+                               RefinementTiming timing, std::optional<std::chrono::nanoseconds> interval)
     : encoder_(std::move(encoder)),
       makeCapturer_(std::move(makeCapturer)),
-      interval_(std::chrono::nanoseconds(std::chrono::seconds(1)) / encoder_->framesPerSecond()),
+      interval_(interval && interval->count() > 0
+                    ? *interval
+                    : std::chrono::nanoseconds(std::chrono::seconds(1)) / encoder_->framesPerSecond()),
       policy_(timing) {}
 
 ScreenStreamer::~ScreenStreamer() = default;
@@ -63,6 +67,10 @@ void ScreenStreamer::stop(std::function<void()> completion) {
             completion();
         }
     });
+}
+
+void ScreenStreamer::stopAndWait() {
+    queue_.sync([this] { stopOnQueue(); });
 }
 
 void ScreenStreamer::sendKeyframeNow() {

@@ -30,10 +30,10 @@ struct CaptureError {
 };
 
 // Captures one display and feeds its changes to the video encoder: paced to at most the
-// encoder's framesPerSecond, a frame only when the picture or the pointer changed, the last frame
-// kept so that a key frame can be made on request while the screen is still, and, once the screen
-// has been still for a moment, that frame encoded again in a few refinement passes so that still
-// text ends up sharp (CapturePolicy).
+// encoder's framesPerSecond (or the interval given), a frame only when the picture or the pointer
+// changed, the last frame kept so that a key frame can be made on request while the screen is
+// still, and, once the screen has been still for a moment, that frame encoded again in a few
+// refinement passes so that still text ends up sharp (CapturePolicy).
 //
 // Everything runs on the streamer's own "vantrel.capture" queue: grabbing, every call of
 // encoder.encode, key-frame re-encodes and the clean-up of stop(). A frame is grabbed and encoded
@@ -50,11 +50,13 @@ public:
     using CapturerFactory = std::function<std::unique_ptr<ScreenCapturer>()>;
     using Completion = std::function<void(std::optional<CaptureError>)>;
 
-    // Captures with makeCapturer's capturers (the desktop backend's), one per started stream,
-    // each made on the capture queue.
-    [[nodiscard]] static std::shared_ptr<ScreenStreamer> create(std::shared_ptr<VideoEncoder> encoder,
-                                                                CapturerFactory makeCapturer,
-                                                                RefinementTiming timing = {});
+    // Captures with makeCapturer's capturers (the desktop backend's, or the headless host's test
+    // pattern), one per started stream, each made on the capture queue, with a tick every interval
+    // (when given), by default one per frame the encoder plans for. The headless host's test pattern
+    // ticks at 30 a second under an encoder planned for 60.
+    [[nodiscard]] static std::shared_ptr<ScreenStreamer> create(
+        std::shared_ptr<VideoEncoder> encoder, CapturerFactory makeCapturer, RefinementTiming timing = {},
+        std::optional<std::chrono::nanoseconds> interval = std::nullopt);
 
     ~ScreenStreamer();
     ScreenStreamer(const ScreenStreamer&) = delete;
@@ -67,13 +69,18 @@ public:
 
     // Stops any running stream (with the clean-up of stop()), then captures displayId, or the
     // first display (primary first) when no monitor has that id. The completion gets no error
-    // once the stream runs; its first frame is a key frame.
+    // once the stream runs; its first frame is a key frame, grabbed and encoded right after the
+    // completion in the same step on the capture queue.
     void start(std::uint32_t displayId, Completion completion);
 
     // Ends the running stream, drops the last frame and the encoder's session, so the next start
     // begins with a fresh configuration and a key frame; then calls completion. Without a running
     // stream it changes nothing.
     void stop(std::function<void()> completion);
+
+    // As stop(), and returns once the stream has ended: no grab or encode starts after that. From
+    // the capture queue itself it stops at once.
+    void stopAndWait();
 
     // The next frame is a key frame, and it is made at once from the last frame, so a phone that
     // asks gets one even while the screen does not change.
@@ -87,7 +94,8 @@ public:
     [[nodiscard]] std::optional<std::uint32_t> capturedDisplay();
 
 private:
-    ScreenStreamer(std::shared_ptr<VideoEncoder> encoder, CapturerFactory makeCapturer, RefinementTiming timing);
+    ScreenStreamer(std::shared_ptr<VideoEncoder> encoder, CapturerFactory makeCapturer, RefinementTiming timing,
+                   std::optional<std::chrono::nanoseconds> interval);
 
     void startOnQueue(std::uint32_t displayId, const Completion& completion);
     void stopOnQueue();

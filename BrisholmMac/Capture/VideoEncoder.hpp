@@ -18,7 +18,7 @@ class PixelBuffer;
 // framesPerSecond x 10 frames) and one VideoFrame per compressed picture.
 //
 // Threads: encode() and invalidateSession() are called from one serial queue at a time
-// ("vantrel.capture" in the desktop host, "vantrel.pattern" in the headless one); the session and
+// ("vantrel.capture", the screen streamer's, in both hosts); the session and
 // its size live there without a lock. onConfig and onFrame run synchronously inside encode(), on
 // that same thread, since the compressor hands each picture back at once; receivers that keep
 // state elsewhere hop onto their own queues. requestKeyframe(), setBitrate() and bitrate() may be

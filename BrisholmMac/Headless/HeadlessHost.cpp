@@ -2,7 +2,9 @@
 
 #include <string_view>
 
+#include "Capture/ScreenStreamer.hpp"
 #include "Capture/VideoEncoder.hpp"
+#include "Headless/TestPatternCapturer.hpp"
 #include "Headless/TestPatternSource.hpp"
 #include "Host/HostSession.hpp"
 #include "Log/DiagnosticLog.hpp"
@@ -74,14 +76,17 @@ std::unique_ptr<HeadlessHost> HeadlessHost::start(const HeadlessOptions& options
     AppList apps = environment.currentApps ? environment.currentApps() : AppList{};
     log->write("apps: " + std::to_string(apps.apps.size()));
 
-    const auto pattern = std::make_shared<TestPatternSource>(encoder, frameInterval);
+    const auto list = displays(options.twoDisplays);
+    // The encoder plans for the desktop's frame rate (its periodic key frame and rate control stay
+    // those the headless host always had); the streamer paces the pattern at its own interval.
+    auto streamer = ScreenStreamer::create(encoder, TestPatternCapturer::factory(list), {}, frameInterval);
+    const auto pattern = std::make_shared<TestPatternSource>(std::move(streamer), encoder);
     HostSession::Parts parts{environment.main,
                              server,
                              encoder,
                              pattern,
                              std::make_shared<LoggedInput>(log),
                              std::make_shared<LoggedApplications>(log, std::move(apps))};
-    const auto list = displays(options.twoDisplays);
     auto session = HostSession::create(std::move(parts), {options.name, list, list.front().id, false});
 
     session->onBitrateChange = [log](std::int64_t requested) { log->write("bitrate: " + std::to_string(requested)); };

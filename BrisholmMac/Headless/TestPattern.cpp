@@ -41,36 +41,46 @@ std::shared_ptr<const PixelBuffer> TestPattern::frame(std::int64_t width, std::i
     const auto barEnd = [columns](std::size_t start) { return std::min(columns, start + barWidth); };
 
     std::optional<PixelBuffer::Change> change;
-    const bool sameSize = canvas_ && canvasWidth_ == width && canvasHeight_ == height;
-    if (sameSize) {
+    const Canvas& previous = canvases_[last_];
+    const auto hasSize = [&](const Canvas& canvas) {
+        return canvas.memory && canvas.width == width && canvas.height == height;
+    };
+    if (hasSize(previous)) {
         // Only the columns under the last frame's bar and under this one's can differ; a bar that
         // stayed put changes nothing.
-        const std::size_t first = std::min(canvasBar_, bar);
-        const std::size_t last = bar == canvasBar_ ? first : barEnd(std::max(canvasBar_, bar));
-        change = PixelBuffer::Change{canvasSerial_, static_cast<std::int32_t>(first), 0,
+        const std::size_t first = std::min(previous.bar, bar);
+        const std::size_t last = bar == previous.bar ? first : barEnd(std::max(previous.bar, bar));
+        change = PixelBuffer::Change{lastSerial_, static_cast<std::int32_t>(first), 0,
                                      static_cast<std::int32_t>(last - first), static_cast<std::int32_t>(height)};
     }
 
-    if (sameSize && canvas_.use_count() == 1) {
+    // Over the last frame when nobody holds it any more, else over the one before.
+    std::size_t target = last_;
+    if (!(hasSize(canvases_[target]) && canvases_[target].memory.use_count() == 1)) {
+        target = 1 - last_;
+    }
+    Canvas& canvas = canvases_[target];
+    if (hasSize(canvas) && canvas.memory.use_count() == 1) {
         // Every picture made over the canvas is gone, and with it every reader; the fence pairs
         // with the release of their last reference, so their reads come before these writes.
         std::atomic_thread_fence(std::memory_order_acquire);
-        if (bar != canvasBar_) {
-            paintColumns(canvas_.get(), stride, width, height, canvasBar_, barEnd(canvasBar_), bar);
-            paintColumns(canvas_.get(), stride, width, height, bar, barEnd(bar), bar);
+        if (bar != canvas.bar) {
+            paintColumns(canvas.memory.get(), stride, width, height, canvas.bar, barEnd(canvas.bar), bar);
+            paintColumns(canvas.memory.get(), stride, width, height, bar, barEnd(bar), bar);
         }
     } else {
         // Not value-initialised: every pixel is drawn next.
-        canvas_ = std::make_shared_for_overwrite<std::uint8_t[]>(stride * static_cast<std::size_t>(height));
-        render(canvas_.get(), stride, width, height, tick);
+        canvas.memory = std::make_shared_for_overwrite<std::uint8_t[]>(stride * static_cast<std::size_t>(height));
+        render(canvas.memory.get(), stride, width, height, tick);
     }
-    canvasWidth_ = width;
-    canvasHeight_ = height;
-    canvasBar_ = bar;
+    canvas.width = width;
+    canvas.height = height;
+    canvas.bar = bar;
+    last_ = target;
 
     auto picture = PixelBuffer::adopt(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height), stride,
-                                      canvas_.get(), canvas_, change);
-    canvasSerial_ = picture ? picture->serial() : 0;
+                                      canvas.memory.get(), canvas.memory, change);
+    lastSerial_ = picture ? picture->serial() : 0;
     return picture;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -18,11 +19,14 @@ class PixelBuffer;
 // Phone-client developers compare decoded frames against these exact values, so the picture is
 // part of the headless host's contract.
 //
-// Lives on the "vantrel.pattern" queue. Consecutive frames differ only where the bar was and
-// where it is now, so it keeps the last frame it made and, once nobody holds that frame any more,
-// draws the next one into the same memory by repainting just those columns; each frame says which
-// columns differ from the one before (PixelBuffer::Change), so the encoder converts and analyses
-// only those. A whole frame is drawn only for a new size or while the last one is still held.
+// Lives on the headless host's capture queue ("vantrel.capture"). Consecutive frames differ only
+// where the bar was and where it is now, so it keeps the memory of the frames it made and draws
+// the next one over one of them that nobody holds any more, by repainting just the columns of
+// that frame's bar and the new one; each frame says which columns differ from the one before
+// (PixelBuffer::Change), so the encoder converts and analyses only those. It keeps two: the screen
+// streamer holds the last frame (for key frames on request) while it asks for the next, which is
+// then drawn over the frame before the last. A whole frame is drawn only for a new size or while
+// both are still held.
 class TestPattern {
 public:
     static constexpr std::int64_t barWidth = 40;
@@ -53,13 +57,19 @@ private:
     std::vector<std::uint32_t> rampRow_;
     std::int64_t rampWidth_ = 0;
 
-    // The last frame made: its memory (shared with every pixel buffer made over it), its size,
-    // where its bar is, and its serial. Memory only this holds may be drawn into again.
-    std::shared_ptr<std::uint8_t[]> canvas_;
-    std::int64_t canvasWidth_ = 0;
-    std::int64_t canvasHeight_ = 0;
-    std::size_t canvasBar_ = 0;
-    std::uint64_t canvasSerial_ = 0;
+    // The memory of a frame made (shared with every pixel buffer made over it), its size and
+    // where its bar is. Memory only this holds may be drawn into again.
+    struct Canvas {
+        std::shared_ptr<std::uint8_t[]> memory;
+        std::int64_t width = 0;
+        std::int64_t height = 0;
+        std::size_t bar = 0;
+    };
+
+    // The two last frames' canvases; last_ is the one of the last frame, lastSerial_ its serial.
+    std::array<Canvas, 2> canvases_;
+    std::size_t last_ = 0;
+    std::uint64_t lastSerial_ = 0;
 };
 
 }  // namespace vantrel

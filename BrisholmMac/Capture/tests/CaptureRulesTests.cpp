@@ -2,7 +2,9 @@
 // captured area becomes a frame with the pointer in it.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
+#include <vector>
 
 #include "CapturePolicy.hpp"
 #include "DamageTracker.hpp"
@@ -53,6 +55,16 @@ TEST(CapturePolicyTest, TicksKeepTheirCadenceAndDropWhatCameLate) {
     EXPECT_EQ(CapturePolicy::nextTick(t0, t0 + 16ms, interval), t0 + interval);
     // Three intervals behind: one tick at once (the latest deadline passed), not three.
     EXPECT_EQ(CapturePolicy::nextTick(t0, t0 + 60ms, interval), t0 + 3 * interval);
+
+    // On the headless host's 33 ms grid (served, now, next): on time, woke late, exactly due (at
+    // once), two missed (one at once), and from there on the grid again.
+    for (const auto& [served, now, next] : std::vector<std::array<int, 3>>{
+             {0, 0, 33}, {0, 20, 33}, {33, 60, 66}, {0, 33, 33}, {0, 100, 99}, {0, 131, 99}, {99, 131, 132}}) {
+        EXPECT_EQ(
+            CapturePolicy::nextTick(t0 + std::chrono::milliseconds(served), t0 + std::chrono::milliseconds(now), 33ms),
+            t0 + std::chrono::milliseconds(next))
+            << served << " " << now;
+    }
 }
 
 TEST(DamageTrackerTest, EachBufferFetchesWhatChangedSinceItsLastUseAndWhereThePointerMoved) {

@@ -109,6 +109,35 @@ TEST_F(ScreenStreamerTest, AChangingScreenIsPacedToTheEncodersFrameRate) {
     EXPECT_EQ(record_.shape().substr(0, 3), "CKP");
 }
 
+// What the headless host relies on for its picture at start-up: a start grabs and encodes its
+// first picture in the same step, and stopAndWait returns only once the stream has ended, with
+// nothing more grabbed. The stamps are the host clock, which a probe on the same machine reads to
+// measure latency.
+TEST_F(ScreenStreamerTest, StartEncodesAtOnceAndStopAndWaitReturnsOnceItEnded) {
+    screen_->update([](FakeScreen& s) { s.changing = true; });
+    const auto before = hostClockMicros(std::chrono::steady_clock::now());
+    streamer_->start(11, {});
+    streamer_->stopAndWait();
+    const auto after = hostClockMicros(std::chrono::steady_clock::now());
+    EXPECT_EQ(screen_->grabs.load(), 1);
+    ASSERT_EQ(record_.shape(), "CK");
+    EXPECT_GE(record_.frames()[0].timestampMicros, before);
+    EXPECT_LE(record_.frames()[0].timestampMicros, after);
+    EXPECT_EQ(streamer_->capturedDisplay(), std::nullopt);
+}
+
+// The headless host paces its pattern at 30 a second under an encoder planned for 60.
+TEST_F(ScreenStreamerTest, AnIntervalGivenPacesInsteadOfTheEncodersFrameRate) {
+    screen_->update([](FakeScreen& s) { s.changing = true; });
+    const auto paced = ScreenStreamer::create(encoder_, testing::fakeCapturers(screen_), {1h, 1h, 1}, 100ms);
+    const auto begin = std::chrono::steady_clock::now();
+    ASSERT_EQ(testing::startAndWait(*paced, 11), std::nullopt);
+    ASSERT_TRUE(waitUntil([&] { return record_.frames().size() >= 4; }));
+    testing::stopAndWait(*paced);
+    const auto elapsed = std::chrono::steady_clock::now() - begin;
+    EXPECT_LE(static_cast<std::int64_t>(record_.frames().size()), 1 + elapsed / 100ms);
+}
+
 TEST_F(ScreenStreamerTest, StopDropsTheStateSoTheNextStartBeginsWithAFreshKeyFrame) {
     ASSERT_EQ(start(11), std::nullopt);
     ASSERT_TRUE(waitUntil([&] { return record_.shape() == "CK"; }));

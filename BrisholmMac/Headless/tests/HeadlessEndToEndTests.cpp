@@ -134,6 +134,15 @@ TEST(HeadlessHostEndToEnd, OpenSSLClientWithTheLinksKeyIsWelcomed) {
     EXPECT_TRUE(host.waitForLine("client: none").has_value());
 }
 
+// The peer the next test starts may leave before the test has written to it (TLS refuses it at
+// once): the write then fails quietly instead of ending the test with SIGPIPE.
+TEST(ChildProcessHarness, AWriteToAChildThatLeftFailsQuietly) {
+    ChildProcess gone("/bin/true", {});
+    ASSERT_EQ(gone.waitForExit(), 0);
+    gone.write("hello");
+    EXPECT_TRUE(gone.output().empty());
+}
+
 // A peer with the wrong key is refused by TLS and never becomes the client; the diagnostic log on
 // standard error names the peer and the reason, and standard output keeps only its event lines.
 TEST(HeadlessHostEndToEnd, OpenSSLClientWithAnotherKeyIsRefusedAndTheLogSaysWhy) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <asio/ip/tcp.hpp>
 #include <atomic>
 #include <mutex>
@@ -21,18 +22,41 @@ using testing::Phone;
 using testing::RecordingServer;
 
 // Stands in for libx264: every picture comes back at once, key frames with a stream format of
-// the picture's size; it records the bitrates set and the first pixel of each picture.
+// the picture's size; it records the bitrates set, and where each picture's bar starts and
+// whether it was made a key frame.
 struct CompressorLog {
+    struct Picture {
+        std::int32_t bar = -1;
+        bool keyframe = false;
+    };
+
     std::mutex lock;
     std::vector<std::int64_t> bitrates;
     std::vector<std::pair<std::int32_t, std::int32_t>> sessions;
+    std::vector<Picture> log;  // guarded by lock
     std::atomic<int> pictures{0};
 
     std::int64_t lastBitrate() {
         const std::lock_guard guard(lock);
         return bitrates.empty() ? 0 : bitrates.back();
     }
+    std::vector<Picture> snapshot() {
+        const std::lock_guard guard(lock);
+        return log;
+    }
 };
+
+// The first white column of the top row.
+std::int32_t barOf(const PixelBuffer& picture) {
+    const auto row = picture.row(0);
+    for (std::int32_t x = 0; x < picture.width(); ++x) {
+        const auto* pixel = &row[static_cast<std::size_t>(x) * 4];
+        if (pixel[0] == 255 && pixel[1] == 255 && pixel[2] == 255) {
+            return x;
+        }
+    }
+    return -1;
+}
 
 class FakeSession final : public CompressionSession {
 public:
@@ -44,7 +68,11 @@ public:
         const std::lock_guard guard(log_->lock);
         log_->bitrates.push_back(bitsPerSecond);
     }
-    std::optional<CompressedFrame> compress(const PixelBuffer&, bool forceKeyframe) override {
+    std::optional<CompressedFrame> compress(const PixelBuffer& picture, bool forceKeyframe) override {
+        {
+            const std::lock_guard guard(log_->lock);
+            log_->log.push_back({barOf(picture), forceKeyframe});
+        }
         ++log_->pictures;
         CompressedFrame frame;
         frame.isKeyframe = forceKeyframe;
@@ -105,7 +133,7 @@ struct Lines {
 };
 
 // The host on the recording server's manual queue, which also stands in for the main thread:
-// the test runs both, one step at a time; only the pattern pump has a thread of its own.
+// the test runs both, one step at a time; only the screen streamer has a thread of its own.
 class HeadlessHostTest : public ::testing::Test {
 protected:
     void start(std::vector<std::string_view> arguments) {
@@ -231,9 +259,34 @@ TEST_F(HeadlessHostTest, EncodesOnlyWhileAPhoneWatches) {
     EXPECT_EQ(compressor->lastBitrate(), 8'000'000);
     phone->leave();
     ASSERT_TRUE(runUntil([&] { return lines.has("client: none"); }));
-    const int pictures = compressor->pictures;  // the pump stops before the phone's departure is done
+    const int pictures = compressor->pictures;  // the pattern stops before the phone's departure is done
     server->run();
     EXPECT_EQ(compressor->pictures, pictures);
+}
+
+// Each picture encoded is the pattern's next tick, so a client developer can tell frames apart by
+// the bar: from the one at start-up on, across a key frame the phone asked for and across phones.
+TEST_F(HeadlessHostTest, EachPictureIsThePatternsNextTickAcrossKeyFramesAndPhones) {
+    start({"brisholm", "--headless"});
+    auto first = greetedPhone("Erstes");
+    ASSERT_TRUE(runUntil([&] { return compressor->pictures >= 4; }));
+    const auto asked = compressor->snapshot().size();
+    first->send(MessageType::requestKeyframe);
+    ASSERT_TRUE(runUntil([&] {
+        const auto log = compressor->snapshot();
+        return std::any_of(log.begin() + static_cast<std::ptrdiff_t>(asked), log.end(),
+                           [](const auto& picture) { return picture.keyframe; });
+    }));
+    first->leave();
+    ASSERT_TRUE(runUntil([&] { return lines.has("client: none"); }));
+    const auto left = compressor->snapshot().size();
+    auto second = greetedPhone("Zweites");
+    ASSERT_TRUE(runUntil([&] { return compressor->snapshot().size() >= left + 3; }));
+
+    const auto log = compressor->snapshot();
+    for (std::size_t tick = 0; tick < log.size(); ++tick) {
+        EXPECT_EQ(log[tick].bar, static_cast<std::int32_t>(8 * tick % 1280)) << "picture " << tick;
+    }
 }
 
 struct BitrateCase {
@@ -344,11 +397,11 @@ TEST_F(HeadlessHostTest, StoppingDropsTheClientAndWithdrawsTheAdvertisement) {
     ASSERT_TRUE(runUntil([&] { return compressor->pictures > 0; }));
     bool stopped = false;
     host->stop([&stopped] { stopped = true; });
-    const int pictures = compressor->pictures;  // the pump stops before stop() returns
+    const int pictures = compressor->pictures;  // the pattern stops before stop() returns
     EXPECT_TRUE(runUntil([&] { return stopped && lines.has("client: none"); }));
     EXPECT_TRUE(phone->isClosed());
     EXPECT_FALSE(server->advertiser->current().has_value());
-    EXPECT_EQ(compressor->pictures, pictures) << "the pump went on after stop";
+    EXPECT_EQ(compressor->pictures, pictures) << "the pattern went on after stop";
 }
 
 }  // namespace

@@ -85,19 +85,24 @@ INSTANTIATE_TEST_SUITE_P(Frames, TestPatternFrames,
                                            FrameCase{5, 3, 2, 1},   // bar wider than the frame
                                            FrameCase{1, 1, 7, 0}, FrameCase{1279, 3, 1000000007, 862}));
 
-// The pump's sequence of frames: each one drawn over the last where that is free, each saying
-// where it differs from the one before. Ticks step by one, skip, wrap at the right edge, repeat,
-// and the size changes and changes back.
-TEST(TestPattern, FramesInSequenceAreWholeAndSayWhereTheyDiffer) {
+// A sequence of frames: each one drawn over an earlier one where that is free, each saying where
+// it differs from the one before. Ticks step by one, skip, wrap at the right edge, repeat, and the
+// size changes and changes back. The consumer either lets each frame go before asking for the next
+// or, as the screen streamer does, holds the last one meanwhile.
+class TestPatternSequence : public ::testing::TestWithParam<bool> {};
+
+TEST_P(TestPatternSequence, FramesAreWholeAndSayWhereTheyDiffer) {
+    const bool holdLast = GetParam();
     struct Step {
         std::int64_t width;
         std::int64_t height;
         std::int64_t tick;
     };
-    const std::vector<Step> steps{{64, 6, 0}, {64, 6, 1}, {64, 6, 2},  {64, 6, 5}, {64, 6, 7}, {64, 6, 8},
-                                  {64, 6, 8}, {64, 6, 9}, {64, 6, 16}, {48, 4, 3}, {64, 6, 4}, {64, 6, 6}};
+    const std::vector<Step> steps{{64, 6, 0}, {64, 6, 1},  {64, 6, 2}, {64, 6, 5}, {64, 6, 7}, {64, 6, 8}, {64, 6, 8},
+                                  {64, 6, 9}, {64, 6, 16}, {48, 4, 3}, {64, 6, 4}, {64, 6, 6}, {64, 6, 7}, {64, 6, 9}};
     TestPattern pattern;
-    std::vector<std::uint8_t> before;  // the frame before, copied: its memory is drawn over next
+    std::shared_ptr<const PixelBuffer> held;
+    std::vector<std::uint8_t> before;  // the frame before, copied: its memory may be drawn over next
     std::uint64_t serialBefore = 0;
     Step stepBefore{0, 0, 0};
     for (const auto& step : steps) {
@@ -133,8 +138,12 @@ TEST(TestPattern, FramesInSequenceAreWholeAndSayWhereTheyDiffer) {
         before = bytes;
         serialBefore = frame->serial();
         stepBefore = step;
+        held = holdLast ? frame : nullptr;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Consumers, TestPatternSequence, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "HoldingTheLast" : "LettingEachGo"; });
 
 TEST(TestPattern, AFrameStillHeldIsNeverDrawnOver) {
     TestPattern pattern;

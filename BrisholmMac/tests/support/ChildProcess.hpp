@@ -39,6 +39,7 @@ public:
     [[nodiscard]] std::string output();
     bool waitForOutput(std::size_t bytes, std::chrono::milliseconds timeout);
 
+    // To standard input; stops quietly where the child no longer reads it (it may have left).
     void write(const std::string& bytes);
     void closeInput();
     void signal(int number);

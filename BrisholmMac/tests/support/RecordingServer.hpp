@@ -60,7 +60,7 @@ public:
     // In memory: everything ready runs now.
     void run();
     // In memory: runs work as it arrives until condition holds (work may come from other
-    // threads, such as a frame pump).
+    // threads, such as the screen streamer's).
     bool runUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = std::chrono::seconds(10));
     [[nodiscard]] const std::shared_ptr<ManualQueue>& queue() const { return queue_; }
 

@@ -15,7 +15,7 @@ namespace vantrel {
 
 // A serial work queue: one asio::io_context run by one named thread, so everything posted to
 // it runs one item at a time, in order, on that thread. The host's state machines ("vantrel.server",
-// "vantrel.capture", "vantrel.pattern") each live on one queue and need no locks of their own.
+// "vantrel.capture") each live on one queue and need no locks of their own.
 //
 // Destroying the queue stops its thread: work that has not started yet is destroyed without
 // running (its captures are released), so a closure never runs after the objects it points at
