@@ -1,5 +1,6 @@
 #include "ScreenStreamer.hpp"
 
+#include <cassert>
 #include <cmath>
 #include <utility>
 
@@ -99,7 +100,12 @@ std::optional<std::uint32_t> ScreenStreamer::capturedDisplay() {
     return display;
 }
 
+void ScreenStreamer::checkQueue() const {
+    assert(queue_.isCurrent() && "the streamer's state lives on its capture queue");
+}
+
 void ScreenStreamer::startOnQueue(std::uint32_t displayId, const Completion& completion) {
+    checkQueue();
     auto finish = [&](std::optional<CaptureError> error) {
         if (completion) {
             completion(std::move(error));
@@ -144,6 +150,7 @@ void ScreenStreamer::startOnQueue(std::uint32_t displayId, const Completion& com
 }
 
 void ScreenStreamer::stopOnQueue() {
+    checkQueue();
     if (!capturer_) {
         return;
     }
@@ -154,6 +161,7 @@ void ScreenStreamer::stopOnQueue() {
 }
 
 void ScreenStreamer::end(CaptureError error, const std::string& reason) {
+    checkQueue();
     diagnosticLog().warn("capture: display {} stopped: {}", displayId_, reason);
     ++generation_;
     capturer_.reset();
@@ -185,6 +193,7 @@ bool ScreenStreamer::followMonitors() {
 }
 
 void ScreenStreamer::tick(std::uint64_t generation) {
+    checkQueue();
     if (generation != generation_ || !capturer_) {
         return;
     }
@@ -226,6 +235,7 @@ void ScreenStreamer::tick(std::uint64_t generation) {
 }
 
 void ScreenStreamer::encode(const std::shared_ptr<const PixelBuffer>& frame, CapturePolicy::Clock::time_point now) {
+    checkQueue();
     encoder_->encode(*frame, hostClockMicros(now));
     policy_.encoded(now);
 }

@@ -97,6 +97,8 @@ private:
     ScreenStreamer(std::shared_ptr<VideoEncoder> encoder, CapturerFactory makeCapturer, RefinementTiming timing,
                    std::optional<std::chrono::nanoseconds> interval);
 
+    // Debug builds stop at queue-confined work running anywhere but the capture queue.
+    void checkQueue() const;
     void startOnQueue(std::uint32_t displayId, const Completion& completion);
     void stopOnQueue();
     void end(CaptureError error, const std::string& reason);
