@@ -27,7 +27,7 @@ std::vector<MonitorFacts> twoMonitors() {
             testing::fakeMonitor(22, false, Rect{320, 0, 320, 180})};
 }
 
-class DesktopHostTest : public ::testing::Test {
+class DesktopHostRulesTest : public ::testing::Test {
 protected:
     void SetUp() override {
         desktop.setMonitors(twoMonitors());
@@ -93,7 +93,7 @@ protected:
     std::shared_ptr<DesktopHost> model;
 };
 
-TEST_F(DesktopHostTest, StartsSharingOnItsPortWithAStoredKeyAndALink) {
+TEST_F(DesktopHostRulesTest, StartsSharingOnItsPortWithAStoredKeyAndALink) {
     // The preferred port, or the fallback when another host on this machine has it.
     ASSERT_TRUE(model->port().has_value());
     EXPECT_EQ(model->pairingKey().origin, PairingKey::Origin::created);
@@ -107,7 +107,7 @@ TEST_F(DesktopHostTest, StartsSharingOnItsPortWithAStoredKeyAndALink) {
 
 // A phone arrives: the pointer comes onto the streamed display, capture starts with a key frame,
 // the display is kept awake once; it leaves: input released, capture and keep-awake ended.
-TEST_F(DesktopHostTest, APhoneArrivingAndLeaving) {
+TEST_F(DesktopHostRulesTest, APhoneArrivingAndLeaving) {
     device->pointer = Point{500, 90};  // on the other display
     auto phone = connectedPhone();
     EXPECT_EQ(model->clientName(), "Pixel");
@@ -126,7 +126,7 @@ TEST_F(DesktopHostTest, APhoneArrivingAndLeaving) {
 }
 
 // The phone's choice of display, the same display again, and an unknown one.
-TEST_F(DesktopHostTest, ThePhoneChoosesTheOtherDisplay) {
+TEST_F(DesktopHostRulesTest, ThePhoneChoosesTheOtherDisplay) {
     auto phone = connectedPhone();
     const auto configs = phone->count(MessageType::videoConfig);
     phone->sendJSON(MessageType::selectDisplay, SelectDisplay{11});  // already shown: nothing
@@ -141,7 +141,7 @@ TEST_F(DesktopHostTest, ThePhoneChoosesTheOtherDisplay) {
 
 // Every 3 seconds: control granted later republishes the welcome; the streamed display unplugged
 // falls back to the main one, on the phone too.
-TEST_F(DesktopHostTest, RefreshFollowsPermissionsAndDisplays) {
+TEST_F(DesktopHostRulesTest, RefreshFollowsPermissionsAndDisplays) {
     desktop.checks->synthetic = false;
     model->refresh();
     auto phone = connectedPhone();
@@ -163,7 +163,7 @@ TEST_F(DesktopHostTest, RefreshFollowsPermissionsAndDisplays) {
 }
 
 // Sharing off withdraws the link; a new key drops the phone and changes the link.
-TEST_F(DesktopHostTest, SharingAndANewKey) {
+TEST_F(DesktopHostRulesTest, SharingAndANewKey) {
     auto phone = connectedPhone();
     const auto oldLink = *model->pairingURL();
     model->rotateKey();
@@ -183,7 +183,7 @@ TEST_F(DesktopHostTest, SharingAndANewKey) {
 }
 
 // The screen going away ends the stream: the menu says why and the phone is let go.
-TEST_F(DesktopHostTest, CaptureEndingByItselfLetsThePhoneGo) {
+TEST_F(DesktopHostRulesTest, CaptureEndingByItselfLetsThePhoneGo) {
     auto phone = connectedPhone();
     screen->update([](testing::FakeScreen& fake) { fake.broken = true; });
     ASSERT_TRUE(pumpUntil([&] { return phone->isClosed(); }));
@@ -194,7 +194,7 @@ TEST_F(DesktopHostTest, CaptureEndingByItselfLetsThePhoneGo) {
 
 // The same phone back after a Wi-Fi blip takes the place of its old connection: what the old one
 // held is let go, so the new one's moves are not drags.
-TEST_F(DesktopHostTest, APhoneTakingAnotherOnesPlaceFindsNothingHeld) {
+TEST_F(DesktopHostRulesTest, APhoneTakingAnotherOnesPlaceFindsNothingHeld) {
     auto first = connectedPhone();
     first->sendText(MessageType::input, R"({"button":{"button":"left","down":true}})");
     ASSERT_TRUE(pumpUntil(
@@ -207,7 +207,7 @@ TEST_F(DesktopHostTest, APhoneTakingAnotherOnesPlaceFindsNothingHeld) {
 
 // The watched monitor unplugged: the phone stays and watches the main display, told by a new
 // welcome and shown by a fresh key frame; no error stays on the panel.
-TEST_F(DesktopHostTest, UnpluggingTheWatchedMonitorKeepsThePhone) {
+TEST_F(DesktopHostRulesTest, UnpluggingTheWatchedMonitorKeepsThePhone) {
     auto phone = connectedPhone();
     model->select(22);
     ASSERT_TRUE(pumpUntil([&] { return phone->count(MessageType::welcome) == 2; }));
@@ -235,7 +235,7 @@ TEST_F(DesktopHostTest, UnpluggingTheWatchedMonitorKeepsThePhone) {
 
 // Control is promised only by a working injector; one that could not be made at start is tried
 // again at each refresh. A watching phone still gets the pointer's place.
-TEST_F(DesktopHostTest, ControlIsOfferedOnceTheInjectorWorks) {
+TEST_F(DesktopHostRulesTest, ControlIsOfferedOnceTheInjectorWorks) {
     desktop.deviceOpens = false;
     restartWith(services());  // the display takes synthetic input, the input device fails
     EXPECT_FALSE(model->hasAccessibility());
@@ -259,7 +259,7 @@ TEST_F(DesktopHostTest, ControlIsOfferedOnceTheInjectorWorks) {
 }
 
 // A renamed computer shows its new name on the phone and in the link at the next refresh.
-TEST_F(DesktopHostTest, ARenamedComputerIsShownByItsNewName) {
+TEST_F(DesktopHostRulesTest, ARenamedComputerIsShownByItsNewName) {
     const auto name = std::make_shared<std::string>("Werkbank");
     auto changed = services();
     changed.hostName = [name] { return *name; };
@@ -276,14 +276,14 @@ TEST_F(DesktopHostTest, ARenamedComputerIsShownByItsNewName) {
 const Bytes storedKey(PairingInfo::keyLength, 0x5a);
 
 // A login keyring that is locked when the host starts: its unlock prompt waits for the user.
-class DesktopHostLockedKeyringTest : public DesktopHostTest {
+class DesktopHostLockedKeyringTest : public DesktopHostRulesTest {
 protected:
     void SetUp() override {
         credentials->items = {storedKey};
         credentials->state = CredentialStatus::locked;
         credentials->promptWaits = true;
         waitForPort = false;
-        DesktopHostTest::SetUp();
+        DesktopHostRulesTest::SetUp();
     }
 };
 
@@ -314,7 +314,7 @@ TEST_F(DesktopHostLockedKeyringTest, QuittingWithdrawsTheWaitingPrompt) {
 // A new key the keyring cannot keep would be undone by the next start: the host refuses it, says
 // why, and keeps serving with the key that a restart loads; once the keyring takes keys again, a
 // new key replaces it as usual.
-TEST_F(DesktopHostTest, ARotationTheKeyringCannotKeepIsRefusedAndSaysWhy) {
+TEST_F(DesktopHostRulesTest, ARotationTheKeyringCannotKeepIsRefusedAndSaysWhy) {
     auto phone = connectedPhone();
     const PairingKey inForce = model->pairingKey();
     const auto link = model->pairingURL();
