@@ -81,7 +81,7 @@ public:
     static constexpr std::chrono::milliseconds followInterval{400};
 
     // What the host takes from its surroundings; every member is required unless it says
-    // otherwise. production() (in its own library) is this computer's.
+    // otherwise. AppModel::productionServices() (in its own library) gives this computer's.
     struct Services {
         std::shared_ptr<MainQueue> main;
         std::shared_ptr<SyncServer> server;

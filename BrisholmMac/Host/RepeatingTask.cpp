@@ -42,18 +42,17 @@ bool RepeatingTask::running() const {
 
 void RepeatingTask::schedule(const std::shared_ptr<State>& state) {
     // The posted run holds the state weakly: a task destroyed meanwhile leaves nothing to run.
-    state->main->postAfter(state->interval,
-                           [weakState = std::weak_ptr<State>(state), generation = state->generation] {
-                               const auto state = weakState.lock();
-                               if (!state || state->generation != generation) {
-                                   return;
-                               }
-                               state->work();
-                               // The work may have stopped or restarted the task.
-                               if (state->generation == generation) {
-                                   schedule(state);
-                               }
-                           });
+    state->main->postAfter(state->interval, [weakState = std::weak_ptr<State>(state), generation = state->generation] {
+        const auto state = weakState.lock();
+        if (!state || state->generation != generation) {
+            return;
+        }
+        state->work();
+        // The work may have stopped or restarted the task.
+        if (state->generation == generation) {
+            schedule(state);
+        }
+    });
 }
 
 }  // namespace vantrel

@@ -124,8 +124,7 @@ void InputInjector::movePointer(Point to) {
     }
     // A relative move starts wherever the pointer is, even on another display: it still ends on
     // the one the phone watches.
-    if (const auto bounds = activeBounds_ ? activeBounds_() : std::nullopt;
-        bounds && !bounds->isEmpty()) {
+    if (const auto bounds = activeBounds_ ? activeBounds_() : std::nullopt; bounds && !bounds->isEmpty()) {
         to.x = std::clamp(to.x, bounds->minX(), bounds->maxX() - 1);
         to.y = std::clamp(to.y, bounds->minY(), bounds->maxY() - 1);
     }

@@ -5,8 +5,8 @@
 
 #include <limits>
 
-#include "Input/TypedText.hpp"
 #include "FakeInputDevice.hpp"
+#include "Input/TypedText.hpp"
 
 namespace vantrel {
 namespace {
@@ -20,12 +20,12 @@ protected:
     std::shared_ptr<testing::FakeInputDevice> device = std::make_shared<testing::FakeInputDevice>();
     double now = 100;
     std::uint32_t watched = 1;
-    InputInjector injector{device,
-                           [this] {
-                               return watched > 2 ? std::nullopt
-                                                  : std::optional(Rect{(watched - 1) * 1920.0, 0, 1920, 1080});
-                           },
-                           [this] { return now; }};
+    InputInjector injector{
+        device,
+        [this] {
+            return watched > 2 ? std::nullopt : std::optional(Rect{(watched - 1) * 1920.0, 0, 1920, 1080});
+        },
+        [this] { return now; }};
 
     void key(std::uint16_t code, bool down, Modifiers modifiers = {}) {
         injector.handle(input::Key{code, down, modifiers});

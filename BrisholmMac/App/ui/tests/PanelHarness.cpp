@@ -6,11 +6,11 @@
 
 #include <gtest/gtest.h>
 
-#include "App/KeyStore.hpp"
 #include "App/HostSettings.hpp"
+#include "App/KeyStore.hpp"
 #include "App/QtMainQueue.hpp"
-#include "FakeDesktopSession.hpp"
 #include "Capture/VideoEncoder.hpp"
+#include "FakeDesktopSession.hpp"
 #include "FakeServiceAdvertiser.hpp"
 #include "Platform/FakeCredentialStore.hpp"
 #include "SyncServer.hpp"
