@@ -23,7 +23,7 @@ packages=(
   dpkg-dev lintian man-db
   # services and peers used by the integration and end-to-end tests
   openssl xvfb x11-utils x11-xserver-utils x11-xkb-utils xdotool openbox dbus dbus-daemon avahi-daemon avahi-utils
-  gnome-keyring libsecret-tools python3-dbusmock iproute2 procps python3 ffmpeg zbar-tools trayer tint2
+  gnome-keyring libsecret-tools python3-dbusmock iproute2 procps python3 ffmpeg xterm zbar-tools trayer tint2
 )
 
 missing=()

@@ -1,5 +1,6 @@
 #include "VideoEncoder.hpp"
 
+#include <algorithm>
 #include <cassert>
 #include <utility>
 
@@ -26,7 +27,13 @@ void VideoEncoder::requestKeyframe() {
 
 void VideoEncoder::setBitrate(std::int64_t bitsPerSecond) {
     std::lock_guard guard(lock_);
-    bitrate_ = bitsPerSecond < minimumBitrate ? minimumBitrate : bitsPerSecond;
+    bitrate_ = std::clamp(bitsPerSecond, minimumBitrate, std::max(minimumBitrate, maximumBitrate_));
+}
+
+void VideoEncoder::setMaximumBitrate(std::int64_t bitsPerSecond) {
+    std::lock_guard guard(lock_);
+    maximumBitrate_ = std::max(minimumBitrate, bitsPerSecond);
+    bitrate_ = std::min(bitrate_, maximumBitrate_);
 }
 
 std::int64_t VideoEncoder::bitrate() const {

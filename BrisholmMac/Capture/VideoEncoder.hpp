@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <mutex>
 
@@ -68,6 +69,10 @@ public:
     void setBitrate(std::int64_t bitsPerSecond);
     [[nodiscard]] std::int64_t bitrate() const;
 
+    // A ceiling for every bitrate from now on, the current one included: setBitrate() asks for
+    // more in vain. For a stream pinned to one rate (measurements) or a metered link.
+    void setMaximumBitrate(std::int64_t bitsPerSecond);
+
 private:
     void makeSession(std::int32_t width, std::int32_t height);
     void emit(CompressedFrame compressed, std::uint64_t timestampMicros);
@@ -83,8 +88,9 @@ private:
     std::int64_t appliedBitrate_ = 0;
 
     mutable std::mutex lock_;
-    std::int64_t bitrate_ = defaultBitrate;  // guarded by lock_
-    bool keyframeWanted_ = true;             // guarded by lock_
+    std::int64_t bitrate_ = defaultBitrate;                                   // guarded by lock_
+    std::int64_t maximumBitrate_ = std::numeric_limits<std::int64_t>::max();  // guarded by lock_
+    bool keyframeWanted_ = true;                                              // guarded by lock_
 
     // Backs the debug check that encode() never runs on two threads at once, which the session
     // cannot survive.

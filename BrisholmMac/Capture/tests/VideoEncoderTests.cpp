@@ -178,6 +178,20 @@ TEST_F(VideoEncoderTest, BitrateBelowOneKilobitIsRaised) {
     }
 }
 
+TEST_F(VideoEncoderTest, MaximumBitrateCapsTheCurrentRateAndEveryLaterRequest) {
+    encoder_.setMaximumBitrate(6'000'000);
+    EXPECT_EQ(encoder_.bitrate(), 6'000'000) << "the default 8 Mbit/s is above the cap";
+    encode(320, 240, 1);
+    encoder_.setBitrate(12'000'000);  // the congestion control climbing on a fast link
+    encode(320, 240, 2);
+    encoder_.setBitrate(2'000'000);  // and falling on a slow one
+    encode(320, 240, 3);
+
+    ASSERT_EQ(script_->sessionsMade.size(), 1u);
+    EXPECT_EQ(script_->sessionsMade[0].bitrate, 6'000'000);
+    EXPECT_THAT(script_->bitratesSet, ElementsAre(2'000'000)) << "a request above the cap changes nothing";
+}
+
 struct EmitCase {
     const char* name;
     CompressedFrame answer;
