@@ -33,6 +33,7 @@
 #include "Headless/HeadlessHost.hpp"
 #include "Headless/HeadlessLog.hpp"
 #include "Headless/HeadlessOptions.hpp"
+#include "Host/FrameStages.hpp"
 #include "Log/DiagnosticLog.hpp"
 
 namespace {
@@ -140,6 +141,10 @@ int runDesktop(int argc, char** argv, const CommandLine& commandLine) {
     auto services = AppModel::productionServices(&settings);
     if (commandLine.maxBitrate) {
         services.encoder->setMaximumBitrate(*commandLine.maxBitrate);
+    }
+    if (commandLine.stats && services.stages) {
+        // From the server's queue, one write per line: standard error is shared with the log.
+        services.stages->onSummary = [](const StageSummary& summary) { writeLine(STDERR_FILENO, summary.describe()); };
     }
     if (services.backend.unsupported) {
         const char* type = std::getenv("XDG_SESSION_TYPE");

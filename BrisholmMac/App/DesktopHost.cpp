@@ -65,6 +65,9 @@ void DesktopHost::start() {
                              input_,
                              std::make_shared<CatalogApplications>(catalog_)};
     session_ = HostSession::create(std::move(parts), {services_.hostName(), displays_, mainDisplay(), false});
+    if (services_.stages) {
+        session_->measureStages(services_.stages);
+    }
     hasAccessibility_ = backend.checks->offersSyntheticInput() && makeInjector();
 
     // Session observers run on the main queue and die with the session, which dies with us.

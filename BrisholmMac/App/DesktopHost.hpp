@@ -16,6 +16,7 @@
 namespace vantrel {
 
 class AppCatalog;
+class FrameStages;
 class HostSession;
 class InjectorInput;
 class InputInjector;
@@ -96,6 +97,8 @@ public:
         // Where the user's choice to follow windows is kept; without these it is on and forgotten.
         std::function<bool()> loadFollowWindows;
         std::function<void(bool)> saveFollowWindows;
+        // Where the frames' time goes on the host (the log at debug level, --stats); optional.
+        std::shared_ptr<FrameStages> stages;
     };
 
     // Starts at once: reads the displays and permissions, asks the key store for the key (the

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -42,6 +43,9 @@ struct CompressedFrame {
     // Set on a refinement when the picture is still coarser than the compressor's idea of sharp,
     // so another refinement would improve it.
     bool refinable = false;
+    // When the picture was in the compressor's own colour planes, for a compressor that converts
+    // before it compresses: where a frame's time goes.
+    std::optional<std::chrono::steady_clock::time_point> converted;
 };
 
 // How one picture is to be compressed.

@@ -4,6 +4,7 @@
 #include <cassert>
 #include <utility>
 
+#include "HostClock.hpp"
 #include "PixelBuffer.hpp"
 
 namespace vantrel {
@@ -121,12 +122,14 @@ bool VideoEncoder::encodePicture(const PixelBuffer& picture, std::uint64_t times
         keyframeWanted_ = true;
         return false;
     }
+    const auto encoded = std::chrono::steady_clock::now();
     const bool refinable = options.refinement && compressed->refinable;
-    emit(std::move(*compressed), timestampMicros);
+    emit(std::move(*compressed), timestampMicros, encoded);
     return refinable;
 }
 
-void VideoEncoder::emit(CompressedFrame compressed, std::uint64_t timestampMicros) {
+void VideoEncoder::emit(CompressedFrame compressed, std::uint64_t timestampMicros,
+                        std::chrono::steady_clock::time_point encoded) {
     if (compressed.isKeyframe && compressed.format) {
         // Every key frame, forced or periodic, is preceded by the configuration that decodes it,
         // so a receiver can join or recover at any key frame.
@@ -137,6 +140,9 @@ void VideoEncoder::emit(CompressedFrame compressed, std::uint64_t timestampMicro
     }
     if (compressed.payload.empty()) {
         return;
+    }
+    if (onStamps) {
+        onStamps({timestampMicros, hostClockMicros(compressed.converted.value_or(encoded)), hostClockMicros(encoded)});
     }
     if (onFrame) {
         onFrame(VideoFrame{compressed.isKeyframe, timestampMicros, std::move(compressed.payload)});

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <limits>
@@ -13,6 +14,16 @@
 namespace vantrel {
 
 class PixelBuffer;
+
+// When the encoder took one picture through its stages, in host-clock microseconds
+// (hostClockMicros); the picture is known by its time stamp.
+struct EncoderStamps {
+    std::uint64_t timestampMicros = 0;
+    std::uint64_t convertedMicros = 0;  // in the compressor's colour planes (= encoded when it does not say)
+    std::uint64_t encodedMicros = 0;    // compressed
+
+    bool operator==(const EncoderStamps&) const = default;
+};
 
 // Turns BGRA pictures into a low-latency H.264 stream: a VideoConfig ahead of every key frame
 // (the first one of each session, forced ones and the periodic one at least every
@@ -41,6 +52,8 @@ public:
     // Set once while wiring, before the first encode().
     std::function<void(VideoConfig)> onConfig;
     std::function<void(VideoFrame)> onFrame;
+    // Just before onFrame, where the picture's time went; optional.
+    std::function<void(const EncoderStamps&)> onStamps;
 
     // The frame rate the compressor plans for; the screen streamer paces its capture by it.
     [[nodiscard]] std::int64_t framesPerSecond() const { return framesPerSecond_; }
@@ -75,7 +88,7 @@ public:
 
 private:
     void makeSession(std::int32_t width, std::int32_t height);
-    void emit(CompressedFrame compressed, std::uint64_t timestampMicros);
+    void emit(CompressedFrame compressed, std::uint64_t timestampMicros, std::chrono::steady_clock::time_point encoded);
     bool encodePicture(const PixelBuffer& picture, std::uint64_t timestampMicros, bool refinement);
 
     const std::unique_ptr<Compressor> compressor_;
