@@ -1,9 +1,11 @@
 // Screen content for bench/capture-vs-ffmpeg.sh and bench/desktop-latency.sh, drawn on the X
 // display named by DISPLAY for SECONDS:
-//   bench_capture_load motion SECONDS  full-screen motion: a photo-like picture panned along a
+//   bench_capture_load motion SECONDS [WIDTHxHEIGHT]
+//                                      full-screen motion: a photo-like picture panned along a
 //                                      curve with fresh grain, 60 times a second, so every pixel
 //                                      changes every frame, the encoder has to search for the motion
 //                                      and finds a residual everywhere, as in camera video
+//                                      (optionally only WIDTHxHEIGHT at the top left: one monitor)
 //   bench_capture_load bar SECONDS     a 40-pixel bar moving over colour ramps, 60 times a second:
 //                                      a small part of the screen changes
 //   bench_capture_load still SECONDS   the photo-like picture, drawn once and left alone
@@ -117,14 +119,15 @@ std::vector<std::uint8_t> ramps(int width, int height) {
 
 class Canvas {
 public:
-    // A full-screen window above everything, and a pixmap of pictureWidth x pictureHeight.
-    static std::unique_ptr<Canvas> open(int margin) {
+    // A window above everything, the screen's size unless given one, and a pixmap a margin larger
+    // on every side.
+    static std::unique_ptr<Canvas> open(int margin, int width = 0, int height = 0) {
         std::unique_ptr<xcb_connection_t, XcbDisconnect> connection(xcb_connect(nullptr, nullptr));
         if (xcb_connection_has_error(connection.get()) != 0) {
             std::fprintf(stderr, "bench_capture_load: cannot open the display\n");
             return nullptr;
         }
-        return std::unique_ptr<Canvas>(new Canvas(std::move(connection), margin));
+        return std::unique_ptr<Canvas>(new Canvas(std::move(connection), margin, width, height));
     }
 
     [[nodiscard]] int width() const { return width_; }
@@ -182,12 +185,12 @@ public:
     }
 
 private:
-    Canvas(std::unique_ptr<xcb_connection_t, XcbDisconnect> connection, int margin)
+    Canvas(std::unique_ptr<xcb_connection_t, XcbDisconnect> connection, int margin, int width, int height)
         : connection_(std::move(connection)), margin_(margin) {
         auto* c = connection_.get();
         const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
-        width_ = screen->width_in_pixels;
-        height_ = screen->height_in_pixels;
+        width_ = width > 0 ? std::min<int>(width, screen->width_in_pixels) : screen->width_in_pixels;
+        height_ = height > 0 ? std::min<int>(height, screen->height_in_pixels) : screen->height_in_pixels;
         depth_ = screen->root_depth;
         window_ = xcb_generate_id(c);
         const std::uint32_t values[] = {0, 1};  // black background, override-redirect
@@ -246,8 +249,8 @@ int every60th(Canvas& canvas, int seconds, Frame frame) {
 // changing (2 to 6 pixels a frame), the way a hand-held camera or a dragged map moves.
 constexpr int panMargin = 64;
 
-int motion(int seconds) {
-    const auto canvas = Canvas::open(panMargin);
+int motion(int seconds, int width, int height) {
+    const auto canvas = Canvas::open(panMargin, width, height);
     if (!canvas) {
         return 1;
     }
@@ -328,11 +331,18 @@ int text(int seconds) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 4 && std::string(argv[1]) == "motion") {
+        int width = 0;
+        int height = 0;
+        if (std::sscanf(argv[3], "%dx%d", &width, &height) == 2 && width > 0 && height > 0) {
+            return motion(std::atoi(argv[2]), width, height);
+        }
+    }
     if (argc == 3) {
         const int seconds = std::atoi(argv[2]);
         const std::string mode = argv[1];
         if (mode == "motion") {
-            return motion(seconds);
+            return motion(seconds, 0, 0);
         }
         if (mode == "bar") {
             return bar(seconds);
@@ -344,6 +354,6 @@ int main(int argc, char** argv) {
             return text(seconds);
         }
     }
-    std::fprintf(stderr, "usage: %s motion|bar|still|text SECONDS\n", argv[0]);
+    std::fprintf(stderr, "usage: %s motion SECONDS [WIDTHxHEIGHT] | bar|still|text SECONDS\n", argv[0]);
     return 2;
 }
