@@ -23,12 +23,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <numbers>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "TestPictures.hpp"
+
 namespace {
+
+using vantrel::testing::MotionPicture;
 
 using namespace std::chrono;
 
@@ -37,70 +41,6 @@ constexpr auto frameInterval = microseconds(16'667);
 struct XcbDisconnect {
     void operator()(xcb_connection_t* connection) const { xcb_disconnect(connection); }
 };
-
-// A deterministic 32-bit hash of two coordinates and a seed: the noise below is the same every run.
-std::uint32_t hash(std::int32_t x, std::int32_t y, std::uint32_t seed) {
-    std::uint32_t value =
-        static_cast<std::uint32_t>(x) * 0x8da6b343u ^ static_cast<std::uint32_t>(y) * 0xd8163841u ^ seed * 0xcb1ab31fu;
-    value ^= value >> 13;
-    value *= 0x5bd1e995u;
-    value ^= value >> 15;
-    return value;
-}
-
-// Smooth value noise in 0..1 with cells of `cell` pixels.
-double valueNoise(double x, double y, double cell, std::uint32_t seed) {
-    const double fx = x / cell;
-    const double fy = y / cell;
-    const auto ix = static_cast<std::int32_t>(std::floor(fx));
-    const auto iy = static_cast<std::int32_t>(std::floor(fy));
-    const double tx = fx - ix;
-    const double ty = fy - iy;
-    const auto corner = [&](std::int32_t dx, std::int32_t dy) {
-        return static_cast<double>(hash(ix + dx, iy + dy, seed) & 0xffff) / 65535.0;
-    };
-    const double sx = tx * tx * (3 - 2 * tx);
-    const double sy = ty * ty * (3 - 2 * ty);
-    const double top = corner(0, 0) + (corner(1, 0) - corner(0, 0)) * sx;
-    const double bottom = corner(0, 1) + (corner(1, 1) - corner(0, 1)) * sx;
-    return top + (bottom - top) * sy;
-}
-
-std::uint8_t channel(double value) {
-    return static_cast<std::uint8_t>(std::clamp(value, 0.0, 255.0));
-}
-
-// A picture with what photographs and desktops have: soft colour fields, texture at several
-// scales, hard edges (blocks like windows) and fine grain. No flat area, so a pan moves every pixel.
-std::vector<std::uint8_t> photoLike(int width, int height) {
-    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width) * height * 4);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            const double low = valueNoise(x, y, 300, 1);
-            const double middle = valueNoise(x, y, 60, 2);
-            const double high = valueNoise(x, y, 9, 3);
-            const std::uint32_t grain = hash(x, y, 4);
-            // Blocks of 160x96 with a light or dark cast and a sharp border, like windows and text.
-            const std::uint32_t block = hash(x / 160, y / 96, 5);
-            const bool border = x % 160 < 2 || y % 96 < 2;
-            const bool textRow = (block & 1) != 0 && y % 96 > 12 && (y % 12) < 8 && hash(x / 7, y / 12, 6) % 5 != 0;
-            double shade = 40 * (static_cast<double>(block >> 8 & 0xff) / 255.0 - 0.5);
-            if (textRow) {
-                shade -= 70 * ((x % 7) < 5 ? 1 : 0);
-            }
-            if (border) {
-                shade = -90;
-            }
-            auto* pixel = &pixels[(static_cast<std::size_t>(y) * width + x) * 4];
-            const double noise = static_cast<double>(grain & 0x0f) - 7.5;
-            pixel[0] = channel(40 + 150 * low + 40 * high + shade + noise);                 // blue
-            pixel[1] = channel(60 + 120 * middle + 50 * low + shade + noise);               // green
-            pixel[2] = channel(50 + 140 * (1 - low) + 40 * middle * high + shade + noise);  // red
-            pixel[3] = 0;
-        }
-    }
-    return pixels;
-}
 
 // Colour ramps across and down the screen.
 std::vector<std::uint8_t> ramps(int width, int height) {
@@ -137,22 +77,15 @@ public:
     // Uploads pixels (BGRX, pictureWidth wide) into the pixmap.
     void upload(const std::vector<std::uint8_t>& pixels) { put(picture_, pixels, width_ + 2 * margin_); }
 
-    // Makes the grain: the low two bits of every channel, random, in a pixmap the size of the
-    // picture, so that grain(dx, dy) varies it every frame.
+    // Makes the grain (MotionPicture's) in a pixmap the size of the picture, so that grain(x, y)
+    // varies it every frame.
     void makeGrain() {
         const int grainWidth = width_ + 2 * margin_;
         const int grainHeight = height_ + 2 * margin_;
         grain_ = xcb_generate_id(connection_.get());
         xcb_create_pixmap(connection_.get(), depth_, grain_, window_, static_cast<std::uint16_t>(grainWidth),
                           static_cast<std::uint16_t>(grainHeight));
-        std::vector<std::uint8_t> noise(static_cast<std::size_t>(grainWidth) * grainHeight * 4);
-        for (std::size_t index = 0; index < noise.size(); index += 4) {
-            const std::uint32_t bits = hash(static_cast<std::int32_t>(index), 0, 9);
-            noise[index] = static_cast<std::uint8_t>(bits & 3);
-            noise[index + 1] = static_cast<std::uint8_t>(bits >> 2 & 3);
-            noise[index + 2] = static_cast<std::uint8_t>(bits >> 4 & 3);
-        }
-        put(grain_, noise, grainWidth);
+        put(grain_, MotionPicture::grainPixels(grainWidth, grainHeight), grainWidth);
         xorGc_ = xcb_generate_id(connection_.get());
         const std::uint32_t function = XCB_GX_XOR;
         xcb_create_gc(connection_.get(), xorGc_, window_, XCB_GC_FUNCTION, &function);
@@ -245,24 +178,20 @@ int every60th(Canvas& canvas, int seconds, Frame frame) {
     return canvas.healthy() ? 0 : 1;
 }
 
-// The pan: the view circles through the margin on a curve whose speed and direction keep
-// changing (2 to 6 pixels a frame), the way a hand-held camera or a dragged map moves.
-constexpr int panMargin = 64;
-
+// The pictures of MotionPicture: the pan along its curve and the grain over it.
 int motion(int seconds, int width, int height) {
-    const auto canvas = Canvas::open(panMargin, width, height);
+    constexpr int margin = MotionPicture::margin;
+    const auto canvas = Canvas::open(margin, width, height);
     if (!canvas) {
         return 1;
     }
-    canvas->upload(photoLike(canvas->width() + 2 * panMargin, canvas->height() + 2 * panMargin));
+    canvas->upload(vantrel::testing::photoLikePixels(canvas->width() + 2 * margin, canvas->height() + 2 * margin));
     canvas->makeGrain();
     return every60th(*canvas, seconds, [&](int frame) {
-        const double t = frame / 60.0;
-        const double x = panMargin + (panMargin - 2) * std::sin(2 * std::numbers::pi * t / 7.0);
-        const double y = panMargin + (panMargin - 2) * std::sin(2 * std::numbers::pi * t / 5.0 + 1);
-        canvas->show(static_cast<int>(std::lround(x)), static_cast<int>(std::lround(y)));
-        const auto shake = hash(frame, 0, 11);
-        canvas->grain(static_cast<int>(shake % (2 * panMargin)), static_cast<int>((shake >> 8) % (2 * panMargin)));
+        const auto [panX, panY] = MotionPicture::panAt(frame);
+        canvas->show(panX, panY);
+        const auto [grainX, grainY] = MotionPicture::grainAt(frame);
+        canvas->grain(grainX, grainY);
     });
 }
 
@@ -271,7 +200,7 @@ int still(int seconds) {
     if (!canvas) {
         return 1;
     }
-    canvas->upload(photoLike(canvas->width(), canvas->height()));
+    canvas->upload(vantrel::testing::photoLikePixels(canvas->width(), canvas->height()));
     canvas->show(0, 0);
     canvas->sync();
     std::this_thread::sleep_for(seconds * 1s);
@@ -304,18 +233,20 @@ int text(int seconds) {
     const auto end = steady_clock::now() + seconds * 1s;
     auto next = steady_clock::now();
     std::uint32_t line = 0;
+    std::minstd_rand random(7);  // the same text on every run
     std::string text;
     while (steady_clock::now() < end) {
         text.clear();
         for (int count = 0; count < 3; ++count, ++line) {
             char head[64];
-            std::snprintf(head, sizeof head, "[%6u] src/module%02u/file%03u.cpp:%u:", line, hash(line, 0, 7) % 40,
-                          hash(line, 1, 7) % 400, hash(line, 2, 7) % 900);
+            std::snprintf(head, sizeof head, "[%6u] src/module%02u/file%03u.cpp:%u:", line,
+                          static_cast<unsigned>(random() % 40), static_cast<unsigned>(random() % 400),
+                          static_cast<unsigned>(random() % 900));
             text += head;
-            const std::uint32_t length = 3 + hash(line, 3, 7) % 14;
+            const auto length = 3 + random() % 14;
             for (std::uint32_t word = 0; word < length; ++word) {
                 text += ' ';
-                text += words[hash(line, 10 + word, 7) % wordCount];
+                text += words[random() % wordCount];
             }
             text += '\n';
         }

@@ -5,6 +5,7 @@
 //   build/<dir>/bench/bench_encoder --benchmark_filter=perFrame
 //   build/<dir>/bench/bench_encoder --benchmark_filter=presetQuality
 //   build/<dir>/bench/bench_encoder --benchmark_filter=keyframeBurst
+//   build/<dir>/bench/bench_encoder --benchmark_filter=motionQuality
 #include <benchmark/benchmark.h>
 #include <time.h>
 
@@ -38,7 +39,7 @@ double percentile(std::vector<double> values, double fraction) {
     return values[std::min(index, values.size() - 1)];
 }
 
-enum Content : std::int64_t { movingPattern = 0, desktop = 1 };
+enum Content : std::int64_t { movingPattern = 0, desktop = 1, motion = 2 };
 
 // A source of pictures for one content kind at one size, tick by tick.
 std::function<std::shared_ptr<const PixelBuffer>(std::int64_t)> source(Content content, std::int32_t width,
@@ -46,6 +47,10 @@ std::function<std::shared_ptr<const PixelBuffer>(std::int64_t)> source(Content c
     if (content == movingPattern) {
         auto pattern = std::make_shared<testing::TestPattern>(width, height);
         return [pattern](std::int64_t tick) { return pattern->picture(tick); };
+    }
+    if (content == motion) {
+        auto pictures = std::make_shared<testing::MotionPicture>(width, height);
+        return [pictures](std::int64_t tick) { return pictures->picture(tick); };
     }
     auto picture = std::make_shared<testing::DesktopPicture>(width, height);
     return [picture](std::int64_t tick) { return picture->picture(tick); };
@@ -180,6 +185,80 @@ void presetQualityArguments(benchmark::internal::Benchmark* benchmark) {
     }
 }
 BENCHMARK(presetQuality)->Apply(presetQualityArguments)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// Full-screen motion (MotionPicture: a pan with fresh grain, every pixel changes) at 8 Mbit/s and
+// 60 frames a second of real time, for the threading and option candidates of the host's x264
+// session: CPU-ms per frame for conversion plus compression (all threads), the median wall time of
+// one encode, bytes per frame and the mean PSNR of the decoded pictures against the input.
+// args: candidate, picture height (1080: 1920x1080, 1600: 2560x1600).
+const std::vector<Candidate>& motionCandidates() {
+    static const std::vector<Candidate> list{
+        {"ultrafast, slices for all cores", {"ultrafast", {}, 0, 4.0}},
+        {"ultrafast, one slice", {"ultrafast", {}, 1, 4.0}},
+    };
+    return list;
+}
+
+void motionQuality(benchmark::State& state) {
+    const auto& candidate = motionCandidates().at(static_cast<std::size_t>(state.range(0)));
+    const std::int32_t height = state.range(1) == 1600 ? 1600 : 1080;
+    const std::int32_t width = height == 1600 ? 2560 : 1920;
+    constexpr std::int64_t frameCount = 180;
+    constexpr std::int64_t warmUp = 30;
+    state.SetLabel(candidate.name);
+    const auto next = source(motion, width, height);
+    std::vector<std::shared_ptr<const PixelBuffer>> inputs;
+    for (std::int64_t tick = 0; tick < frameCount; ++tick) {
+        inputs.push_back(next(tick));
+    }
+
+    double psnrSum = 0;
+    double cpuMillis = 0;
+    std::vector<double> wallMillis;
+    std::int64_t bytes = 0;
+    std::int64_t measured = 0;
+    for (auto _ : state) {
+        VideoEncoder encoder(std::make_unique<X264Compressor>(candidate.options));
+        encoder.setBitrate(8'000'000);
+        testing::StreamDecoder decoder;
+        std::optional<VideoFrame> output;
+        encoder.onConfig = [&](VideoConfig config) { decoder.configure(config); };
+        encoder.onFrame = [&](VideoFrame frame) { output = std::move(frame); };
+        for (std::int64_t tick = 0; tick < frameCount; ++tick) {
+            output.reset();
+            const double cpuBefore = processCpuMillis();
+            const auto before = std::chrono::steady_clock::now();
+            encoder.encode(*inputs[static_cast<std::size_t>(tick)],
+                           static_cast<std::uint64_t>(1'000'000 + tick * 16'667));
+            const std::chrono::duration<double, std::milli> elapsed = std::chrono::steady_clock::now() - before;
+            const double cpu = processCpuMillis() - cpuBefore;
+            const auto decoded = output ? decoder.decode(*output) : nullptr;
+            if (tick >= warmUp && output) {
+                cpuMillis += cpu;
+                wallMillis.push_back(elapsed.count());
+                bytes += static_cast<std::int64_t>(output->payload.size());
+                psnrSum += decoded ? testing::psnr(*inputs[static_cast<std::size_t>(tick)], *decoded) : 0;
+                ++measured;
+            }
+        }
+    }
+    const auto frames = static_cast<double>(std::max<std::int64_t>(measured, 1));
+    state.counters["psnr_db"] = psnrSum / frames;
+    state.counters["cpu_ms"] = cpuMillis / frames;
+    state.counters["wall_p50_ms"] = percentile(wallMillis, 0.5);
+    state.counters["bytes_per_frame"] = static_cast<double>(bytes) / frames;
+}
+
+void motionQualityArguments(benchmark::internal::Benchmark* benchmark) {
+    benchmark->ArgNames({"candidate", "height"});
+    for (const std::int64_t height : {1080, 1600}) {
+        for (std::int64_t candidate = 0; candidate < static_cast<std::int64_t>(motionCandidates().size());
+             ++candidate) {
+            benchmark->Args({candidate, height});
+        }
+    }
+}
+BENCHMARK(motionQuality)->Apply(motionQualityArguments)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 // What the rate-control buffer does to a forced key frame on 1080p desktop content at 8 Mbit/s:
 // its size against the mean delta frame, and its quality and that of the frames after it.
