@@ -78,16 +78,26 @@ private:
     bool removed_ = false;
 };
 
-// The segment the X server writes the changed part of the area into, and its name on this
-// connection.
+// A shared-memory segment the X server writes into, and its name on this connection.
 struct GrabSegment {
     xcb_shm_seg_t segment = 0;
     std::unique_ptr<SharedMemory> memory;
 };
 
-// Frames are made in place in these buffers and lent out until the encoder and the streamer's
-// last frame are done with them: one being brought up to date, one being encoded, one kept as the
-// last frame.
+// A frame buffer: frames are made in place in it and lent out, as pictures over its memory, until
+// the encoder has converted them and the streamer has let go of its last frame. With MIT-SHM it is
+// a segment of its own, so that the X server writes a wide change straight into it and the encoder
+// reads the pixels where the server put them; without, plain memory filled from GetImage replies.
+// The X server writes into a buffer only while a grab fills it, and a grab only fills a buffer
+// that is lent to nobody.
+struct FrameBuffer {
+    std::optional<GrabSegment> shared;
+    std::unique_ptr<std::uint8_t[]> plain;
+    std::uint8_t* bytes = nullptr;
+};
+
+// Frames are made in place in these buffers: one being brought up to date, one waiting for or in
+// the encoder, one kept as the last frame (which may be the one being encoded).
 constexpr std::size_t frameBuffers = 3;
 
 // How often every buffer is fetched whole even though damage said nothing: a cheap guard against
@@ -100,6 +110,20 @@ constexpr double cursorReach = 64;
 // How often the monitor layout is read again even without a RandR event (not every layout change
 // sends one): every this many ticks, about four times a second at 60 per second.
 constexpr int monitorCheckTicks = 15;
+
+// What a fetch wrote into a buffer, or the failed grab's result.
+class Fetched {
+public:
+    explicit Fetched(PixelBox written) : written_(written) {}
+    explicit Fetched(CaptureResult failure) : failure_(std::move(failure)) {}
+    explicit operator bool() const { return !failure_; }
+    const PixelBox* operator->() const { return &written_; }
+    [[nodiscard]] CaptureResult error() const { return *failure_; }
+
+private:
+    PixelBox written_;
+    std::optional<CaptureResult> failure_;
+};
 
 class X11ScreenCapturer final : public ScreenCapturer {
 public:
@@ -171,7 +195,6 @@ public:
         size_ = size;
         wholeAreaChanged_ = true;
         releaseBuffers();
-        frames_.clear();
         tracker_.reset(wholeBox());
         lastFrame_ = 0;
         return CaptureStatus::ok;
@@ -228,7 +251,8 @@ public:
         if (!index) {
             return {CaptureStatus::temporaryError, nullptr, "every frame buffer is still in use"};
         }
-        auto& pixels = frames_[*index];
+        const auto buffer = frames_[*index];
+        std::uint8_t* const pixels = buffer->bytes;
         const auto width = static_cast<std::int32_t>(area_.width);
         const auto height = static_cast<std::int32_t>(area_.height);
         const auto stride = static_cast<std::size_t>(width) * 4;
@@ -243,19 +267,23 @@ public:
             pointer = {{cursorX - cursor->hotX, cursorY - cursor->hotY, cursor->width, cursor->height}, cursor->serial};
         }
         const auto plan = tracker_.plan(*index, pointer);
+        bool drawPointer = plan.drawPointer;
         if (!plan.fetch.isEmpty()) {
-            if (auto failed = fetch(plan.fetch, pixels.get(), stride)) {
-                return *failed;
+            auto fetched = fetch(plan.fetch, pointer, *buffer, stride);
+            if (!fetched) {
+                return fetched.error();
             }
+            // Whole rows fetched may have wiped the pointer beside the change: it goes back on.
+            drawPointer = drawPointer || (pointer.image != 0 && !fetched->intersected(pointer.box).isEmpty());
         }
         tracker_.refreshed(*index, pointer);
         if (!inPlace) {
             lastFrame_ = 0;
-            const ScreenPixels screen{pixels.get(), stride, width, height};
+            const ScreenPixels screen{pixels, stride, width, height};
             return frame(assembleFrame(screen, size_, cursor, cursorX, cursorY));
         }
-        if (plan.drawPointer) {
-            drawCursor({pixels.get(), stride, width, height}, *cursor, cursorX, cursorY);
+        if (drawPointer) {
+            drawCursor({pixels, stride, width, height}, *cursor, cursorX, cursorY);
         }
         // The frame is the buffer itself, and it says where it differs from the frame before, so
         // the encoder converts and analyses only that part.
@@ -265,7 +293,7 @@ public:
         if (lastFrame_ != 0) {
             change = PixelBuffer::Change{lastFrame_, changed.x, changed.y, changed.width, changed.height};
         }
-        auto result = frame(PixelBuffer::adopt(width, height, stride, pixels.get(), pixels, change));
+        auto result = frame(PixelBuffer::adopt(width, height, stride, pixels, buffer, change));
         lastFrame_ = result.frame ? result.frame->serial() : 0;
         return result;
     }
@@ -349,64 +377,116 @@ private:
             return std::nullopt;
         }
         const auto bytes = static_cast<std::size_t>(area_.width) * static_cast<std::size_t>(area_.height) * 4;
-        frames_.push_back(std::shared_ptr<std::uint8_t[]>(new std::uint8_t[bytes]));
+        auto buffer = std::make_shared<FrameBuffer>();
+        if (useShm_) {
+            buffer->shared = attachSegment(bytes);
+        }
+        if (buffer->shared) {
+            buffer->bytes = buffer->shared->memory->bytes();
+        } else {
+            buffer->plain.reset(new std::uint8_t[bytes]);
+            buffer->bytes = buffer->plain.get();
+        }
+        frames_.push_back(std::move(buffer));
         return frames_.size() - 1;
     }
 
-    // Copies box of the area (area pixels) from the screen into target, rows stride bytes apart:
-    // through the shared-memory segment, or a plain GetImage without one. A result on failure.
-    std::optional<CaptureResult> fetch(const PixelBox& box, std::uint8_t* target, std::size_t stride) {
-        const auto x = static_cast<std::int16_t>(area_.x + box.x);
-        const auto y = static_cast<std::int16_t>(area_.y + box.y);
-        const auto width = static_cast<std::uint16_t>(box.width);
-        const auto height = static_cast<std::uint16_t>(box.height);
+    // Brings box of the area (area pixels) up to date in buffer, rows stride bytes apart, and
+    // returns the part of the buffer that was written (at least box). A change at least half as
+    // wide as the area is fetched as whole rows straight into the buffer's own segment: the X
+    // server's extra copy of the rows' rest costs less than copying the change once more, and the
+    // rows must also cover the pointer when they reach it (it is drawn again over them). A
+    // narrower one goes through the grab segment (or a plain GetImage) and is copied into place.
+    // A result on failure.
+    Fetched fetch(const PixelBox& box, const PointerMark& pointer, FrameBuffer& buffer, std::size_t stride) {
+        const auto areaWidth = static_cast<std::int32_t>(area_.width);
+        if (buffer.shared && box.width * 2 >= areaWidth) {
+            PixelBox rows{0, box.y, areaWidth, box.height};
+            if (pointer.image != 0 && !rows.intersected(pointer.box).isEmpty()) {
+                const auto withPointer = rows.united({0, pointer.box.y, areaWidth, pointer.box.height});
+                rows = withPointer.intersected(wholeBox());
+            }
+            if (auto failed = shmFetch(rows, *buffer.shared, static_cast<std::uint32_t>(rows.y) * stride)) {
+                return Fetched(std::move(*failed));
+            }
+            return Fetched(rows);
+        }
         const std::size_t rowBytes = static_cast<std::size_t>(box.width) * 4;
         const std::uint8_t* source = nullptr;
-        xcb_generic_error_t* rawError = nullptr;
         XcbReply<xcb_get_image_reply_t> plain;
         if (const auto* segment = sharedSegment()) {
-            XcbReply<xcb_shm_get_image_reply_t> image(xcb_shm_get_image_reply(
-                c_,
-                xcb_shm_get_image(c_, root_, x, y, width, height, ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, segment->segment, 0),
-                &rawError));
-            XcbError error(rawError);
-            if (!image) {
-                return failedGrab(error.get());
-            }
-            if (image->size < rowBytes * height || (image->depth != 24 && image->depth != 32)) {
-                return CaptureResult{CaptureStatus::temporaryError, nullptr, "the screen is not 32-bit true colour"};
+            if (auto failed = shmFetch(box, *segment, 0)) {
+                return Fetched(std::move(*failed));
             }
             source = segment->memory->bytes();
         } else {
+            xcb_generic_error_t* rawError = nullptr;
             plain.reset(xcb_get_image_reply(
-                c_, xcb_get_image(c_, XCB_IMAGE_FORMAT_Z_PIXMAP, root_, x, y, width, height, ~0u), &rawError));
+                c_,
+                xcb_get_image(c_, XCB_IMAGE_FORMAT_Z_PIXMAP, root_, static_cast<std::int16_t>(area_.x + box.x),
+                              static_cast<std::int16_t>(area_.y + box.y), static_cast<std::uint16_t>(box.width),
+                              static_cast<std::uint16_t>(box.height), ~0u),
+                &rawError));
             XcbError error(rawError);
             if (!plain) {
-                return failedGrab(error.get());
+                return Fetched(failedGrab(error.get()));
             }
-            if (static_cast<std::size_t>(xcb_get_image_data_length(plain.get())) < rowBytes * height ||
+            if (static_cast<std::size_t>(xcb_get_image_data_length(plain.get())) < rowBytes * box.height ||
                 (plain->depth != 24 && plain->depth != 32)) {
-                return CaptureResult{CaptureStatus::temporaryError, nullptr, "the screen is not 32-bit true colour"};
+                return Fetched(notTrueColour());
             }
             source = xcb_get_image_data(plain.get());
         }
         for (std::int32_t row = 0; row < box.height; ++row) {
-            std::memcpy(target + static_cast<std::size_t>(box.y + row) * stride + static_cast<std::size_t>(box.x) * 4,
-                        source + static_cast<std::size_t>(row) * rowBytes, rowBytes);
+            std::memcpy(
+                buffer.bytes + static_cast<std::size_t>(box.y + row) * stride + static_cast<std::size_t>(box.x) * 4,
+                source + static_cast<std::size_t>(row) * rowBytes, rowBytes);
+        }
+        return Fetched(box);
+    }
+
+    // Has the X server write box of the area into segment at offset, rows box.width x 4 bytes
+    // apart. A result on failure.
+    std::optional<CaptureResult> shmFetch(const PixelBox& box, const GrabSegment& segment, std::uint32_t offset) {
+        xcb_generic_error_t* rawError = nullptr;
+        XcbReply<xcb_shm_get_image_reply_t> image(xcb_shm_get_image_reply(
+            c_,
+            xcb_shm_get_image(c_, root_, static_cast<std::int16_t>(area_.x + box.x),
+                              static_cast<std::int16_t>(area_.y + box.y), static_cast<std::uint16_t>(box.width),
+                              static_cast<std::uint16_t>(box.height), ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, segment.segment,
+                              offset),
+            &rawError));
+        XcbError error(rawError);
+        if (!image) {
+            return failedGrab(error.get());
+        }
+        if (image->size < static_cast<std::size_t>(box.width) * 4 * static_cast<std::size_t>(box.height) ||
+            (image->depth != 24 && image->depth != 32)) {
+            return notTrueColour();
         }
         return std::nullopt;
     }
 
-    // The segment grabs go through, made at the first grab; null when MIT-SHM cannot be used.
+    static CaptureResult notTrueColour() {
+        return {CaptureStatus::temporaryError, nullptr, "the screen is not 32-bit true colour"};
+    }
+
+    // The segment narrow changes go through, made at the first; null when MIT-SHM cannot be used.
     const GrabSegment* sharedSegment() {
         if (!useShm_) {
             return nullptr;
         }
-        if (segment_) {
-            return &*segment_;
+        if (!segment_) {
+            segment_ =
+                attachSegment(static_cast<std::size_t>(area_.width) * static_cast<std::size_t>(area_.height) * 4);
         }
-        const auto bytes = static_cast<std::size_t>(area_.width) * static_cast<std::size_t>(area_.height) * 4;
-        GrabSegment segment{xcb_generate_id(c_), SharedMemory::make(bytes)};
+        return segment_ ? &*segment_ : nullptr;
+    }
+
+    // A new segment of size bytes, attached by the X server; none (and MIT-SHM given up, logged
+    // once) when the server cannot attach our memory.
+    std::optional<GrabSegment> attachSegment(std::size_t size) {
+        GrabSegment segment{xcb_generate_id(c_), SharedMemory::make(size)};
         XcbError error;
         if (segment.memory) {
             error.reset(xcb_request_check(
@@ -415,19 +495,28 @@ private:
         if (!segment.memory || error) {
             useShm_ = false;
             logOnce(loggedNoShm, "the X server cannot attach our shared memory: grabbing with plain GetImage");
-            return nullptr;
+            return std::nullopt;
         }
         segment.memory->markForRemoval();
-        segment_ = std::move(segment);
-        return &*segment_;
+        return segment;
     }
 
+    // The X server lets go of every segment; buffers still lent out stay mapped until their last
+    // picture goes, and are never written again.
     void releaseBuffers() {
-        if (segment_ && !broken()) {
-            xcb_shm_detach(c_, segment_->segment);
+        if (!broken()) {
+            if (segment_) {
+                xcb_shm_detach(c_, segment_->segment);
+            }
+            for (const auto& buffer : frames_) {
+                if (buffer->shared) {
+                    xcb_shm_detach(c_, buffer->shared->segment);
+                }
+            }
             xcb_flush(c_);
         }
         segment_.reset();
+        frames_.clear();
     }
 
     static ScreenChanges failed(std::string reason) {
@@ -494,7 +583,7 @@ private:
     Rect area_;
     StreamSize size_;
     std::optional<GrabSegment> segment_;
-    std::vector<std::shared_ptr<std::uint8_t[]>> frames_;
+    std::vector<std::shared_ptr<FrameBuffer>> frames_;
     DamageTracker tracker_;
     std::uint64_t lastFrame_ = 0;  // serial of the last frame made in place; 0 for none
     bool wholeAreaChanged_ = true;
