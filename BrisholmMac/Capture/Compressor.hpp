@@ -86,7 +86,7 @@ public:
 
 // Makes compression sessions. The host's one implementation runs libx264 on the CPU; a hardware
 // encoder could sit behind the same interface. Lives with its video encoder: used on the queue
-// that encodes ("vantrel.capture").
+// that encodes ("vantrel.encode").
 class Compressor {
 public:
     virtual ~Compressor() = default;

@@ -26,6 +26,11 @@ void VideoEncoder::requestKeyframe() {
     keyframeWanted_ = true;
 }
 
+bool VideoEncoder::keyframeRequested() const {
+    std::lock_guard guard(lock_);
+    return keyframeWanted_;
+}
+
 void VideoEncoder::setBitrate(std::int64_t bitsPerSecond) {
     std::lock_guard guard(lock_);
     bitrate_ = std::clamp(bitsPerSecond, minimumBitrate, std::max(minimumBitrate, maximumBitrate_));

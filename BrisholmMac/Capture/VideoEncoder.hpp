@@ -30,7 +30,7 @@ struct EncoderStamps {
 // framesPerSecond x 10 frames) and one VideoFrame per compressed picture.
 //
 // Threads: encode() and invalidateSession() are called from one serial queue at a time
-// ("vantrel.capture", the screen streamer's, in both hosts); the session and
+// ("vantrel.encode", the screen streamer's, in both hosts); the session and
 // its size live there without a lock. onConfig and onFrame run synchronously inside encode(), on
 // that same thread, since the compressor hands each picture back at once; receivers that keep
 // state elsewhere hop onto their own queues. requestKeyframe(), setBitrate() and bitrate() may be
@@ -76,6 +76,8 @@ public:
 
     // The next picture is to be a key frame; requests made before it coalesce into one.
     void requestKeyframe();
+    // Whether the next picture will be a key frame (asked for, or the first of a session).
+    [[nodiscard]] bool keyframeRequested() const;
 
     // The average bitrate wanted, in bits per second; applied between pictures, only once it has
     // changed. Values below 1,000 are raised to 1,000 (the compressor counts in kbit/s).

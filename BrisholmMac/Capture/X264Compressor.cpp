@@ -309,6 +309,8 @@ std::unique_ptr<CompressionSession> X264Compressor::makeSession(const Compressio
         // x264_param_default has run inside it, so the handle may clean up as usual.
         return nullptr;
     }
+    param.analyse.b_dct_decimate =
+        std::int64_t{settings.width} * settings.height > options_.decimateAbovePixels ? 1 : 0;
     for (const auto& [name, value] : options_.overrides) {
         if (x264_param_parse(&param, name.c_str(), value.c_str()) != 0) {
             return nullptr;

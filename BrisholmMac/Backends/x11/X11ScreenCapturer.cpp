@@ -370,6 +370,9 @@ private:
         for (std::size_t index = 0; index < frames_.size(); ++index) {
             // Only this queue lends buffers out, so a count of one cannot grow behind our back.
             if (frames_[index].use_count() == 1) {
+                // The last picture over it may have gone on the encoding queue: the fence pairs
+                // with the release of that reference, so the encoder's reads come before our writes.
+                std::atomic_thread_fence(std::memory_order_acquire);
                 return index;
             }
         }

@@ -196,6 +196,33 @@ std::shared_ptr<const PixelBuffer> noisePicture(std::int32_t width, std::int32_t
     });
 }
 
+ScrollingText::ScrollingText(std::int32_t width, std::int32_t height)
+    : width_(width), height_(height), pageHeight_((height / lineHeight + 64) * lineHeight) {
+    page_.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(pageHeight_) * bytesPerPixel, 255);
+    const PixelBuffer::Pixels pixels{page_.data(), static_cast<std::size_t>(width) * bytesPerPixel, width, pageHeight_};
+    Lcg random{4242};
+    for (std::int32_t top = 0; top < pageHeight_; top += lineHeight) {
+        // A line of words of varying length, ending anywhere.
+        const auto length = static_cast<std::int32_t>(20 + random.next() % (width / 8 - 20));
+        for (std::int32_t column = 0; column < length; ++column) {
+            if (random.next() % 6 != 0) {
+                drawGlyph(pixels, column * 8, top + 3, random);
+            }
+        }
+    }
+}
+
+std::shared_ptr<const PixelBuffer> ScrollingText::picture(std::int64_t tick) const {
+    const auto offset = static_cast<std::int32_t>((tick * linesPerTick * lineHeight) % pageHeight_);
+    const auto rowBytes = static_cast<std::size_t>(width_) * bytesPerPixel;
+    return PixelBuffer::make(width_, height_, [&](const PixelBuffer::Pixels& pixels) {
+        for (std::int32_t y = 0; y < height_; ++y) {
+            const auto source = static_cast<std::size_t>((offset + y) % pageHeight_);
+            std::memcpy(pixels.row(y), page_.data() + source * rowBytes, rowBytes);
+        }
+    });
+}
+
 std::vector<std::uint8_t> photoLikePixels(std::int32_t width, std::int32_t height) {
     std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4);
     for (std::int32_t y = 0; y < height; ++y) {

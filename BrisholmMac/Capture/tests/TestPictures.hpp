@@ -69,6 +69,24 @@ private:
     std::vector<std::uint8_t> grain_;  // likewise
 };
 
+// A terminal scrolling a fast log, tick by tick: lines of dark glyphs (8x17 pixel cells) on white
+// move up by three lines every tick and new ones come in at the bottom, as bench_capture_load's
+// text in an xterm does. Every row changes every frame, by a move too far for a small motion search.
+class ScrollingText {
+public:
+    static constexpr std::int32_t lineHeight = 17;
+    static constexpr std::int32_t linesPerTick = 3;
+
+    ScrollingText(std::int32_t width, std::int32_t height);
+    [[nodiscard]] std::shared_ptr<const PixelBuffer> picture(std::int64_t tick) const;
+
+private:
+    std::int32_t width_;
+    std::int32_t height_;
+    std::vector<std::uint8_t> page_;  // width by pageLines x lineHeight, read cyclically
+    std::int32_t pageHeight_;
+};
+
 // Uniform noise that no encoder can compress: its size follows the bitrate it is given.
 [[nodiscard]] std::shared_ptr<const PixelBuffer> noisePicture(std::int32_t width, std::int32_t height,
                                                               std::uint32_t seed);
