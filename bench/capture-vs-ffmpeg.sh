@@ -12,7 +12,8 @@
 # For each pipeline, measured over the steady state after three seconds of warm-up: CPU-ms per
 # delivered frame, counting the process's own CPU (all threads) and the X server's CPU beyond what
 # drawing the content alone costs it (shown on its own too), frames per second and Mbit/s. The
-# idle figure is the host's CPU plus the X server's, in percent of one core.
+# idle figure is the host's CPU plus the X server's beyond what it costs without the host, in
+# percent of one core, read from the threads' run times (the clock ticks are too coarse for it).
 #
 # Runs inside scripts/test-session.sh (a private network namespace with an address for the
 # pairing link, a session bus, a keyring); every Xvfb screen is its own. The machine is shared:
@@ -56,6 +57,17 @@ work = tempfile.mkdtemp(prefix="capture-vs-ffmpeg.")
 def cpu_seconds(pid):
     fields = open(f"/proc/{pid}/stat").read().rsplit(")", 1)[1].split()
     return (int(fields[11]) + int(fields[12])) / tick  # utime + stime, all threads
+
+def cpu_seconds_precise(pid):
+    """The run time of the process's threads in nanoseconds' precision (the clock ticks of
+    cpu_seconds are 10 ms: too coarse for a still screen)."""
+    total = 0
+    for task in os.listdir(f"/proc/{pid}/task"):
+        try:
+            total += int(open(f"/proc/{pid}/task/{task}/schedstat").read().split()[0])
+        except (OSError, ValueError):
+            pass  # a thread that just ended
+    return total / 1e9
 
 def stop(process):
     if process.poll() is None:
@@ -124,13 +136,13 @@ def ffmpeg_frames(path):
     sizes = re.findall(r"total_size=(\d+)", text)
     return (int(frames[-1]) if frames else 0), (int(sizes[-1]) if sizes else 0)
 
-def window(measured, xserver, count):
+def window(measured, xserver, count, cpu=cpu_seconds):
     """CPU seconds of `measured` (a pid), of the X server, and what count() says, over `seconds`
     after the warm-up."""
     time.sleep(warmup)
-    start = (cpu_seconds(measured), cpu_seconds(xserver.pid), count(), time.monotonic())
+    start = (cpu(measured), cpu(xserver.pid), count(), time.monotonic())
     time.sleep(seconds)
-    end = (cpu_seconds(measured), cpu_seconds(xserver.pid), count(), time.monotonic())
+    end = (cpu(measured), cpu(xserver.pid), count(), time.monotonic())
     return (end[0] - start[0], end[1] - start[1], end[2][0] - start[2][0], end[2][1] - start[2][1],
             end[3] - start[3])
 
@@ -149,14 +161,15 @@ def measure_size(width, height):
         for kind in ("motion", "scroll", "bar", "idle"):
             content = start_content(kind, width, height)
             time.sleep(2.0)  # the content is up
-            x_before, wall_before = cpu_seconds(xserver.pid), time.monotonic()
+            cpu = cpu_seconds_precise if kind == "idle" else cpu_seconds
+            x_before, wall_before = cpu(xserver.pid), time.monotonic()
             time.sleep(min(seconds, 5.0))
-            drawing = (cpu_seconds(xserver.pid) - x_before) / (time.monotonic() - wall_before)
+            drawing = (cpu(xserver.pid) - x_before) / (time.monotonic() - wall_before)
 
             probe_out = os.path.join(work, f"probe-{kind}")
             probe = subprocess.Popen([probe_program, "--ack", "--no-decode", "--host", "127.0.0.1", link],
                                      stdout=open(probe_out, "w"), stderr=subprocess.DEVNULL)
-            result = window(host.pid, xserver, lambda: probe_frames(probe_out))
+            result = window(host.pid, xserver, lambda: probe_frames(probe_out), cpu)
             stop(probe)
             if kind == "idle":
                 cpu, x_cpu, _, _, wall = result

@@ -1,5 +1,8 @@
 #include "ScreenStreamer.hpp"
 
+#include <unistd.h>
+
+#include <asio/posix/stream_descriptor.hpp>
 #include <cassert>
 #include <cmath>
 #include <utility>
@@ -27,6 +30,10 @@ CaptureError displayGone() {
 }
 
 }  // namespace
+
+struct ScreenStreamer::NewsWatch {
+    asio::posix::stream_descriptor descriptor;
+};
 
 std::uint64_t hostClockMicros(std::chrono::steady_clock::time_point time) {
     const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(time.time_since_epoch()).count();
@@ -159,6 +166,16 @@ void ScreenStreamer::startOnQueue(std::uint32_t displayId, const Completion& com
     displayId_ = chosen->id;
     area_ = chosen->bounds;
     policy_.restart();
+    newsSource_ = capturer_->news();
+    if (newsSource_) {
+        // A duplicate: the descriptor stays the capturer's, and ours closes with the stream.
+        if (const int descriptor = ::dup(newsSource_->descriptor); descriptor >= 0) {
+            news_ =
+                std::make_unique<NewsWatch>(NewsWatch{asio::posix::stream_descriptor(queue_.context(), descriptor)});
+        } else {
+            newsSource_.reset();
+        }
+    }
     encoder_->requestKeyframe();
     const auto generation = ++generation_;
     served_ = CapturePolicy::Clock::now();
@@ -176,6 +193,7 @@ void ScreenStreamer::stopOnQueue() {
     lastFrame_.reset();
     handoff_.clear();
     refining_ = false;
+    stopResting();
     // After the encodes already handed over: the session goes with the stream.
     encodeQueue_.post([weak = weak_from_this()] {
         if (const auto self = weak.lock()) {
@@ -191,6 +209,7 @@ void ScreenStreamer::end(CaptureError error, const std::string& reason) {
     capturer_.reset();
     handoff_.clear();
     refining_ = false;
+    stopResting();
     if (onStopped) {
         onStopped(std::move(error));
     }
@@ -267,8 +286,74 @@ void ScreenStreamer::tick(std::uint64_t generation) {
             }
             case CapturePolicy::Action::none: break;
         }
+        // Nothing changed and nothing of the policy's own is due: rest on the capturer's news,
+        // unless some already came in with this look.
+        if (newsSource_ && !refining_) {
+            const auto until = policy_.restUntil(now, changes.picture || changes.cursor, newsSource_->lookAtLeastEvery);
+            if (until && !capturer_->newsPending()) {
+                rest(*until);
+                return;
+            }
+        }
     }
     schedule(generation);
+}
+
+void ScreenStreamer::rest(CapturePolicy::Clock::time_point until) {
+    resting_ = true;
+    const auto token = ++rest_;
+    waitForNews();
+    queue_.postAfter(until - CapturePolicy::Clock::now(), [weak = weak_from_this(), token] {
+        const auto self = weak.lock();
+        if (self && self->resting_ && self->rest_ == token) {
+            self->wake();
+        }
+    });
+}
+
+void ScreenStreamer::waitForNews() {
+    if (waitingForNews_ || !news_) {
+        return;
+    }
+    waitingForNews_ = true;
+    news_->descriptor.async_wait(asio::posix::stream_descriptor::wait_read,
+                                 [weak = weak_from_this()](const std::error_code& error) {
+                                     const auto self = weak.lock();
+                                     if (!self || error) {
+                                         return;  // the stream ended and took the descriptor with it
+                                     }
+                                     self->waitingForNews_ = false;
+                                     if (self->resting_) {
+                                         self->wake();
+                                     }
+                                 });
+}
+
+void ScreenStreamer::wake() {
+    resting_ = false;
+    ++rest_;
+    // Paced as ever: at once when the last look is an interval ago, else one interval after it.
+    const auto now = CapturePolicy::Clock::now();
+    const auto generation = generation_;
+    if (now >= served_ + interval_) {
+        served_ = now;
+        tick(generation);
+        return;
+    }
+    served_ += interval_;
+    queue_.postAfter(served_ - now, [weak = weak_from_this(), generation] {
+        if (auto self = weak.lock()) {
+            self->tick(generation);
+        }
+    });
+}
+
+void ScreenStreamer::stopResting() {
+    resting_ = false;
+    ++rest_;
+    waitingForNews_ = false;
+    news_.reset();  // cancels the wait: its handler sees an error
+    newsSource_.reset();
 }
 
 void ScreenStreamer::handOver(EncodeJob job) {

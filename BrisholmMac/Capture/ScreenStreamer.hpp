@@ -36,6 +36,13 @@ struct CaptureError {
 // still, and, once the screen has been still for a moment, that frame encoded again in a few
 // refinement passes so that still text ends up sharp (CapturePolicy).
 //
+// While things change it looks at the screen once per interval. With a capturer that names a
+// source of news (the X11 one: its connection, which carries damage, the pointer's image and raw
+// pointer motion), a look that finds nothing changed lets it rest: no timer ticks until the
+// descriptor turns readable (a look then follows at once, or one interval after the last), a
+// refinement is due, or the capturer's longest rest has passed. A still screen with a phone
+// watching thus costs nothing on the capture side.
+//
 // Two queues of its own, so that grabbing the next frame overlaps encoding the current one on a
 // second core: "vantrel.capture" looks at the screen, grabs and decides; "vantrel.encode" makes
 // every call of the encoder (frames, key-frame re-encodes, refinement passes, dropping the session
@@ -110,6 +117,12 @@ private:
     void end(CaptureError error, const std::string& reason);
     void tick(std::uint64_t generation);
     void schedule(std::uint64_t generation);
+    // Waits for news or until, whichever comes first, then looks again.
+    void rest(CapturePolicy::Clock::time_point until);
+    void waitForNews();
+    void wake();
+    // The stream ended: no rest, no wait on its news.
+    void stopResting();
     bool followMonitors();
     // Offers job to the encoder; it runs now, waits for the running one, or is not needed.
     void handOver(EncodeJob job);
@@ -125,6 +138,13 @@ private:
 
     // Confined to the queue.
     std::unique_ptr<ScreenCapturer> capturer_;  // set while a stream runs
+    // The capturer's news, while a stream runs with a capturer that has some.
+    std::optional<NewsSource> newsSource_;
+    struct NewsWatch;  // an asio descriptor over a duplicate of the capturer's
+    std::unique_ptr<NewsWatch> news_;
+    bool waitingForNews_ = false;  // a wait on news_ is outstanding
+    bool resting_ = false;
+    std::uint64_t rest_ = 0;  // bumped by every rest and wake, so a stale rest timer does nothing
     std::uint32_t displayId_ = 0;
     Rect area_;
     std::shared_ptr<const PixelBuffer> lastFrame_;

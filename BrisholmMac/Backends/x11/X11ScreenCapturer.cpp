@@ -8,11 +8,13 @@
 #include <xcb/xfixes.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <optional>
 #include <utility>
 
+#include "Backends/x11/PointerMotion.hpp"
 #include "Backends/x11/RandrMonitors.hpp"
 #include "Backends/x11/X11Connection.hpp"
 #include "Capture/DamageTracker.hpp"
@@ -101,15 +103,19 @@ struct FrameBuffer {
 constexpr std::size_t frameBuffers = 3;
 
 // How often every buffer is fetched whole even though damage said nothing: a cheap guard against
-// anything drawn without damage being reported (every this many looks, about every 4 s).
-constexpr int fullRefreshTicks = 240;
+// anything drawn without damage being reported.
+constexpr auto fullRefreshInterval = std::chrono::seconds(4);
 
 // How far from the watched area a pointer still matters: its image can reach in from outside.
 constexpr double cursorReach = 64;
 
 // How often the monitor layout is read again even without a RandR event (not every layout change
-// sends one): every this many ticks, about four times a second at 60 per second.
-constexpr int monitorCheckTicks = 15;
+// sends one), at the looks of a streamer that looks this often.
+constexpr auto monitorCheckInterval = std::chrono::milliseconds(250);
+
+// How long a streamer may rest on the connection's news at most: for a layout change that sends
+// no event, and a pointer moved without device motion (a warp by an application).
+constexpr auto restingLook = std::chrono::seconds(1);
 
 // What a fetch wrote into a buffer, or the failed grab's result.
 class Fetched {
@@ -156,6 +162,7 @@ public:
                                        [this](const xcb_generic_event_t&) { news_.cursor = true; }));
             xcb_xfixes_select_cursor_input(c_, root_, XCB_XFIXES_CURSOR_NOTIFY_MASK_DISPLAY_CURSOR);
         }
+        watchPointerMotion();
         if (const auto randrEvent = connection_->extension(xcb_randr_id)) {
             for (const int kind : {int{XCB_RANDR_SCREEN_CHANGE_NOTIFY}, int{XCB_RANDR_NOTIFY}}) {
                 subscriptions_.push_back(
@@ -204,13 +211,13 @@ public:
         if (broken()) {
             return failed("the connection to the X display broke");
         }
-        news_ = {};
         connection_->dispatchPending();
+        const News news = std::exchange(news_, {});
         ScreenChanges changes;
-        changes.picture = news_.picture;
-        changes.monitors = news_.monitors;
-        const bool cursorImageChanged = news_.cursor;
-        if (news_.damaged) {
+        changes.picture = news.picture;
+        changes.monitors = news.monitors;
+        const bool cursorImageChanged = news.cursor;
+        if (news.damaged) {
             // Repairs everything seen so far; drawing from now on is reported afresh.
             xcb_damage_subtract(c_, damage_, XCB_NONE, XCB_NONE);
             xcb_flush(c_);
@@ -218,10 +225,13 @@ public:
         if (!damageEvent_ || std::exchange(wholeAreaChanged_, false)) {
             changes.picture = true;
         }
-        if (++ticks_ % monitorCheckTicks == 0) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - monitorsChecked_ >= monitorCheckInterval) {
+            monitorsChecked_ = now;
             changes.monitors = true;
         }
-        if (!damageEvent_ || ticks_ % fullRefreshTicks == 0) {
+        if (!damageEvent_ || now - refreshedWhole_ >= fullRefreshInterval) {
+            refreshedWhole_ = now;
             tracker_.reset(wholeBox());
         }
         if (cursorEvent_) {
@@ -238,6 +248,25 @@ public:
             cursorStale_ = cursorStale_ || cursorImageChanged;
         }
         return changes;
+    }
+
+    // The connection's descriptor, once the server reports pointer motion as well as drawing,
+    // the pointer's image and the layout: without raw motion a moved pointer would go unseen.
+    std::optional<NewsSource> news() override {
+        if (!damageEvent_ || !watchesMotion_ || broken()) {
+            return std::nullopt;
+        }
+        return NewsSource{xcb_get_file_descriptor(c_), restingLook};
+    }
+
+    bool newsPending() override {
+        if (broken()) {
+            return true;  // changes() says so
+        }
+        // Events may wait inside xcb, read with the replies of this look: the socket is quiet
+        // about those.
+        connection_->dispatchPending();
+        return news_.damaged || news_.cursor || news_.monitors || news_.pointer;
     }
 
     CaptureResult grab() override {
@@ -299,13 +328,23 @@ public:
     }
 
 private:
-    // What the events read at one look said.
+    // What the events read since the last look said.
     struct News {
         bool damaged = false;  // something was drawn somewhere
         bool picture = false;  // something was drawn in the watched area
         bool cursor = false;   // the pointer's image changed
         bool monitors = false;
+        bool pointer = false;  // a pointing device moved
     };
+
+    // Raw motion of every pointing device, so that a resting streamer wakes when the pointer moves;
+    // its place is still read at each look.
+    void watchPointerMotion() {
+        if (auto subscription = x11::watchPointerMotion(*connection_, [this] { news_.pointer = true; })) {
+            subscriptions_.push_back(std::move(*subscription));
+            watchesMotion_ = true;
+        }
+    }
 
     void damaged(const xcb_damage_notify_event_t& notify) {
         news_.damaged = true;
@@ -581,6 +620,7 @@ private:
     bool useShm_ = false;
     std::optional<std::uint8_t> damageEvent_;
     std::optional<std::uint8_t> cursorEvent_;
+    bool watchesMotion_ = false;  // the server reports raw pointer motion
     xcb_damage_damage_t damage_ = 0;
 
     Rect area_;
@@ -590,7 +630,8 @@ private:
     DamageTracker tracker_;
     std::uint64_t lastFrame_ = 0;  // serial of the last frame made in place; 0 for none
     bool wholeAreaChanged_ = true;
-    int ticks_ = 0;
+    std::chrono::steady_clock::time_point monitorsChecked_ = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point refreshedWhole_ = std::chrono::steady_clock::now();
     std::optional<Point> pointer_;
     std::optional<CursorImage> cursor_;
     bool cursorStale_ = true;

@@ -49,6 +49,20 @@ TEST(CapturePolicyTest, GrabsOnChangeRefinesAStillPictureInPassesAndOtherwiseRes
     EXPECT_EQ(policy.onTick(t0 + 4s, false, false), Action::grab);
 }
 
+TEST(CapturePolicyTest, ARestingStreamerLooksAgainOnlyForARefinementOrAfterItsLongestRest) {
+    const CapturePolicy::Clock::time_point t0{};
+    CapturePolicy policy({250ms, 100ms, 3});
+    EXPECT_EQ(policy.restUntil(t0, false, 1s), std::nullopt) << "the first picture is owed";
+    policy.encoded(t0);
+    EXPECT_EQ(policy.restUntil(t0 + 17ms, true, 1s), std::nullopt) << "a change: the next interval looks again";
+    EXPECT_EQ(policy.restUntil(t0 + 17ms, false, 1s), t0 + 250ms) << "still: until the first refinement";
+    EXPECT_EQ(policy.restUntil(t0 + 17ms, false, 100ms), t0 + 117ms) << "or the capturer's longest rest";
+    EXPECT_EQ(policy.restUntil(t0 + 300ms, false, 1s), std::nullopt)
+        << "a refinement held back is asked for every tick";
+    policy.refined(t0 + 300ms, false);
+    EXPECT_EQ(policy.restUntil(t0 + 317ms, false, 1s), t0 + 1317ms) << "sharp: only news or the longest rest";
+}
+
 TEST(CapturePolicyTest, TicksKeepTheirCadenceAndDropWhatCameLate) {
     const CapturePolicy::Clock::time_point t0{};
     const auto interval = std::chrono::nanoseconds(16'666'667);

@@ -158,6 +158,24 @@ TEST_F(ScreenStreamerTest, WhileTheServerHoldsFramesBackOnlyTheKeyFrameItResumes
     ASSERT_TRUE(waitUntil([&] { return record_.frames().size() >= 5; })) << record_.shape();
 }
 
+// With a capturer that reports news (the X11 one's connection), a still screen is not looked at
+// at all: after a look that saw nothing the streamer rests until news comes, and then looks at
+// once.
+TEST_F(ScreenStreamerTest, AStillScreenIsNotLookedAtUntilTheCapturerHasNews) {
+    screen_->enableNews();
+    ASSERT_EQ(start(11), std::nullopt);
+    ASSERT_TRUE(waitUntil([&] { return record_.shape() == "CK" && screen_->rests.load() == 1; }))
+        << record_.shape() << " after " << screen_->rests.load() << " rests";
+
+    screen_->drawn();
+    ASSERT_TRUE(waitUntil([&] { return record_.shape() == "CKP" && screen_->rests.load() == 2; }))
+        << record_.shape() << " after " << screen_->rests.load() << " rests";
+    screen_->drawn();
+    ASSERT_TRUE(waitUntil([&] { return record_.shape() == "CKPP"; })) << record_.shape();
+    EXPECT_EQ(screen_->looksWhileResting.load(), 0) << "no timer ticked while nothing changed";
+    EXPECT_EQ(screen_->grabs.load(), 3);
+}
+
 TEST_F(ScreenStreamerTest, StopDropsTheStateSoTheNextStartBeginsWithAFreshKeyFrame) {
     ASSERT_EQ(start(11), std::nullopt);
     ASSERT_TRUE(waitUntil([&] { return record_.shape() == "CK"; }));
