@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -17,6 +19,11 @@ struct CommandLine {
     // The desktop host prints the pairing link (it holds the key) even where standard output is
     // no terminal; for scripts and tests.
     bool printLink = false;
+    // --max-bitrate: the desktop host's stream never goes above this many bits per second,
+    // whatever the congestion control allows (for measurements at a fixed rate, or a metered link).
+    std::optional<std::int64_t> maxBitrate;
+    // --stats: the desktop host writes where each second's frames spent their time, on standard error.
+    bool stats = false;
     std::string error;  // usageError: what is wrong, for standard error
     // autostart: --autostart on (or off)
     bool autostartOn = false;

@@ -28,10 +28,12 @@
 #include "App/QtMainQueue.hpp"
 #include "Backends/SessionBackend.hpp"
 #include "BrisholmApp.hpp"
+#include "Capture/VideoEncoder.hpp"
 #include "CommandLine.hpp"
 #include "Headless/HeadlessHost.hpp"
 #include "Headless/HeadlessLog.hpp"
 #include "Headless/HeadlessOptions.hpp"
+#include "Host/FrameStages.hpp"
 #include "Log/DiagnosticLog.hpp"
 
 namespace {
@@ -128,7 +130,7 @@ int runHeadless(int argc, char** argv, const std::vector<std::string_view>& argu
     return status;
 }
 
-int runDesktop(int argc, char** argv, bool printLink) {
+int runDesktop(int argc, char** argv, const CommandLine& commandLine) {
     StopSignals stopSignals;
     ensureRuntimeDirectory();
     QApplication application(argc, argv);
@@ -137,6 +139,13 @@ int runDesktop(int argc, char** argv, bool printLink) {
 
     QSettings settings;
     auto services = AppModel::productionServices(&settings);
+    if (commandLine.maxBitrate) {
+        services.encoder->setMaximumBitrate(*commandLine.maxBitrate);
+    }
+    if (commandLine.stats && services.stages) {
+        // From the server's queue, one write per line: standard error is shared with the log.
+        services.stages->onSummary = [](const StageSummary& summary) { writeLine(STDERR_FILENO, summary.describe()); };
+    }
     if (services.backend.unsupported) {
         const char* type = std::getenv("XDG_SESSION_TYPE");
         std::fprintf(stderr,
@@ -147,7 +156,7 @@ int runDesktop(int argc, char** argv, bool printLink) {
     AppModel model(std::move(services));
 
     const bool terminal = isatty(STDOUT_FILENO) == 1;
-    PairingOutput output(terminal || printLink, terminal);
+    PairingOutput output(terminal || commandLine.printLink, terminal);
     bool toldNoAddress = false;
     const auto pairing = [&model, &output, &toldNoAddress] {
         if (!model.pairingURL() && model.port() && model.addresses().empty() && !std::exchange(toldNoAddress, true)) {
@@ -187,7 +196,7 @@ int main(int argc, char** argv) {
             return 2;
         case CommandLine::Action::autostart: return runAutostartCommand(commandLine.autostartOn);
         case CommandLine::Action::headlessHost: return runHeadless(argc, argv, arguments);
-        case CommandLine::Action::desktopHost: return runDesktop(argc, argv, commandLine.printLink);
+        case CommandLine::Action::desktopHost: return runDesktop(argc, argv, commandLine);
     }
     return 2;
 }

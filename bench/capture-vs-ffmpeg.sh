@@ -1,53 +1,82 @@
 #!/usr/bin/env bash
-# Measures the host's capture pipeline (MIT-SHM grab of changed frames, cursor, libyuv, libx264
-# ultrafast at 8 Mbit/s) against the FFmpeg pipeline people use on this machine
+# What the desktop host costs per delivered frame against the FFmpeg pipeline people use:
 #   ffmpeg -f x11grab -framerate 60 -i :N -c:v libx264 -preset ultrafast -tune zerolatency -pix_fmt yuv420p -b:v 8M
-# on the same Xvfb screen in the same run, at 1920x1080 and 2560x1600, while bench_capture_load
-# moves a bar over colour ramps 60 times a second. For each pipeline and size, measured over the
-# steady state after two seconds of warm-up: CPU-ms per frame, counting the process's own CPU
-# (all threads) and the X server's CPU beyond what the drawing alone costs it (shown on its own
-# too), and the frames per second achieved. Then our CPU with a still screen, X server included.
+# Ours is the real host, `brisholm --max-bitrate 8M` (so both encode 8 Mbit/s), streaming to
+# `vantrel-probe --ack --no-decode` as the phone over TLS on loopback. Both watch the same Xvfb
+# screen in the same run, at 1920x1080 and at 2560x1600, showing in turn:
+#   motion  every pixel changes every frame: a photo-like picture panned along a curve, 60 times a
+#           second (bench_capture_load motion)
+#   scroll  an xterm filling the screen, scrolled by three lines of log text 60 times a second
+#   bar     a 40-pixel bar moving over colour ramps, 60 times a second: a small part changes
+#   idle    (ours only) the photo-like picture standing still, a phone connected
+# For each pipeline, measured over the steady state after three seconds of warm-up: CPU-ms per
+# delivered frame, counting the process's own CPU (all threads) and the X server's CPU beyond what
+# drawing the content alone costs it (shown on its own too), frames per second and Mbit/s. The
+# idle figure is the host's CPU plus the X server's beyond what it costs without the host, in
+# percent of one core, read from the threads' run times (the clock ticks are too coarse for it).
 #
-# The machine is shared: run it when nothing else is busy, and expect some noise.
+# Runs inside scripts/test-session.sh (a private network namespace with an address for the
+# pairing link, a session bus, a keyring); every Xvfb screen is its own. The machine is shared:
+# run it when nothing else is busy (it prints the load average first) and expect some noise; CPU
+# per frame suffers less from other load than the frame rate does.
 # Usage: bench/capture-vs-ffmpeg.sh [SECONDS_PER_RUN] [BUILD_DIR]     (defaults: 10, build/default)
-# Build first: cmake --build build/default --target bench_capture_load
-# Last line: capture: ours A ms/frame, ffmpeg B ms/frame, ratio R, fps F at 2560x1600, idle I% of a core
+# Build first: cmake --build build/default --target brisholm vantrel-probe bench_capture_load
+# Needs ffmpeg and xterm (scripts/install-deps.sh).
+# Last line (scroll ratio and idle: the worse of the two sizes):
+#   fullmotion: ours A ms/frame, ffmpeg B ms/frame, ratio R at 2560x1600 (full motion); 1080p ratio R2; scroll ratio S; idle I% of a core
 set -euo pipefail
-
 seconds=${1:-10}
-build=${2:-build/default}
-load="$build/bench/bench_capture_load"
-[ -x "$load" ] || { echo "capture-vs-ffmpeg: $load is missing; build it first" >&2; exit 2; }
-command -v ffmpeg >/dev/null || { echo "capture-vs-ffmpeg: ffmpeg is missing (scripts/install-deps.sh)" >&2; exit 2; }
+build=$(realpath "${2:-build/default}")
+top=$(cd "$(dirname "$0")/.." && pwd)
 
-exec python3 - "$load" "$seconds" <<'PYTHON'
-import os, re, subprocess, sys, tempfile, time
+for tool in "$build/BrisholmMac/brisholm" "$build/tools/probe/vantrel-probe" "$build/bench/bench_capture_load"; do
+  [ -x "$tool" ] || { echo "capture-vs-ffmpeg: $tool is missing; build it first" >&2; exit 2; }
+done
+for tool in ffmpeg xterm Xvfb; do
+  command -v "$tool" >/dev/null || { echo "capture-vs-ffmpeg: $tool is missing (scripts/install-deps.sh)" >&2; exit 2; }
+done
 
-load, seconds = sys.argv[1], float(sys.argv[2])
+if [ -z "${VANTREL_TEST_SESSION:-}" ]; then
+  exec "$top/scripts/test-session.sh" "$0" "$seconds" "$build"
+fi
+# The pairing link needs an address a phone could reach; loopback is not one.
+ip link add vtcap type veth peer name vtcapp && ip addr add 192.168.251.1/24 dev vtcap &&
+  ip link set vtcap up && ip link set vtcapp up
+
+exec python3 - "$build" "$seconds" <<'PYTHON'
+import json, os, re, signal, subprocess, sys, tempfile, time
+
+build, seconds = sys.argv[1], float(sys.argv[2])
+host_program = f"{build}/BrisholmMac/brisholm"
+probe_program = f"{build}/tools/probe/vantrel-probe"
+load = f"{build}/bench/bench_capture_load"
 tick = os.sysconf("SC_CLK_TCK")
+warmup = 3.0
+work = tempfile.mkdtemp(prefix="capture-vs-ffmpeg.")
 
 def cpu_seconds(pid):
     fields = open(f"/proc/{pid}/stat").read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / tick  # utime + stime
+    return (int(fields[11]) + int(fields[12])) / tick  # utime + stime, all threads
 
-def last_frames(path, pattern):
-    found = re.findall(pattern, open(path).read())
-    return int(found[-1]) if found else 0
+def cpu_seconds_precise(pid):
+    """The run time of the process's threads in nanoseconds' precision (the clock ticks of
+    cpu_seconds are 10 ms: too coarse for a still screen)."""
+    total = 0
+    for task in os.listdir(f"/proc/{pid}/task"):
+        try:
+            total += int(open(f"/proc/{pid}/task/{task}/schedstat").read().split()[0])
+        except (OSError, ValueError):
+            pass  # a thread that just ended
+    return total / 1e9
 
-def steady_state(argv, xserver, frames_file, pattern, output=os.devnull, warmup=2.0):
-    """Runs argv for warmup + seconds and measures the last `seconds` of it: the process's CPU
-    (all threads), the X server's CPU and the frames counted in frames_file."""
-    child = subprocess.Popen(argv, stdout=open(output, "w"), stderr=subprocess.PIPE)
-    time.sleep(warmup)
-    start = (cpu_seconds(child.pid), cpu_seconds(xserver.pid), last_frames(frames_file, pattern), time.monotonic())
-    time.sleep(seconds)
-    end = (cpu_seconds(child.pid), cpu_seconds(xserver.pid), last_frames(frames_file, pattern), time.monotonic())
-    child.terminate()
-    _, err = child.communicate()
-    if child.returncode not in (0, -15, 255):
-        sys.exit(f"capture-vs-ffmpeg: {argv[0]} failed: {err.decode().strip()[-400:]}")
-    wall = end[3] - start[3]
-    return end[0] - start[0], end[1] - start[1], end[2] - start[2], wall
+def stop(process):
+    if process.poll() is None:
+        process.send_signal(signal.SIGINT)
+        try:
+            process.wait(5)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
 
 def start_xvfb(width, height):
     read_end, write_end = os.pipe()
@@ -65,53 +94,122 @@ def start_xvfb(width, height):
     os.environ["DISPLAY"] = ":" + number.decode().strip()
     return xserver
 
-def measure(width, height, idle):
+def start_host():
+    output = os.path.join(work, "host.out")
+    host = subprocess.Popen([host_program, "--print-link", "--max-bitrate", "8M"], stdout=open(output, "w"),
+                            stderr=open(os.path.join(work, "host.err"), "w"))
+    deadline = time.monotonic() + 20
+    while time.monotonic() < deadline:
+        found = re.search(r"^pairing: (\S+)", open(output).read(), re.M)
+        if found:
+            return host, found.group(1)
+        if host.poll() is not None:
+            break
+        time.sleep(0.1)
+    stop(host)
+    sys.exit("capture-vs-ffmpeg: the host printed no pairing link: " + open(os.path.join(work, "host.err")).read()[-400:])
+
+def start_content(kind, width, height):
+    length = str(int(seconds * 4 + 30))
+    if kind == "scroll":
+        # DejaVu Sans Mono 10 is 8x17 pixels at Xvfb's 96 dpi: the terminal fills the screen.
+        return subprocess.Popen(["xterm", "-geometry", f"{width // 8}x{height // 17}+0+0", "-fa", "DejaVu Sans Mono",
+                                 "-fs", "10", "+sb", "-bg", "white", "-fg", "black", "-e", load, "text", length],
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return subprocess.Popen([load, {"motion": "motion", "bar": "bar", "idle": "still"}[kind], length])
+
+def probe_frames(path):
+    """Frames and payload bytes the probe has received so far."""
+    frames, size = 0, 0
+    for line in open(path):
+        if '"videoFrame"' in line:
+            try:
+                size += json.loads(line)["size"]
+                frames += 1
+            except ValueError:
+                pass  # the line being written
+    return frames, size
+
+def ffmpeg_frames(path):
+    text = open(path).read() if os.path.exists(path) else ""
+    frames = re.findall(r"frame=(\d+)", text)
+    sizes = re.findall(r"total_size=(\d+)", text)
+    return (int(frames[-1]) if frames else 0), (int(sizes[-1]) if sizes else 0)
+
+def window(measured, xserver, count, cpu=cpu_seconds):
+    """CPU seconds of `measured` (a pid), of the X server, and what count() says, over `seconds`
+    after the warm-up."""
+    time.sleep(warmup)
+    start = (cpu(measured), cpu(xserver.pid), count(), time.monotonic())
+    time.sleep(seconds)
+    end = (cpu(measured), cpu(xserver.pid), count(), time.monotonic())
+    return (end[0] - start[0], end[1] - start[1], end[2][0] - start[2][0], end[2][1] - start[2][1],
+            end[3] - start[3])
+
+def per_frame(result, drawing):
+    cpu, x_cpu, frames, size, wall = result
+    grabbing = max(0.0, x_cpu - drawing * wall)  # the X server's CPU beyond the drawing's
+    frames = max(frames, 1)
+    return {"ms": (cpu + grabbing) * 1000 / frames, "x": grabbing * 1000 / frames, "fps": frames / wall,
+            "mbits": size * 8 / wall / 1e6}
+
+def measure_size(width, height):
     xserver = start_xvfb(width, height)
-    work = tempfile.mkdtemp(prefix="capture-vs-ffmpeg.")
+    host, link = start_host()
+    rows = {}
     try:
-        drawer = subprocess.Popen([load, "draw", str(int(seconds * 3 + 20))])
-        time.sleep(1.5)  # the ramps are up and the bar moves
-        x_before, wall_before = cpu_seconds(xserver.pid), time.monotonic()
-        time.sleep(seconds)
-        drawing = (cpu_seconds(xserver.pid) - x_before) / (time.monotonic() - wall_before)
+        for kind in ("motion", "scroll", "bar", "idle"):
+            content = start_content(kind, width, height)
+            time.sleep(2.0)  # the content is up
+            cpu = cpu_seconds_precise if kind == "idle" else cpu_seconds
+            x_before, wall_before = cpu(xserver.pid), time.monotonic()
+            time.sleep(min(seconds, 5.0))
+            drawing = (cpu(xserver.pid) - x_before) / (time.monotonic() - wall_before)
 
-        def per_frame(cpu, x_cpu, frames, wall):
-            # The X server's CPU beyond what the drawing costs it is the grabbing.
-            grabbing = max(0.0, x_cpu - drawing * wall)
-            frames = max(frames, 1)
-            return (cpu + grabbing) * 1000 / frames, frames / wall, grabbing * 1000 / frames
+            probe_out = os.path.join(work, f"probe-{kind}")
+            probe = subprocess.Popen([probe_program, "--ack", "--no-decode", "--host", "127.0.0.1", link],
+                                     stdout=open(probe_out, "w"), stderr=subprocess.DEVNULL)
+            result = window(host.pid, xserver, lambda: probe_frames(probe_out), cpu)
+            stop(probe)
+            if kind == "idle":
+                cpu, x_cpu, _, _, wall = result
+                rows[kind] = {"idle": (cpu + max(0.0, x_cpu - drawing * wall)) / wall * 100}
+                stop(content)
+                continue
+            ours = per_frame(result, drawing)
 
-        ours_file = os.path.join(work, "ours")
-        ours = per_frame(*steady_state([load, "stream", str(int(seconds + 4))], xserver, ours_file,
-                                       r"frames (\d+)", output=ours_file))
-        progress = os.path.join(work, "ffmpeg.progress")
-        theirs = per_frame(*steady_state(
-            ["ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error", "-progress", progress, "-stats_period", "0.25",
-             "-f", "x11grab", "-framerate", "60", "-video_size", f"{width}x{height}", "-i", os.environ["DISPLAY"],
-             "-c:v", "libx264", "-preset", "ultrafast", "-tune", "zerolatency", "-pix_fmt", "yuv420p", "-b:v", "8M",
-             "-f", "null", "-"], xserver, progress, r"frame=(\d+)"))
-        drawer.terminate()
-        drawer.wait()
-
-        still = None
-        if idle:
-            time.sleep(1)
-            still_file = os.path.join(work, "still")
-            cpu, x_cpu, _, wall = steady_state([load, "stream", str(int(seconds + 4))], xserver, still_file,
-                                               r"frames (\d+)", output=still_file)
-            still = (cpu + x_cpu) / wall * 100
-        print(f"{width}x{height}: ours {ours[0]:.2f} CPU-ms/frame (X server {ours[2]:.2f}) at {ours[1]:.1f} fps, "
-              f"ffmpeg {theirs[0]:.2f} CPU-ms/frame (X server {theirs[2]:.2f}) at {theirs[1]:.1f} fps; "
-              f"the drawing alone costs the X server {drawing * 100:.1f}% of a core", flush=True)
-        return ours, theirs, still
+            progress = os.path.join(work, f"ffmpeg-{kind}.progress")
+            ffmpeg = subprocess.Popen(
+                ["ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error", "-progress", progress,
+                 "-stats_period", "0.25", "-f", "x11grab", "-framerate", "60", "-video_size", f"{width}x{height}",
+                 "-i", os.environ["DISPLAY"], "-c:v", "libx264", "-preset", "ultrafast", "-tune", "zerolatency",
+                 "-pix_fmt", "yuv420p", "-b:v", "8M", "-fps_mode", "passthrough", "-f", "h264", "-y", "/dev/null"],
+                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            theirs = per_frame(window(ffmpeg.pid, xserver, lambda: ffmpeg_frames(progress)), drawing)
+            stop(ffmpeg)
+            stop(content)
+            rows[kind] = {"ours": ours, "ffmpeg": theirs, "ratio": ours["ms"] / theirs["ms"], "drawing": drawing}
+            print(f"{width}x{height} {kind:6}  ours {ours['ms']:6.2f} ms/frame (X {ours['x']:4.2f}) "
+                  f"{ours['fps']:5.1f} fps {ours['mbits']:5.2f} Mbit/s | ffmpeg {theirs['ms']:6.2f} ms/frame "
+                  f"(X {theirs['x']:4.2f}) {theirs['fps']:5.1f} fps {theirs['mbits']:5.2f} Mbit/s | "
+                  f"ratio {rows[kind]['ratio']:.2f} | drawing {drawing * 100:4.1f}% of a core", flush=True)
+        print(f"{width}x{height} idle    ours {rows['idle']['idle']:.2f}% of a core, X server included", flush=True)
+        return rows
     finally:
+        stop(host)
         xserver.terminate()
         xserver.wait()
-        subprocess.run(["rm", "-rf", work])
 
-measure(1920, 1080, idle=False)
-ours, theirs, still = measure(2560, 1600, idle=True)
-print(f"still screen: ours {still:.2f}% of a core, X server included")
-print(f"capture: ours {ours[0]:.2f} ms/frame, ffmpeg {theirs[0]:.2f} ms/frame, ratio {ours[0] / theirs[0]:.2f}, "
-      f"fps {ours[1]:.1f} at 2560x1600, idle {still:.2f}% of a core")
+print(f"capture-vs-ffmpeg: load average {' '.join(open('/proc/loadavg').read().split()[:3])}, "
+      f"{seconds:g} s per run", flush=True)
+try:
+    small = measure_size(1920, 1080)
+    large = measure_size(2560, 1600)
+finally:
+    subprocess.run(["rm", "-rf", work])
+motion = large["motion"]
+print(f"fullmotion: ours {motion['ours']['ms']:.2f} ms/frame, ffmpeg {motion['ffmpeg']['ms']:.2f} ms/frame, "
+      f"ratio {motion['ratio']:.2f} at 2560x1600 (full motion); 1080p ratio {small['motion']['ratio']:.2f}; "
+      f"scroll ratio {max(small['scroll']['ratio'], large['scroll']['ratio']):.2f}; "
+      f"idle {max(small['idle']['idle'], large['idle']['idle']):.2f}% of a core")
 PYTHON

@@ -13,7 +13,7 @@ packages=(
   libx264-dev libyuv-dev libavcodec-dev libavutil-dev libswscale-dev libpng-dev
   # desktop platform layer
   libavahi-client-dev libxcb1-dev libxcb-randr0-dev libxcb-shm0-dev libxcb-damage0-dev
-  libxcb-xfixes0-dev libxcb-xtest0-dev libxcb-screensaver0-dev libxcb-ewmh-dev libxcb-icccm4-dev libxcb-keysyms1-dev
+  libxcb-xfixes0-dev libxcb-xinput-dev libxcb-xtest0-dev libxcb-screensaver0-dev libxcb-ewmh-dev libxcb-icccm4-dev libxcb-keysyms1-dev
   libxcb-xkb-dev libxkbcommon-dev libxkbcommon-x11-dev xkb-data
   libsecret-1-dev libglib2.0-dev qt6-base-dev qt6-base-dev-tools libqt6svg6 libqrencode-dev
   adwaita-icon-theme hicolor-icon-theme
@@ -23,7 +23,7 @@ packages=(
   dpkg-dev lintian man-db
   # services and peers used by the integration and end-to-end tests
   openssl xvfb x11-utils x11-xserver-utils x11-xkb-utils xdotool openbox dbus dbus-daemon avahi-daemon avahi-utils
-  gnome-keyring libsecret-tools python3-dbusmock iproute2 procps python3 ffmpeg zbar-tools trayer tint2
+  gnome-keyring libsecret-tools python3-dbusmock iproute2 procps python3 ffmpeg xterm zbar-tools trayer tint2
 )
 
 missing=()

@@ -65,6 +65,9 @@ void DesktopHost::start() {
                              input_,
                              std::make_shared<CatalogApplications>(catalog_)};
     session_ = HostSession::create(std::move(parts), {services_.hostName(), displays_, mainDisplay(), false});
+    if (services_.stages) {
+        session_->measureStages(services_.stages);
+    }
     hasAccessibility_ = backend.checks->offersSyntheticInput() && makeInjector();
 
     // Session observers run on the main queue and die with the session, which dies with us.
@@ -243,6 +246,7 @@ void DesktopHost::clientChanged(const std::optional<std::string>& name) {
         centrePointerIfOutside(activeDisplay());
         follower_->primed = false;
         followTask_.start();
+        reportedPointer_.reset();  // a new phone hears of it at once
         pointerTask_.start();
     }
     holdAwake(name.has_value() && !shutDown_);
@@ -393,8 +397,15 @@ void DesktopHost::reportPointer() {
     if (!pointer || !bounds || !bounds->contains(*pointer)) {
         return;
     }
-    services_.server->send(
-        PointerPosition{(pointer->x - bounds->minX()) / bounds->width, (pointer->y - bounds->minY()) / bounds->height});
+    const PointerPosition position{(pointer->x - bounds->minX()) / bounds->width,
+                                   (pointer->y - bounds->minY()) / bounds->height};
+    if (reportedPointer_ && reportedPointer_->x == position.x && reportedPointer_->y == position.y &&
+        ++pointerUnchanged_ < pointerRepeatReports) {
+        return;
+    }
+    reportedPointer_ = position;
+    pointerUnchanged_ = 0;
+    services_.server->send(position);
 }
 
 void DesktopHost::followNewWindows() {

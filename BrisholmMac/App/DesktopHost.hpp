@@ -16,6 +16,7 @@
 namespace vantrel {
 
 class AppCatalog;
+class FrameStages;
 class HostSession;
 class InjectorInput;
 class InputInjector;
@@ -78,6 +79,9 @@ public:
     // The periodic work.
     static constexpr std::chrono::milliseconds refreshInterval{3000};
     static constexpr std::chrono::milliseconds pointerInterval{50};
+    // A pointer that stands still is handed to the server again once every this many reports:
+    // the server holds a position back while the phone's link is busy and sends it on a later one.
+    static constexpr int pointerRepeatReports = 20;
     static constexpr std::chrono::milliseconds followInterval{400};
 
     // What the host takes from its surroundings; every member is required unless it says
@@ -96,6 +100,8 @@ public:
         // Where the user's choice to follow windows is kept; without these it is on and forgotten.
         std::function<bool()> loadFollowWindows;
         std::function<void(bool)> saveFollowWindows;
+        // Where the frames' time goes on the host (the log at debug level, --stats); optional.
+        std::shared_ptr<FrameStages> stages;
     };
 
     // Starts at once: reads the displays and permissions, asks the key store for the key (the
@@ -210,6 +216,10 @@ private:
     bool lastPublishedControl_ = false;
     bool keepingAwake_ = false;
     bool shutDown_ = false;
+    // The pointer's place last handed to the server, and the reports since that found it there:
+    // a still pointer costs the server's queue no wake-up 20 times a second.
+    std::optional<PointerPosition> reportedPointer_;
+    int pointerUnchanged_ = 0;
 
     RepeatingTask refreshTask_;
     RepeatingTask pointerTask_;

@@ -22,7 +22,12 @@ public:
     }
 
     void postAfter(std::chrono::milliseconds delay, std::function<void()> work) override {
-        // The timer is made on the main thread, so it fires there whoever asked for it.
+        // The timer is made on the main thread, so it fires there whoever asked for it; there
+        // already (a repeating task), at once, without a trip through the event queue.
+        if (isCurrent()) {
+            QTimer::singleShot(delay, QCoreApplication::instance(), std::move(work));
+            return;
+        }
         post([delay, work = std::move(work)]() mutable {
             QTimer::singleShot(delay, QCoreApplication::instance(), std::move(work));
         });

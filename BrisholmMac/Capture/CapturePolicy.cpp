@@ -1,5 +1,7 @@
 #include "CapturePolicy.hpp"
 
+#include <algorithm>
+
 namespace vantrel {
 
 void CapturePolicy::restart() {
@@ -31,6 +33,21 @@ void CapturePolicy::refined(Clock::time_point now, bool sharpenable) {
     } else {
         nextRefinement_.reset();
     }
+}
+
+std::optional<CapturePolicy::Clock::time_point> CapturePolicy::restUntil(Clock::time_point now, bool changed,
+                                                                         std::chrono::nanoseconds longest) const {
+    if (changed || needsFirstFrame_) {
+        return std::nullopt;
+    }
+    const auto latest = now + longest;
+    if (!nextRefinement_) {
+        return latest;
+    }
+    if (*nextRefinement_ <= now) {
+        return std::nullopt;  // due, and waiting for the server or the encoder: asked every tick
+    }
+    return std::min(latest, *nextRefinement_);
 }
 
 CapturePolicy::Clock::time_point CapturePolicy::nextTick(Clock::time_point served, Clock::time_point now,

@@ -19,7 +19,7 @@ struct RefinementTiming {
 // Decides, tick by tick, what the screen streamer does, with time passed in so the rules are
 // tested with plain values. A tick either grabs and encodes a frame (the screen changed, or the
 // stream needs its first picture), re-encodes the last frame as a refinement pass, or does
-// nothing: a still screen costs no encoding.
+// nothing: a still screen costs no encoding, and with a capturer that reports news, no looks.
 //
 // Refinement: once the screen has been still for refinementDelay since the last encoded frame,
 // the last frame is encoded again, and again every refinementInterval while the encoder says
@@ -45,6 +45,14 @@ public:
 
     // A refinement pass was encoded at now; sharpenable says whether another would still help.
     void refined(Clock::time_point now, bool sharpenable);
+
+    // After a tick at now, for a streamer that can wait for the screen's news: none when it must
+    // tick again one interval on (the screen or pointer changed this tick, the first picture is
+    // owed, or a refinement is due and held back), else the latest time to look again should no
+    // news come first: longest from now, or sooner for a refinement. A still screen thus costs no
+    // looks at all between its refinements.
+    [[nodiscard]] std::optional<Clock::time_point> restUntil(Clock::time_point now, bool changed,
+                                                             std::chrono::nanoseconds longest) const;
 
     // The tick after one served at served: one interval later, or, when the queue fell behind,
     // the latest such deadline already passed, so that late ticks are dropped, not bunched.

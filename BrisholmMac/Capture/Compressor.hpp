@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -42,6 +43,9 @@ struct CompressedFrame {
     // Set on a refinement when the picture is still coarser than the compressor's idea of sharp,
     // so another refinement would improve it.
     bool refinable = false;
+    // When the picture was in the compressor's own colour planes, for a compressor that converts
+    // before it compresses: where a frame's time goes.
+    std::optional<std::chrono::steady_clock::time_point> converted;
 };
 
 // How one picture is to be compressed.
@@ -82,7 +86,7 @@ public:
 
 // Makes compression sessions. The host's one implementation runs libx264 on the CPU; a hardware
 // encoder could sit behind the same interface. Lives with its video encoder: used on the queue
-// that encodes ("vantrel.capture").
+// that encodes ("vantrel.encode").
 class Compressor {
 public:
     virtual ~Compressor() = default;

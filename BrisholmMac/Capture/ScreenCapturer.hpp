@@ -1,6 +1,8 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +22,15 @@ struct ScreenChanges {
     bool cursor = false;    // the pointer moved or its image changed
     bool monitors = false;  // the monitor layout may have changed: read monitors() again
     std::string reason;     // for a failed status: why, for the log and the user
+};
+
+// Where a capturer's news comes from, for a streamer that rests while nothing changes: a
+// descriptor that turns readable when the display server sends news for changes() (something
+// drawn, the pointer moved or changed its image, the monitors changed), and how long the streamer
+// may rest at most (for what comes without news).
+struct NewsSource {
+    int descriptor = -1;
+    std::chrono::nanoseconds lookAtLeastEvery{std::chrono::seconds(1)};
 };
 
 struct CaptureResult {
@@ -51,6 +62,14 @@ public:
 
     // The watched area as it is now, with the pointer drawn in, at the stream size.
     [[nodiscard]] virtual CaptureResult grab() = 0;
+
+    // Where news comes from, when the capturer can say; none for a capturer that must be asked
+    // every tick. The descriptor stays valid while the capturer lives.
+    [[nodiscard]] virtual std::optional<NewsSource> news() { return std::nullopt; }
+
+    // Whether news has already come in that the next changes() will report. The descriptor does
+    // not turn readable for it, so a streamer looks again instead of resting.
+    [[nodiscard]] virtual bool newsPending() { return false; }
 };
 
 }  // namespace vantrel

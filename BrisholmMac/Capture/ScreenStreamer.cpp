@@ -1,5 +1,8 @@
 #include "ScreenStreamer.hpp"
 
+#include <unistd.h>
+
+#include <asio/posix/stream_descriptor.hpp>
 #include <cassert>
 #include <cmath>
 #include <utility>
@@ -27,6 +30,10 @@ CaptureError displayGone() {
 }
 
 }  // namespace
+
+struct ScreenStreamer::NewsWatch {
+    asio::posix::stream_descriptor descriptor;
+};
 
 std::uint64_t hostClockMicros(std::chrono::steady_clock::time_point time) {
     const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(time.time_since_epoch()).count();
@@ -60,18 +67,33 @@ void ScreenStreamer::start(std::uint32_t displayId, Completion completion) {
 }
 
 void ScreenStreamer::stop(std::function<void()> completion) {
-    queue_.post([weak = weak_from_this(), completion = std::move(completion)] {
-        if (auto self = weak.lock()) {
-            self->stopOnQueue();
+    queue_.post([weak = weak_from_this(), completion = std::move(completion)]() mutable {
+        auto self = weak.lock();
+        if (!self) {
+            if (completion) {
+                completion();
+            }
+            return;
         }
-        if (completion) {
-            completion();
-        }
+        self->stopOnQueue();
+        // Behind the encodes handed over before and the session's end, and back on the capture queue.
+        self->encodeQueue_.post([weak, completion = std::move(completion)]() mutable {
+            const auto self = weak.lock();
+            if (!self) {
+                return;
+            }
+            self->queue_.post([completion = std::move(completion)] {
+                if (completion) {
+                    completion();
+                }
+            });
+        });
     });
 }
 
 void ScreenStreamer::stopAndWait() {
     queue_.sync([this] { stopOnQueue(); });
+    encodeQueue_.sync([] {});
 }
 
 void ScreenStreamer::sendKeyframeNow() {
@@ -81,7 +103,9 @@ void ScreenStreamer::sendKeyframeNow() {
         if (self && self->lastFrame_) {
             // Whichever frame reaches the encoder first takes the request: this one, or a fresh
             // grab that got onto the queue before it.
-            self->encode(self->lastFrame_, CapturePolicy::Clock::now());
+            const auto now = CapturePolicy::Clock::now();
+            self->handOver({EncodeJob::Kind::keyframe, self->lastFrame_, now});
+            self->policy_.encoded(now);
         }
     });
 }
@@ -142,6 +166,16 @@ void ScreenStreamer::startOnQueue(std::uint32_t displayId, const Completion& com
     displayId_ = chosen->id;
     area_ = chosen->bounds;
     policy_.restart();
+    newsSource_ = capturer_->news();
+    if (newsSource_) {
+        // A duplicate: the descriptor stays the capturer's, and ours closes with the stream.
+        if (const int descriptor = ::dup(newsSource_->descriptor); descriptor >= 0) {
+            news_ =
+                std::make_unique<NewsWatch>(NewsWatch{asio::posix::stream_descriptor(queue_.context(), descriptor)});
+        } else {
+            newsSource_.reset();
+        }
+    }
     encoder_->requestKeyframe();
     const auto generation = ++generation_;
     served_ = CapturePolicy::Clock::now();
@@ -157,7 +191,15 @@ void ScreenStreamer::stopOnQueue() {
     ++generation_;
     capturer_.reset();
     lastFrame_.reset();
-    encoder_->invalidateSession();
+    handoff_.clear();
+    refining_ = false;
+    stopResting();
+    // After the encodes already handed over: the session goes with the stream.
+    encodeQueue_.post([weak = weak_from_this()] {
+        if (const auto self = weak.lock()) {
+            self->encoder_->invalidateSession();
+        }
+    });
 }
 
 void ScreenStreamer::end(CaptureError error, const std::string& reason) {
@@ -165,6 +207,9 @@ void ScreenStreamer::end(CaptureError error, const std::string& reason) {
     diagnosticLog().warn("capture: display {} stopped: {}", displayId_, reason);
     ++generation_;
     capturer_.reset();
+    handoff_.clear();
+    refining_ = false;
+    stopResting();
     if (onStopped) {
         onStopped(std::move(error));
     }
@@ -216,28 +261,146 @@ void ScreenStreamer::tick(std::uint64_t generation) {
                 }
                 if (result.status == CaptureStatus::ok && result.frame) {
                     lastFrame_ = std::move(result.frame);
-                    encode(lastFrame_, CapturePolicy::Clock::now());
+                    const auto grabbed = CapturePolicy::Clock::now();
+                    // A frame the server would drop is not worth encoding; the key frame it
+                    // resumes with is.
+                    if (!congested_ || encoder_->keyframeRequested()) {
+                        ++framesHandedOver_;
+                        handOver({EncodeJob::Kind::frame, lastFrame_, grabbed});
+                    }
+                    policy_.encoded(grabbed);
                 } else {
                     diagnosticLog().debug("capture: frame lost: {}", result.reason);
                 }
                 break;
             }
             case CapturePolicy::Action::refine: {
-                const bool sharpenable =
-                    lastFrame_ && encoder_->encodeRefinement(*lastFrame_, hostClockMicros(CapturePolicy::Clock::now()));
-                policy_.refined(now, sharpenable);
+                if (!lastFrame_) {
+                    policy_.refined(now, false);
+                } else if (!refining_ && !handoff_.busy()) {
+                    // Its outcome comes back with encoded(); until then ticks wait for it.
+                    refining_ = true;
+                    handOver({EncodeJob::Kind::refinement, lastFrame_, now});
+                }
                 break;
             }
             case CapturePolicy::Action::none: break;
+        }
+        // Nothing changed and nothing of the policy's own is due: rest on the capturer's news,
+        // unless some already came in with this look.
+        if (newsSource_ && !refining_) {
+            const auto until = policy_.restUntil(now, changes.picture || changes.cursor, newsSource_->lookAtLeastEvery);
+            if (until && !capturer_->newsPending()) {
+                rest(*until);
+                return;
+            }
         }
     }
     schedule(generation);
 }
 
-void ScreenStreamer::encode(const std::shared_ptr<const PixelBuffer>& frame, CapturePolicy::Clock::time_point now) {
+void ScreenStreamer::rest(CapturePolicy::Clock::time_point until) {
+    resting_ = true;
+    const auto token = ++rest_;
+    waitForNews();
+    queue_.postAfter(until - CapturePolicy::Clock::now(), [weak = weak_from_this(), token] {
+        const auto self = weak.lock();
+        if (self && self->resting_ && self->rest_ == token) {
+            self->wake();
+        }
+    });
+}
+
+void ScreenStreamer::waitForNews() {
+    if (waitingForNews_ || !news_) {
+        return;
+    }
+    waitingForNews_ = true;
+    news_->descriptor.async_wait(asio::posix::stream_descriptor::wait_read,
+                                 [weak = weak_from_this()](const std::error_code& error) {
+                                     const auto self = weak.lock();
+                                     if (!self || error) {
+                                         return;  // the stream ended and took the descriptor with it
+                                     }
+                                     self->waitingForNews_ = false;
+                                     if (self->resting_) {
+                                         self->wake();
+                                     }
+                                 });
+}
+
+void ScreenStreamer::wake() {
+    resting_ = false;
+    ++rest_;
+    // Paced as ever: at once when the last look is an interval ago, else one interval after it.
+    const auto now = CapturePolicy::Clock::now();
+    const auto generation = generation_;
+    if (now >= served_ + interval_) {
+        served_ = now;
+        tick(generation);
+        return;
+    }
+    served_ += interval_;
+    queue_.postAfter(served_ - now, [weak = weak_from_this(), generation] {
+        if (auto self = weak.lock()) {
+            self->tick(generation);
+        }
+    });
+}
+
+void ScreenStreamer::stopResting() {
+    resting_ = false;
+    ++rest_;
+    waitingForNews_ = false;
+    news_.reset();  // cancels the wait: its handler sees an error
+    newsSource_.reset();
+}
+
+void ScreenStreamer::handOver(EncodeJob job) {
     checkQueue();
-    encoder_->encode(*frame, hostClockMicros(now));
-    policy_.encoded(now);
+    if (auto now = handoff_.offer(std::move(job))) {
+        encodeOnQueue(std::move(*now));
+    }
+}
+
+void ScreenStreamer::encodeOnQueue(EncodeJob job) {
+    encodeQueue_.post([weak = weak_from_this(), job = std::move(job), generation = generation_,
+                       framesBefore = framesHandedOver_]() mutable {
+        const auto self = weak.lock();
+        if (!self) {
+            return;
+        }
+        assert(self->encodeQueue_.isCurrent() && "the encoder is called on the encoding queue only");
+        const auto stamp = hostClockMicros(job.at);
+        bool sharpenable = false;
+        if (job.kind == EncodeJob::Kind::refinement) {
+            sharpenable = self->encoder_->encodeRefinement(*job.picture, stamp);
+        } else {
+            self->encoder_->encode(*job.picture, stamp);
+        }
+        // The frame buffer goes back to the capturer now (unless it is the last frame).
+        job.picture.reset();
+        self->queue_.post([weak, kind = job.kind, at = job.at, sharpenable, generation, framesBefore] {
+            if (const auto self = weak.lock()) {
+                self->encoded(kind, at, sharpenable, generation, framesBefore);
+            }
+        });
+    });
+}
+
+void ScreenStreamer::encoded(EncodeJob::Kind kind, CapturePolicy::Clock::time_point at, bool sharpenable,
+                             std::uint64_t generation, std::uint64_t framesBefore) {
+    checkQueue();
+    if (kind == EncodeJob::Kind::refinement && generation == generation_) {
+        refining_ = false;
+        // A frame grabbed meanwhile restarted the refinement: this pass says nothing about it.
+        if (framesBefore == framesHandedOver_) {
+            policy_.refined(at, sharpenable);
+        }
+    }
+    if (auto next = handoff_.finished()) {
+        encodeOnQueue(std::move(*next));
+    }
 }
 
 void ScreenStreamer::schedule(std::uint64_t generation) {

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "CapturePolicy.hpp"
+#include "EncodeHandoff.hpp"
 #include "ScreenCapturer.hpp"
 #include "VideoEncoder.hpp"
 #include "vantrel/SerialQueue.hpp"
@@ -35,16 +36,28 @@ struct CaptureError {
 // still, and, once the screen has been still for a moment, that frame encoded again in a few
 // refinement passes so that still text ends up sharp (CapturePolicy).
 //
-// Everything runs on the streamer's own "vantrel.capture" queue: grabbing, every call of
-// encoder.encode, key-frame re-encodes and the clean-up of stop(). A frame is grabbed and encoded
-// in one step on that queue, and a tick that comes late is dropped rather than queued behind the
-// one before; the X11 capturer lends out at most three frame buffers (being filled, being encoded,
-// kept as the last frame).
+// While things change it looks at the screen once per interval. With a capturer that names a
+// source of news (the X11 one: its connection, which carries damage, the pointer's image and raw
+// pointer motion), a look that finds nothing changed lets it rest: no timer ticks until the
+// descriptor turns readable (a look then follows at once, or one interval after the last), a
+// refinement is due, or the capturer's longest rest has passed. A still screen with a phone
+// watching thus costs nothing on the capture side.
+//
+// Two queues of its own, so that grabbing the next frame overlaps encoding the current one on a
+// second core: "vantrel.capture" looks at the screen, grabs and decides; "vantrel.encode" makes
+// every call of the encoder (frames, key-frame re-encodes, refinement passes, dropping the session
+// on stop()). An EncodeHandoff between them keeps at most one picture encoding and one waiting (a
+// newer grab replaces the waiting one), so the X11 capturer's three frame buffers suffice (being
+// filled, waiting or encoding, kept as the last frame). A tick that comes late is dropped rather
+// than queued behind the one before. While the server holds frames back for a phone that fell
+// behind, grabbed frames are kept as the last frame but not encoded: the server would drop them,
+// and it resumes with a key frame made from the last frame.
 //
 // start(), stop(), sendKeyframeNow() and setCongested() may be called from any thread; their
-// completions and onStopped run on the capture queue. A tick in progress holds the streamer, so
-// dropping the last reference does not wait for it: whoever owns the encoder's receivers calls
-// stop() and waits for its completion before they go.
+// completions and onStopped run on the capture queue, stop()'s once the encodes handed over before
+// it have run. A tick or an encode in progress holds the streamer, so dropping the last reference
+// does not wait for it: whoever owns the encoder's receivers calls stop() and waits for its
+// completion before they go.
 class ScreenStreamer : public std::enable_shared_from_this<ScreenStreamer> {
 public:
     using CapturerFactory = std::function<std::unique_ptr<ScreenCapturer>()>;
@@ -78,8 +91,8 @@ public:
     // stream it changes nothing.
     void stop(std::function<void()> completion);
 
-    // As stop(), and returns once the stream has ended: no grab or encode starts after that. From
-    // the capture queue itself it stops at once.
+    // As stop(), and returns once the stream has ended and the encodes handed over before have run:
+    // no grab or encode starts after that. From the capture queue itself it stops at once.
     void stopAndWait();
 
     // The next frame is a key frame, and it is made at once from the last frame, so a phone that
@@ -104,8 +117,19 @@ private:
     void end(CaptureError error, const std::string& reason);
     void tick(std::uint64_t generation);
     void schedule(std::uint64_t generation);
+    // Waits for news or until, whichever comes first, then looks again.
+    void rest(CapturePolicy::Clock::time_point until);
+    void waitForNews();
+    void wake();
+    // The stream ended: no rest, no wait on its news.
+    void stopResting();
     bool followMonitors();
-    void encode(const std::shared_ptr<const PixelBuffer>& frame, CapturePolicy::Clock::time_point now);
+    // Offers job to the encoder; it runs now, waits for the running one, or is not needed.
+    void handOver(EncodeJob job);
+    // Runs job on the encoding queue, then reports its end back to the capture queue.
+    void encodeOnQueue(EncodeJob job);
+    void encoded(EncodeJob::Kind kind, CapturePolicy::Clock::time_point at, bool sharpenable, std::uint64_t generation,
+                 std::uint64_t framesBefore);
 
     const std::shared_ptr<VideoEncoder> encoder_;
     const CapturerFactory makeCapturer_;
@@ -114,15 +138,27 @@ private:
 
     // Confined to the queue.
     std::unique_ptr<ScreenCapturer> capturer_;  // set while a stream runs
+    // The capturer's news, while a stream runs with a capturer that has some.
+    std::optional<NewsSource> newsSource_;
+    struct NewsWatch;  // an asio descriptor over a duplicate of the capturer's
+    std::unique_ptr<NewsWatch> news_;
+    bool waitingForNews_ = false;  // a wait on news_ is outstanding
+    bool resting_ = false;
+    std::uint64_t rest_ = 0;  // bumped by every rest and wake, so a stale rest timer does nothing
     std::uint32_t displayId_ = 0;
     Rect area_;
     std::shared_ptr<const PixelBuffer> lastFrame_;
     CapturePolicy policy_;
+    EncodeHandoff handoff_;
+    bool refining_ = false;               // a refinement pass is with the encoder
+    std::uint64_t framesHandedOver_ = 0;  // grabbed frames given to the encoder, ever
     // Bumped by every start and end, so that ticks of an earlier stream do nothing.
     std::uint64_t generation_ = 0;
     CapturePolicy::Clock::time_point served_;
 
-    // Last member: destroyed first, so its thread has stopped before the state above goes.
+    // Last members: destroyed first, so their threads have stopped before the state above goes.
+    // Work on either holds the streamer only weakly until it runs.
+    SerialQueue encodeQueue_{"vantrel.encode"};
     SerialQueue queue_{"vantrel.capture"};
 };
 

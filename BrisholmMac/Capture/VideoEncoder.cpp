@@ -1,8 +1,10 @@
 #include "VideoEncoder.hpp"
 
+#include <algorithm>
 #include <cassert>
 #include <utility>
 
+#include "HostClock.hpp"
 #include "PixelBuffer.hpp"
 
 namespace vantrel {
@@ -24,9 +26,20 @@ void VideoEncoder::requestKeyframe() {
     keyframeWanted_ = true;
 }
 
+bool VideoEncoder::keyframeRequested() const {
+    std::lock_guard guard(lock_);
+    return keyframeWanted_;
+}
+
 void VideoEncoder::setBitrate(std::int64_t bitsPerSecond) {
     std::lock_guard guard(lock_);
-    bitrate_ = bitsPerSecond < minimumBitrate ? minimumBitrate : bitsPerSecond;
+    bitrate_ = std::clamp(bitsPerSecond, minimumBitrate, std::max(minimumBitrate, maximumBitrate_));
+}
+
+void VideoEncoder::setMaximumBitrate(std::int64_t bitsPerSecond) {
+    std::lock_guard guard(lock_);
+    maximumBitrate_ = std::max(minimumBitrate, bitsPerSecond);
+    bitrate_ = std::min(bitrate_, maximumBitrate_);
 }
 
 std::int64_t VideoEncoder::bitrate() const {
@@ -114,12 +127,14 @@ bool VideoEncoder::encodePicture(const PixelBuffer& picture, std::uint64_t times
         keyframeWanted_ = true;
         return false;
     }
+    const auto encoded = std::chrono::steady_clock::now();
     const bool refinable = options.refinement && compressed->refinable;
-    emit(std::move(*compressed), timestampMicros);
+    emit(std::move(*compressed), timestampMicros, encoded);
     return refinable;
 }
 
-void VideoEncoder::emit(CompressedFrame compressed, std::uint64_t timestampMicros) {
+void VideoEncoder::emit(CompressedFrame compressed, std::uint64_t timestampMicros,
+                        std::chrono::steady_clock::time_point encoded) {
     if (compressed.isKeyframe && compressed.format) {
         // Every key frame, forced or periodic, is preceded by the configuration that decodes it,
         // so a receiver can join or recover at any key frame.
@@ -130,6 +145,9 @@ void VideoEncoder::emit(CompressedFrame compressed, std::uint64_t timestampMicro
     }
     if (compressed.payload.empty()) {
         return;
+    }
+    if (onStamps) {
+        onStamps({timestampMicros, hostClockMicros(compressed.converted.value_or(encoded)), hostClockMicros(encoded)});
     }
     if (onFrame) {
         onFrame(VideoFrame{compressed.isKeyframe, timestampMicros, std::move(compressed.payload)});

@@ -4,6 +4,7 @@
 
 #include <libyuv/convert.h>
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <utility>
 
@@ -102,6 +103,7 @@ public:
         if (!converted) {
             return std::nullopt;
         }
+        const auto convertedAt = std::chrono::steady_clock::now();
         markUnchanged(*converted, options.forceKeyframe || options.refinement);
         // A refinement runs through the normal rate control: with the rate-control buffer on, x264
         // pulls a forced low quantizer back to its own level row by row, so one low-quantizer
@@ -128,6 +130,7 @@ public:
         }
         CompressedFrame frame;
         frame.isKeyframe = output.b_keyframe != 0;
+        frame.converted = convertedAt;
         // x264 reports the picture's average quantizer plus one.
         frame.refinable = options.refinement && stillSharpening(output.i_qpplus1 - 1);
         if (size > 0 && nals != nullptr) {
@@ -306,6 +309,8 @@ std::unique_ptr<CompressionSession> X264Compressor::makeSession(const Compressio
         // x264_param_default has run inside it, so the handle may clean up as usual.
         return nullptr;
     }
+    param.analyse.b_dct_decimate =
+        std::int64_t{settings.width} * settings.height > options_.decimateAbovePixels ? 1 : 0;
     for (const auto& [name, value] : options_.overrides) {
         if (x264_param_parse(&param, name.c_str(), value.c_str()) != 0) {
             return nullptr;

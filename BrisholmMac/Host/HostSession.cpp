@@ -5,8 +5,10 @@
 #include <future>
 #include <utility>
 
+#include "Capture/HostClock.hpp"
 #include "Capture/VideoEncoder.hpp"
 #include "CongestionController.hpp"
+#include "Host/FrameStages.hpp"
 #include "Log/DiagnosticLog.hpp"
 #include "SyncServer.hpp"
 #include "vantrel/SerialQueue.hpp"
@@ -130,6 +132,20 @@ void HostSession::wire() {
     parts_.frames->onDisplayGone = [weakSelf = weak_from_this()] {
         if (const auto self = weakSelf.lock()) {
             self->onMain([](HostSession& session) { session.displayGone(); });
+        }
+    };
+}
+
+void HostSession::measureStages(std::shared_ptr<FrameStages> stages) {
+    parts_.encoder->onStamps = [stages](const EncoderStamps& stamps) {
+        stages->encoded(stamps.timestampMicros, stamps.convertedMicros, stamps.encodedMicros);
+    };
+    // On the server's queue, right after the hand-over.
+    parts_.server->onFrameSent = [stages](std::uint64_t timestamp) {
+        const auto frame = stages->sent(timestamp, hostClockMicros(std::chrono::steady_clock::now()));
+        if (frame && diagnosticLog().should_log(spdlog::level::debug)) {
+            diagnosticLog().debug("frame {}: converted {} encoded {} sent {} (host clock, us)", frame->grabbed,
+                                  frame->converted, frame->encoded, frame->sent);
         }
     };
 }

@@ -16,6 +16,7 @@
 
 namespace vantrel {
 
+class FrameStages;
 class SyncServer;
 class VideoEncoder;
 
@@ -73,6 +74,10 @@ public:
     // The display being shown went away while a phone watched. The phone stays: the host picks
     // another display (selectDisplay). Without this observer the phone is let go.
     std::function<void(std::uint32_t gone)> onDisplayGone;
+
+    // From now on the encoder's and the server's stamps of every frame go to stages, and each
+    // frame sent is written to the diagnostic log at debug level. Call while wiring, before start().
+    void measureStages(std::shared_ptr<FrameStages> stages);
 
     // Listens with the key (preferredPort 0: any port, else one fallback to any port); a phone
     // connected before is dropped.

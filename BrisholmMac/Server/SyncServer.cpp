@@ -582,6 +582,9 @@ void SyncServer::sendFrame(VideoFrame frame) {
         client->send(MessageType::videoConfig, *lastConfig_);
     }
     client->send(MessageType::videoFrame, frame.encoded());
+    if (onFrameSent) {
+        onFrameSent(frame.timestampMicros);
+    }
 }
 
 void SyncServer::sendPointer(PointerPosition pointer) {

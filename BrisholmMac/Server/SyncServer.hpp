@@ -110,6 +110,9 @@ public:
     // Whether frames are being held back until a key frame (the phone fell behind); reported on
     // each change. A video source may spare its extras (still-screen refinements) meanwhile.
     std::function<void(bool holding)> onHoldingFrames;
+    // A video frame (known by its time stamp) was handed to the client's connection; frames the
+    // congestion control holds back are not reported. For measuring where a frame's time goes.
+    std::function<void(std::uint64_t timestampMicros)> onFrameSent;
 
     // Stores the key, drops the current client and listens on preferredPort (0: any port), with
     // one fallback to a port the system chooses when the preferred one cannot be used. A new key

@@ -30,5 +30,32 @@ TEST(AutostartCommandLineTest, OnOrOffAndNothingElse) {
         << "the headless host ignores what it does not know";
 }
 
+TEST(DesktopCommandLineTest, MaximumBitrateInBitsPerSecondOrWithAUnit) {
+    EXPECT_EQ(parse({}).maxBitrate, std::nullopt);
+    EXPECT_EQ(parse({"--max-bitrate", "8000000"}).maxBitrate, 8'000'000);
+    EXPECT_EQ(parse({"--max-bitrate", "8000k"}).maxBitrate, 8'000'000);
+    EXPECT_EQ(parse({"--verbose", "--max-bitrate", "8M", "--print-link"}).maxBitrate, 8'000'000);
+    const auto both = parse({"--stats", "--max-bitrate", "100k"});
+    EXPECT_EQ(both.action, CommandLine::Action::desktopHost);
+    EXPECT_TRUE(both.stats);
+    EXPECT_EQ(both.maxBitrate, 100'000);
+    EXPECT_FALSE(parse({"--print-link"}).stats);
+
+    for (const auto& wrong : {std::vector<std::string_view>{"--max-bitrate"},
+                              {"--max-bitrate", "--stats"},
+                              {"--max-bitrate", "8m"},
+                              {"--max-bitrate", "8.5M"},
+                              {"--max-bitrate", "-8M"},
+                              {"--max-bitrate", "99999"},
+                              {"--max-bitrate", "1001M"},
+                              {"--max-bitrate", "99999999999999999999"},
+                              {"--max-bitrate", "M"}}) {
+        const auto line = parse(wrong);
+        EXPECT_EQ(line.action, CommandLine::Action::usageError) << wrong.back();
+        EXPECT_THAT(line.error, ::testing::HasSubstr("--max-bitrate needs")) << wrong.back();
+    }
+    EXPECT_EQ(parse({"--stats", "--fast"}).action, CommandLine::Action::usageError);
+}
+
 }  // namespace
 }  // namespace vantrel

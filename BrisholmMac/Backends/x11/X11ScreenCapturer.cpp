@@ -8,11 +8,13 @@
 #include <xcb/xfixes.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <optional>
 #include <utility>
 
+#include "Backends/x11/PointerMotion.hpp"
 #include "Backends/x11/RandrMonitors.hpp"
 #include "Backends/x11/X11Connection.hpp"
 #include "Capture/DamageTracker.hpp"
@@ -78,28 +80,56 @@ private:
     bool removed_ = false;
 };
 
-// The segment the X server writes the changed part of the area into, and its name on this
-// connection.
+// A shared-memory segment the X server writes into, and its name on this connection.
 struct GrabSegment {
     xcb_shm_seg_t segment = 0;
     std::unique_ptr<SharedMemory> memory;
 };
 
-// Frames are made in place in these buffers and lent out until the encoder and the streamer's
-// last frame are done with them: one being brought up to date, one being encoded, one kept as the
-// last frame.
+// A frame buffer: frames are made in place in it and lent out, as pictures over its memory, until
+// the encoder has converted them and the streamer has let go of its last frame. With MIT-SHM it is
+// a segment of its own, so that the X server writes a wide change straight into it and the encoder
+// reads the pixels where the server put them; without, plain memory filled from GetImage replies.
+// The X server writes into a buffer only while a grab fills it, and a grab only fills a buffer
+// that is lent to nobody.
+struct FrameBuffer {
+    std::optional<GrabSegment> shared;
+    std::unique_ptr<std::uint8_t[]> plain;
+    std::uint8_t* bytes = nullptr;
+};
+
+// Frames are made in place in these buffers: one being brought up to date, one waiting for or in
+// the encoder, one kept as the last frame (which may be the one being encoded).
 constexpr std::size_t frameBuffers = 3;
 
 // How often every buffer is fetched whole even though damage said nothing: a cheap guard against
-// anything drawn without damage being reported (every this many looks, about every 4 s).
-constexpr int fullRefreshTicks = 240;
+// anything drawn without damage being reported.
+constexpr auto fullRefreshInterval = std::chrono::seconds(4);
 
 // How far from the watched area a pointer still matters: its image can reach in from outside.
 constexpr double cursorReach = 64;
 
 // How often the monitor layout is read again even without a RandR event (not every layout change
-// sends one): every this many ticks, about four times a second at 60 per second.
-constexpr int monitorCheckTicks = 15;
+// sends one), at the looks of a streamer that looks this often.
+constexpr auto monitorCheckInterval = std::chrono::milliseconds(250);
+
+// How long a streamer may rest on the connection's news at most: for a layout change that sends
+// no event, and a pointer moved without device motion (a warp by an application).
+constexpr auto restingLook = std::chrono::seconds(1);
+
+// What a fetch wrote into a buffer, or the failed grab's result.
+class Fetched {
+public:
+    explicit Fetched(PixelBox written) : written_(written) {}
+    explicit Fetched(CaptureResult failure) : failure_(std::move(failure)) {}
+    explicit operator bool() const { return !failure_; }
+    const PixelBox* operator->() const { return &written_; }
+    [[nodiscard]] CaptureResult error() const { return *failure_; }
+
+private:
+    PixelBox written_;
+    std::optional<CaptureResult> failure_;
+};
 
 class X11ScreenCapturer final : public ScreenCapturer {
 public:
@@ -132,6 +162,7 @@ public:
                                        [this](const xcb_generic_event_t&) { news_.cursor = true; }));
             xcb_xfixes_select_cursor_input(c_, root_, XCB_XFIXES_CURSOR_NOTIFY_MASK_DISPLAY_CURSOR);
         }
+        watchPointerMotion();
         if (const auto randrEvent = connection_->extension(xcb_randr_id)) {
             for (const int kind : {int{XCB_RANDR_SCREEN_CHANGE_NOTIFY}, int{XCB_RANDR_NOTIFY}}) {
                 subscriptions_.push_back(
@@ -171,7 +202,6 @@ public:
         size_ = size;
         wholeAreaChanged_ = true;
         releaseBuffers();
-        frames_.clear();
         tracker_.reset(wholeBox());
         lastFrame_ = 0;
         return CaptureStatus::ok;
@@ -181,13 +211,13 @@ public:
         if (broken()) {
             return failed("the connection to the X display broke");
         }
-        news_ = {};
         connection_->dispatchPending();
+        const News news = std::exchange(news_, {});
         ScreenChanges changes;
-        changes.picture = news_.picture;
-        changes.monitors = news_.monitors;
-        const bool cursorImageChanged = news_.cursor;
-        if (news_.damaged) {
+        changes.picture = news.picture;
+        changes.monitors = news.monitors;
+        const bool cursorImageChanged = news.cursor;
+        if (news.damaged) {
             // Repairs everything seen so far; drawing from now on is reported afresh.
             xcb_damage_subtract(c_, damage_, XCB_NONE, XCB_NONE);
             xcb_flush(c_);
@@ -195,10 +225,13 @@ public:
         if (!damageEvent_ || std::exchange(wholeAreaChanged_, false)) {
             changes.picture = true;
         }
-        if (++ticks_ % monitorCheckTicks == 0) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - monitorsChecked_ >= monitorCheckInterval) {
+            monitorsChecked_ = now;
             changes.monitors = true;
         }
-        if (!damageEvent_ || ticks_ % fullRefreshTicks == 0) {
+        if (!damageEvent_ || now - refreshedWhole_ >= fullRefreshInterval) {
+            refreshedWhole_ = now;
             tracker_.reset(wholeBox());
         }
         if (cursorEvent_) {
@@ -217,6 +250,25 @@ public:
         return changes;
     }
 
+    // The connection's descriptor, once the server reports pointer motion as well as drawing,
+    // the pointer's image and the layout: without raw motion a moved pointer would go unseen.
+    std::optional<NewsSource> news() override {
+        if (!damageEvent_ || !watchesMotion_ || broken()) {
+            return std::nullopt;
+        }
+        return NewsSource{xcb_get_file_descriptor(c_), restingLook};
+    }
+
+    bool newsPending() override {
+        if (broken()) {
+            return true;  // changes() says so
+        }
+        // Events may wait inside xcb, read with the replies of this look: the socket is quiet
+        // about those.
+        connection_->dispatchPending();
+        return news_.damaged || news_.cursor || news_.monitors || news_.pointer;
+    }
+
     CaptureResult grab() override {
         if (broken()) {
             return {CaptureStatus::permanentError, nullptr, "the connection to the X display broke"};
@@ -228,7 +280,8 @@ public:
         if (!index) {
             return {CaptureStatus::temporaryError, nullptr, "every frame buffer is still in use"};
         }
-        auto& pixels = frames_[*index];
+        const auto buffer = frames_[*index];
+        std::uint8_t* const pixels = buffer->bytes;
         const auto width = static_cast<std::int32_t>(area_.width);
         const auto height = static_cast<std::int32_t>(area_.height);
         const auto stride = static_cast<std::size_t>(width) * 4;
@@ -243,19 +296,23 @@ public:
             pointer = {{cursorX - cursor->hotX, cursorY - cursor->hotY, cursor->width, cursor->height}, cursor->serial};
         }
         const auto plan = tracker_.plan(*index, pointer);
+        bool drawPointer = plan.drawPointer;
         if (!plan.fetch.isEmpty()) {
-            if (auto failed = fetch(plan.fetch, pixels.get(), stride)) {
-                return *failed;
+            auto fetched = fetch(plan.fetch, pointer, *buffer, stride);
+            if (!fetched) {
+                return fetched.error();
             }
+            // Whole rows fetched may have wiped the pointer beside the change: it goes back on.
+            drawPointer = drawPointer || (pointer.image != 0 && !fetched->intersected(pointer.box).isEmpty());
         }
         tracker_.refreshed(*index, pointer);
         if (!inPlace) {
             lastFrame_ = 0;
-            const ScreenPixels screen{pixels.get(), stride, width, height};
+            const ScreenPixels screen{pixels, stride, width, height};
             return frame(assembleFrame(screen, size_, cursor, cursorX, cursorY));
         }
-        if (plan.drawPointer) {
-            drawCursor({pixels.get(), stride, width, height}, *cursor, cursorX, cursorY);
+        if (drawPointer) {
+            drawCursor({pixels, stride, width, height}, *cursor, cursorX, cursorY);
         }
         // The frame is the buffer itself, and it says where it differs from the frame before, so
         // the encoder converts and analyses only that part.
@@ -265,19 +322,29 @@ public:
         if (lastFrame_ != 0) {
             change = PixelBuffer::Change{lastFrame_, changed.x, changed.y, changed.width, changed.height};
         }
-        auto result = frame(PixelBuffer::adopt(width, height, stride, pixels.get(), pixels, change));
+        auto result = frame(PixelBuffer::adopt(width, height, stride, pixels, buffer, change));
         lastFrame_ = result.frame ? result.frame->serial() : 0;
         return result;
     }
 
 private:
-    // What the events read at one look said.
+    // What the events read since the last look said.
     struct News {
         bool damaged = false;  // something was drawn somewhere
         bool picture = false;  // something was drawn in the watched area
         bool cursor = false;   // the pointer's image changed
         bool monitors = false;
+        bool pointer = false;  // a pointing device moved
     };
+
+    // Raw motion of every pointing device, so that a resting streamer wakes when the pointer moves;
+    // its place is still read at each look.
+    void watchPointerMotion() {
+        if (auto subscription = x11::watchPointerMotion(*connection_, [this] { news_.pointer = true; })) {
+            subscriptions_.push_back(std::move(*subscription));
+            watchesMotion_ = true;
+        }
+    }
 
     void damaged(const xcb_damage_notify_event_t& notify) {
         news_.damaged = true;
@@ -342,6 +409,9 @@ private:
         for (std::size_t index = 0; index < frames_.size(); ++index) {
             // Only this queue lends buffers out, so a count of one cannot grow behind our back.
             if (frames_[index].use_count() == 1) {
+                // The last picture over it may have gone on the encoding queue: the fence pairs
+                // with the release of that reference, so the encoder's reads come before our writes.
+                std::atomic_thread_fence(std::memory_order_acquire);
                 return index;
             }
         }
@@ -349,64 +419,116 @@ private:
             return std::nullopt;
         }
         const auto bytes = static_cast<std::size_t>(area_.width) * static_cast<std::size_t>(area_.height) * 4;
-        frames_.push_back(std::shared_ptr<std::uint8_t[]>(new std::uint8_t[bytes]));
+        auto buffer = std::make_shared<FrameBuffer>();
+        if (useShm_) {
+            buffer->shared = attachSegment(bytes);
+        }
+        if (buffer->shared) {
+            buffer->bytes = buffer->shared->memory->bytes();
+        } else {
+            buffer->plain.reset(new std::uint8_t[bytes]);
+            buffer->bytes = buffer->plain.get();
+        }
+        frames_.push_back(std::move(buffer));
         return frames_.size() - 1;
     }
 
-    // Copies box of the area (area pixels) from the screen into target, rows stride bytes apart:
-    // through the shared-memory segment, or a plain GetImage without one. A result on failure.
-    std::optional<CaptureResult> fetch(const PixelBox& box, std::uint8_t* target, std::size_t stride) {
-        const auto x = static_cast<std::int16_t>(area_.x + box.x);
-        const auto y = static_cast<std::int16_t>(area_.y + box.y);
-        const auto width = static_cast<std::uint16_t>(box.width);
-        const auto height = static_cast<std::uint16_t>(box.height);
+    // Brings box of the area (area pixels) up to date in buffer, rows stride bytes apart, and
+    // returns the part of the buffer that was written (at least box). A change at least half as
+    // wide as the area is fetched as whole rows straight into the buffer's own segment: the X
+    // server's extra copy of the rows' rest costs less than copying the change once more, and the
+    // rows must also cover the pointer when they reach it (it is drawn again over them). A
+    // narrower one goes through the grab segment (or a plain GetImage) and is copied into place.
+    // A result on failure.
+    Fetched fetch(const PixelBox& box, const PointerMark& pointer, FrameBuffer& buffer, std::size_t stride) {
+        const auto areaWidth = static_cast<std::int32_t>(area_.width);
+        if (buffer.shared && box.width * 2 >= areaWidth) {
+            PixelBox rows{0, box.y, areaWidth, box.height};
+            if (pointer.image != 0 && !rows.intersected(pointer.box).isEmpty()) {
+                const auto withPointer = rows.united({0, pointer.box.y, areaWidth, pointer.box.height});
+                rows = withPointer.intersected(wholeBox());
+            }
+            if (auto failed = shmFetch(rows, *buffer.shared, static_cast<std::uint32_t>(rows.y) * stride)) {
+                return Fetched(std::move(*failed));
+            }
+            return Fetched(rows);
+        }
         const std::size_t rowBytes = static_cast<std::size_t>(box.width) * 4;
         const std::uint8_t* source = nullptr;
-        xcb_generic_error_t* rawError = nullptr;
         XcbReply<xcb_get_image_reply_t> plain;
         if (const auto* segment = sharedSegment()) {
-            XcbReply<xcb_shm_get_image_reply_t> image(xcb_shm_get_image_reply(
-                c_,
-                xcb_shm_get_image(c_, root_, x, y, width, height, ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, segment->segment, 0),
-                &rawError));
-            XcbError error(rawError);
-            if (!image) {
-                return failedGrab(error.get());
-            }
-            if (image->size < rowBytes * height || (image->depth != 24 && image->depth != 32)) {
-                return CaptureResult{CaptureStatus::temporaryError, nullptr, "the screen is not 32-bit true colour"};
+            if (auto failed = shmFetch(box, *segment, 0)) {
+                return Fetched(std::move(*failed));
             }
             source = segment->memory->bytes();
         } else {
+            xcb_generic_error_t* rawError = nullptr;
             plain.reset(xcb_get_image_reply(
-                c_, xcb_get_image(c_, XCB_IMAGE_FORMAT_Z_PIXMAP, root_, x, y, width, height, ~0u), &rawError));
+                c_,
+                xcb_get_image(c_, XCB_IMAGE_FORMAT_Z_PIXMAP, root_, static_cast<std::int16_t>(area_.x + box.x),
+                              static_cast<std::int16_t>(area_.y + box.y), static_cast<std::uint16_t>(box.width),
+                              static_cast<std::uint16_t>(box.height), ~0u),
+                &rawError));
             XcbError error(rawError);
             if (!plain) {
-                return failedGrab(error.get());
+                return Fetched(failedGrab(error.get()));
             }
-            if (static_cast<std::size_t>(xcb_get_image_data_length(plain.get())) < rowBytes * height ||
+            if (static_cast<std::size_t>(xcb_get_image_data_length(plain.get())) < rowBytes * box.height ||
                 (plain->depth != 24 && plain->depth != 32)) {
-                return CaptureResult{CaptureStatus::temporaryError, nullptr, "the screen is not 32-bit true colour"};
+                return Fetched(notTrueColour());
             }
             source = xcb_get_image_data(plain.get());
         }
         for (std::int32_t row = 0; row < box.height; ++row) {
-            std::memcpy(target + static_cast<std::size_t>(box.y + row) * stride + static_cast<std::size_t>(box.x) * 4,
-                        source + static_cast<std::size_t>(row) * rowBytes, rowBytes);
+            std::memcpy(
+                buffer.bytes + static_cast<std::size_t>(box.y + row) * stride + static_cast<std::size_t>(box.x) * 4,
+                source + static_cast<std::size_t>(row) * rowBytes, rowBytes);
+        }
+        return Fetched(box);
+    }
+
+    // Has the X server write box of the area into segment at offset, rows box.width x 4 bytes
+    // apart. A result on failure.
+    std::optional<CaptureResult> shmFetch(const PixelBox& box, const GrabSegment& segment, std::uint32_t offset) {
+        xcb_generic_error_t* rawError = nullptr;
+        XcbReply<xcb_shm_get_image_reply_t> image(xcb_shm_get_image_reply(
+            c_,
+            xcb_shm_get_image(c_, root_, static_cast<std::int16_t>(area_.x + box.x),
+                              static_cast<std::int16_t>(area_.y + box.y), static_cast<std::uint16_t>(box.width),
+                              static_cast<std::uint16_t>(box.height), ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, segment.segment,
+                              offset),
+            &rawError));
+        XcbError error(rawError);
+        if (!image) {
+            return failedGrab(error.get());
+        }
+        if (image->size < static_cast<std::size_t>(box.width) * 4 * static_cast<std::size_t>(box.height) ||
+            (image->depth != 24 && image->depth != 32)) {
+            return notTrueColour();
         }
         return std::nullopt;
     }
 
-    // The segment grabs go through, made at the first grab; null when MIT-SHM cannot be used.
+    static CaptureResult notTrueColour() {
+        return {CaptureStatus::temporaryError, nullptr, "the screen is not 32-bit true colour"};
+    }
+
+    // The segment narrow changes go through, made at the first; null when MIT-SHM cannot be used.
     const GrabSegment* sharedSegment() {
         if (!useShm_) {
             return nullptr;
         }
-        if (segment_) {
-            return &*segment_;
+        if (!segment_) {
+            segment_ =
+                attachSegment(static_cast<std::size_t>(area_.width) * static_cast<std::size_t>(area_.height) * 4);
         }
-        const auto bytes = static_cast<std::size_t>(area_.width) * static_cast<std::size_t>(area_.height) * 4;
-        GrabSegment segment{xcb_generate_id(c_), SharedMemory::make(bytes)};
+        return segment_ ? &*segment_ : nullptr;
+    }
+
+    // A new segment of size bytes, attached by the X server; none (and MIT-SHM given up, logged
+    // once) when the server cannot attach our memory.
+    std::optional<GrabSegment> attachSegment(std::size_t size) {
+        GrabSegment segment{xcb_generate_id(c_), SharedMemory::make(size)};
         XcbError error;
         if (segment.memory) {
             error.reset(xcb_request_check(
@@ -415,19 +537,28 @@ private:
         if (!segment.memory || error) {
             useShm_ = false;
             logOnce(loggedNoShm, "the X server cannot attach our shared memory: grabbing with plain GetImage");
-            return nullptr;
+            return std::nullopt;
         }
         segment.memory->markForRemoval();
-        segment_ = std::move(segment);
-        return &*segment_;
+        return segment;
     }
 
+    // The X server lets go of every segment; buffers still lent out stay mapped until their last
+    // picture goes, and are never written again.
     void releaseBuffers() {
-        if (segment_ && !broken()) {
-            xcb_shm_detach(c_, segment_->segment);
+        if (!broken()) {
+            if (segment_) {
+                xcb_shm_detach(c_, segment_->segment);
+            }
+            for (const auto& buffer : frames_) {
+                if (buffer->shared) {
+                    xcb_shm_detach(c_, buffer->shared->segment);
+                }
+            }
             xcb_flush(c_);
         }
         segment_.reset();
+        frames_.clear();
     }
 
     static ScreenChanges failed(std::string reason) {
@@ -489,16 +620,18 @@ private:
     bool useShm_ = false;
     std::optional<std::uint8_t> damageEvent_;
     std::optional<std::uint8_t> cursorEvent_;
+    bool watchesMotion_ = false;  // the server reports raw pointer motion
     xcb_damage_damage_t damage_ = 0;
 
     Rect area_;
     StreamSize size_;
     std::optional<GrabSegment> segment_;
-    std::vector<std::shared_ptr<std::uint8_t[]>> frames_;
+    std::vector<std::shared_ptr<FrameBuffer>> frames_;
     DamageTracker tracker_;
     std::uint64_t lastFrame_ = 0;  // serial of the last frame made in place; 0 for none
     bool wholeAreaChanged_ = true;
-    int ticks_ = 0;
+    std::chrono::steady_clock::time_point monitorsChecked_ = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point refreshedWhole_ = std::chrono::steady_clock::now();
     std::optional<Point> pointer_;
     std::optional<CursorImage> cursor_;
     bool cursorStale_ = true;

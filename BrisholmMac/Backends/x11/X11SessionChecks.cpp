@@ -3,6 +3,7 @@
 #include <xcb/xcb.h>
 #include <xcb/xtest.h>
 
+#include "Backends/x11/PointerMotion.hpp"
 #include "Backends/x11/X11Connection.hpp"
 
 namespace vantrel::x11 {
@@ -34,13 +35,27 @@ std::optional<Point> X11SessionChecks::pointerLocation() {
     if (!connection) {
         return std::nullopt;
     }
+    if (connection != watched_) {
+        watched_ = connection;
+        motion_ = watchPointerMotion(*connection, [this] { moved_ = true; });
+        moved_ = true;
+    }
+    connection->dispatchPending();
+    if (motion_ && !moved_ && pointer_ && ++answersWithoutMotion_ < pointerAnswersWithoutMotion) {
+        return pointer_;
+    }
+    // Motion reported from here on, even while the answer is on its way, asks again next time.
+    moved_ = false;
+    answersWithoutMotion_ = 0;
     xcb_connection_t* const c = connection->get();
     const XcbReply<xcb_query_pointer_reply_t> reply(
         xcb_query_pointer_reply(c, xcb_query_pointer(c, connection->root()), nullptr));
     if (!reply) {
+        pointer_.reset();
         return std::nullopt;
     }
-    return Point{static_cast<double>(reply->root_x), static_cast<double>(reply->root_y)};
+    pointer_ = Point{static_cast<double>(reply->root_x), static_cast<double>(reply->root_y)};
+    return pointer_;
 }
 
 }  // namespace vantrel::x11

@@ -1,5 +1,9 @@
 #include "CaptureHarness.hpp"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
 #include "StreamDecoder.hpp"
 
 #include <cmath>
@@ -65,6 +69,28 @@ void FakeScreen::update(const std::function<void(FakeScreen&)>& change) {
     change(*this);
 }
 
+FakeScreen::~FakeScreen() {
+    for (const int descriptor : {newsRead, newsWrite}) {
+        if (descriptor >= 0) {
+            ::close(descriptor);
+        }
+    }
+}
+
+void FakeScreen::enableNews() {
+    int ends[2] = {-1, -1};
+    if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) == 0) {
+        newsRead = ends[0];
+        newsWrite = ends[1];
+    }
+}
+
+void FakeScreen::drawn() {
+    resting = false;
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(newsWrite, &byte, 1);
+}
+
 namespace {
 
 class FakeCapturer final : public ScreenCapturer {
@@ -90,13 +116,16 @@ public:
     ScreenChanges changes() override {
         std::lock_guard guard(screen_->lock);
         ++screen_->looks;
+        if (screen_->resting) {
+            ++screen_->looksWhileResting;
+        }
         ScreenChanges changes;
         if (screen_->broken) {
             changes.status = CaptureStatus::permanentError;
             changes.reason = "fake connection broke";
             return changes;
         }
-        changes.picture = screen_->changing || std::exchange(fresh_, false);
+        changes.picture = screen_->changing || std::exchange(fresh_, false) || readNews();
         changes.monitors = screen_->monitors != seenMonitors_;
         seenMonitors_ = screen_->monitors;
         return changes;
@@ -118,7 +147,38 @@ public:
         return {CaptureStatus::ok, std::move(frame), {}};
     }
 
+    std::optional<NewsSource> news() override {
+        if (screen_->newsRead < 0) {
+            return std::nullopt;
+        }
+        // Only news wakes it in a test's time.
+        return NewsSource{screen_->newsRead, std::chrono::hours(1)};
+    }
+
+    bool newsPending() override {
+        pollfd descriptor{screen_->newsRead, POLLIN, 0};
+        const bool pending = ::poll(&descriptor, 1, 0) == 1;
+        if (!pending) {
+            screen_->resting = true;
+            ++screen_->rests;
+        }
+        return pending;
+    }
+
 private:
+    // Takes what drawn() wrote: true when there was any.
+    bool readNews() {
+        if (screen_->newsRead < 0) {
+            return false;
+        }
+        char bytes[16];
+        bool any = false;
+        while (::read(screen_->newsRead, bytes, sizeof bytes) > 0) {
+            any = true;
+        }
+        return any;
+    }
+
     std::shared_ptr<FakeScreen> screen_;
     StreamSize size_;
     bool fresh_ = true;

@@ -46,6 +46,17 @@ struct FakeScreen {
     std::atomic<int> looks{0};  // changes() calls
     std::atomic<int> grabs{0};
 
+    // News, as a streamer can wait for it: with newsEnabled() the capturers name a pipe whose
+    // read end turns readable at drawn(), which the next look reports as a change once.
+    ~FakeScreen();
+    void enableNews();
+    void drawn();
+    std::atomic<int> rests{0};              // the streamer was told no news was pending
+    std::atomic<int> looksWhileResting{0};  // looks after such a rest and before the next news
+    int newsRead = -1;
+    int newsWrite = -1;
+    std::atomic<bool> resting{false};
+
     // Changes the guarded fields.
     void update(const std::function<void(FakeScreen&)>& change);
 };

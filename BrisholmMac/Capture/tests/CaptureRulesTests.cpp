@@ -1,13 +1,15 @@
-// The streamer's pure rules: when a tick grabs, refines or rests, how ticks are paced, and how a
-// captured area becomes a frame with the pointer in it.
+// The streamer's pure rules: when a tick grabs, refines or rests, how ticks are paced, what goes
+// to the encoder and what waits, and how a captured area becomes a frame with the pointer in it.
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "CapturePolicy.hpp"
 #include "DamageTracker.hpp"
+#include "EncodeHandoff.hpp"
 #include "FrameAssembly.hpp"
 
 namespace vantrel {
@@ -47,6 +49,20 @@ TEST(CapturePolicyTest, GrabsOnChangeRefinesAStillPictureInPassesAndOtherwiseRes
     EXPECT_EQ(policy.onTick(t0 + 4s, false, false), Action::grab);
 }
 
+TEST(CapturePolicyTest, ARestingStreamerLooksAgainOnlyForARefinementOrAfterItsLongestRest) {
+    const CapturePolicy::Clock::time_point t0{};
+    CapturePolicy policy({250ms, 100ms, 3});
+    EXPECT_EQ(policy.restUntil(t0, false, 1s), std::nullopt) << "the first picture is owed";
+    policy.encoded(t0);
+    EXPECT_EQ(policy.restUntil(t0 + 17ms, true, 1s), std::nullopt) << "a change: the next interval looks again";
+    EXPECT_EQ(policy.restUntil(t0 + 17ms, false, 1s), t0 + 250ms) << "still: until the first refinement";
+    EXPECT_EQ(policy.restUntil(t0 + 17ms, false, 100ms), t0 + 117ms) << "or the capturer's longest rest";
+    EXPECT_EQ(policy.restUntil(t0 + 300ms, false, 1s), std::nullopt)
+        << "a refinement held back is asked for every tick";
+    policy.refined(t0 + 300ms, false);
+    EXPECT_EQ(policy.restUntil(t0 + 317ms, false, 1s), t0 + 1317ms) << "sharp: only news or the longest rest";
+}
+
 TEST(CapturePolicyTest, TicksKeepTheirCadenceAndDropWhatCameLate) {
     const CapturePolicy::Clock::time_point t0{};
     const auto interval = std::chrono::nanoseconds(16'666'667);
@@ -65,6 +81,48 @@ TEST(CapturePolicyTest, TicksKeepTheirCadenceAndDropWhatCameLate) {
             t0 + std::chrono::milliseconds(next))
             << served << " " << now;
     }
+}
+
+// The pictures and kinds of the jobs an encoder was handed, as "f1" (frame of picture 1), "k2",
+// "r3"; "-" for none.
+std::string named(const std::optional<EncodeJob>& job) {
+    if (!job) {
+        return "-";
+    }
+    const char kind = job->kind == EncodeJob::Kind::frame ? 'f' : job->kind == EncodeJob::Kind::keyframe ? 'k' : 'r';
+    return kind + std::to_string(job->picture->width());
+}
+
+TEST(EncodeHandoffTest, OneEncodesOneWaitsAndTheNewestFrameWins) {
+    // Pictures told apart by their width.
+    const auto job = [](EncodeJob::Kind kind, std::int32_t picture) {
+        return EncodeJob{kind, PixelBuffer::make(picture, 2, nullptr), {}};
+    };
+    using Kind = EncodeJob::Kind;
+    EncodeHandoff handoff;
+    EXPECT_EQ(named(handoff.offer(job(Kind::frame, 1))), "f1") << "an idle encoder starts at once";
+    EXPECT_TRUE(handoff.busy());
+    EXPECT_EQ(named(handoff.offer(job(Kind::refinement, 2))), "-") << "no refinement for a busy encoder";
+    EXPECT_FALSE(handoff.hasWaiting());
+    EXPECT_EQ(named(handoff.offer(job(Kind::keyframe, 3))), "-");
+    EXPECT_EQ(named(handoff.offer(job(Kind::frame, 4))), "-") << "a grab takes the key frame's place";
+    EXPECT_EQ(named(handoff.offer(job(Kind::frame, 5))), "-");
+    EXPECT_EQ(named(handoff.offer(job(Kind::keyframe, 6))), "-") << "the waiting frame becomes the key frame";
+    EXPECT_EQ(handoff.framesReplaced(), 1u);
+    EXPECT_EQ(named(handoff.finished()), "f5");
+    EXPECT_TRUE(handoff.busy());
+    EXPECT_EQ(named(handoff.finished()), "-");
+    EXPECT_FALSE(handoff.busy());
+
+    // A stream that ends drops what waits; what runs still reports its end, and the next
+    // stream's first frame waits for it.
+    EXPECT_EQ(named(handoff.offer(job(Kind::frame, 7))), "f7");
+    EXPECT_EQ(named(handoff.offer(job(Kind::keyframe, 8))), "-");
+    handoff.clear();
+    EXPECT_EQ(named(handoff.offer(job(Kind::frame, 9))), "-");
+    EXPECT_EQ(named(handoff.finished()), "f9");
+    EXPECT_EQ(named(handoff.finished()), "-");
+    EXPECT_EQ(named(handoff.offer(job(Kind::refinement, 10))), "r10");
 }
 
 TEST(DamageTrackerTest, EachBufferFetchesWhatChangedSinceItsLastUseAndWhereThePointerMoved) {

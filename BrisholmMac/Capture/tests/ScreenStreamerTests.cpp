@@ -138,6 +138,44 @@ TEST_F(ScreenStreamerTest, AnIntervalGivenPacesInsteadOfTheEncodersFrameRate) {
     EXPECT_LE(static_cast<std::int64_t>(record_.frames().size()), 1 + elapsed / 100ms);
 }
 
+// While the server holds frames back it drops every one until a key frame: the streamer keeps
+// grabbing (the key frame must show the screen as it is) but encodes only the key frame.
+TEST_F(ScreenStreamerTest, WhileTheServerHoldsFramesBackOnlyTheKeyFrameItResumesWithIsEncoded) {
+    screen_->update([](FakeScreen& s) { s.changing = true; });
+    streamer_->setCongested(true);
+    ASSERT_EQ(start(11), std::nullopt);
+    ASSERT_TRUE(waitUntil([&] { return screen_->grabs.load() >= 4; }));
+    EXPECT_EQ(record_.shape(), "CK") << "the stream's first key frame, and no frame the server would drop";
+
+    streamer_->sendKeyframeNow();  // what the server asks for once the phone has caught up
+    ASSERT_TRUE(waitUntil([&] { return record_.shape().starts_with("CKCK"); })) << record_.shape();
+    const auto pictures = record_.decoded();
+    ASSERT_GE(pictures.size(), 2u);
+    ASSERT_NE(pictures[1], nullptr);
+    EXPECT_GE(pictures[1]->row(0)[0], 4 * 16 - 4) << "the key frame shows a recent grab, not the first";
+
+    streamer_->setCongested(false);
+    ASSERT_TRUE(waitUntil([&] { return record_.frames().size() >= 5; })) << record_.shape();
+}
+
+// With a capturer that reports news (the X11 one's connection), a still screen is not looked at
+// at all: after a look that saw nothing the streamer rests until news comes, and then looks at
+// once.
+TEST_F(ScreenStreamerTest, AStillScreenIsNotLookedAtUntilTheCapturerHasNews) {
+    screen_->enableNews();
+    ASSERT_EQ(start(11), std::nullopt);
+    ASSERT_TRUE(waitUntil([&] { return record_.shape() == "CK" && screen_->rests.load() == 1; }))
+        << record_.shape() << " after " << screen_->rests.load() << " rests";
+
+    screen_->drawn();
+    ASSERT_TRUE(waitUntil([&] { return record_.shape() == "CKP" && screen_->rests.load() == 2; }))
+        << record_.shape() << " after " << screen_->rests.load() << " rests";
+    screen_->drawn();
+    ASSERT_TRUE(waitUntil([&] { return record_.shape() == "CKPP"; })) << record_.shape();
+    EXPECT_EQ(screen_->looksWhileResting.load(), 0) << "no timer ticked while nothing changed";
+    EXPECT_EQ(screen_->grabs.load(), 3);
+}
+
 TEST_F(ScreenStreamerTest, StopDropsTheStateSoTheNextStartBeginsWithAFreshKeyFrame) {
     ASSERT_EQ(start(11), std::nullopt);
     ASSERT_TRUE(waitUntil([&] { return record_.shape() == "CK"; }));

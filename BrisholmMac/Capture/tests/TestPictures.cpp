@@ -57,6 +57,38 @@ void drawGlyph(const PixelBuffer::Pixels& pixels, std::int32_t left, std::int32_
     }
 }
 
+// A deterministic 32-bit hash of two coordinates and a seed.
+std::uint32_t hash(std::int32_t x, std::int32_t y, std::uint32_t seed) {
+    std::uint32_t value =
+        static_cast<std::uint32_t>(x) * 0x8da6b343u ^ static_cast<std::uint32_t>(y) * 0xd8163841u ^ seed * 0xcb1ab31fu;
+    value ^= value >> 13;
+    value *= 0x5bd1e995u;
+    value ^= value >> 15;
+    return value;
+}
+
+// Smooth value noise in 0..1 with cells of `cell` pixels.
+double valueNoise(double x, double y, double cell, std::uint32_t seed) {
+    const double fx = x / cell;
+    const double fy = y / cell;
+    const auto ix = static_cast<std::int32_t>(std::floor(fx));
+    const auto iy = static_cast<std::int32_t>(std::floor(fy));
+    const double tx = fx - ix;
+    const double ty = fy - iy;
+    const auto corner = [&](std::int32_t dx, std::int32_t dy) {
+        return static_cast<double>(hash(ix + dx, iy + dy, seed) & 0xffff) / 65535.0;
+    };
+    const double sx = tx * tx * (3 - 2 * tx);
+    const double sy = ty * ty * (3 - 2 * ty);
+    const double top = corner(0, 0) + (corner(1, 0) - corner(0, 0)) * sx;
+    const double bottom = corner(0, 1) + (corner(1, 1) - corner(0, 1)) * sx;
+    return top + (bottom - top) * sy;
+}
+
+std::uint8_t channel(double value) {
+    return static_cast<std::uint8_t>(std::clamp(value, 0.0, 255.0));
+}
+
 }  // namespace
 
 TestPattern::TestPattern(std::int32_t width, std::int32_t height)
@@ -159,6 +191,111 @@ std::shared_ptr<const PixelBuffer> noisePicture(std::int32_t width, std::int32_t
                 const auto value = random.next();
                 setPixel(pixels.row(y), x, static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
                          static_cast<std::uint8_t>(value >> 16));
+            }
+        }
+    });
+}
+
+ScrollingText::ScrollingText(std::int32_t width, std::int32_t height)
+    : width_(width), height_(height), pageHeight_((height / lineHeight + 64) * lineHeight) {
+    page_.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(pageHeight_) * bytesPerPixel, 255);
+    const PixelBuffer::Pixels pixels{page_.data(), static_cast<std::size_t>(width) * bytesPerPixel, width, pageHeight_};
+    Lcg random{4242};
+    for (std::int32_t top = 0; top < pageHeight_; top += lineHeight) {
+        // A line of words of varying length, ending anywhere.
+        const auto length = static_cast<std::int32_t>(20 + random.next() % (width / 8 - 20));
+        for (std::int32_t column = 0; column < length; ++column) {
+            if (random.next() % 6 != 0) {
+                drawGlyph(pixels, column * 8, top + 3, random);
+            }
+        }
+    }
+}
+
+std::shared_ptr<const PixelBuffer> ScrollingText::picture(std::int64_t tick) const {
+    const auto offset = static_cast<std::int32_t>((tick * linesPerTick * lineHeight) % pageHeight_);
+    const auto rowBytes = static_cast<std::size_t>(width_) * bytesPerPixel;
+    return PixelBuffer::make(width_, height_, [&](const PixelBuffer::Pixels& pixels) {
+        for (std::int32_t y = 0; y < height_; ++y) {
+            const auto source = static_cast<std::size_t>((offset + y) % pageHeight_);
+            std::memcpy(pixels.row(y), page_.data() + source * rowBytes, rowBytes);
+        }
+    });
+}
+
+std::vector<std::uint8_t> photoLikePixels(std::int32_t width, std::int32_t height) {
+    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4);
+    for (std::int32_t y = 0; y < height; ++y) {
+        for (std::int32_t x = 0; x < width; ++x) {
+            const double low = valueNoise(x, y, 300, 1);
+            const double middle = valueNoise(x, y, 60, 2);
+            const double high = valueNoise(x, y, 9, 3);
+            const std::uint32_t grain = hash(x, y, 4);
+            // Blocks of 160x96 with a light or dark cast and a sharp border, like windows and text.
+            const std::uint32_t block = hash(x / 160, y / 96, 5);
+            const bool border = x % 160 < 2 || y % 96 < 2;
+            const bool textRow = (block & 1) != 0 && y % 96 > 12 && (y % 12) < 8 && hash(x / 7, y / 12, 6) % 5 != 0;
+            double shade = 40 * (static_cast<double>(block >> 8 & 0xff) / 255.0 - 0.5);
+            if (textRow) {
+                shade -= 70 * ((x % 7) < 5 ? 1 : 0);
+            }
+            if (border) {
+                shade = -90;
+            }
+            auto* pixel = &pixels[(static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + x) * 4];
+            const double noise = static_cast<double>(grain & 0x0f) - 7.5;
+            pixel[0] = channel(40 + 150 * low + 40 * high + shade + noise);
+            pixel[1] = channel(60 + 120 * middle + 50 * low + shade + noise);
+            pixel[2] = channel(50 + 140 * (1 - low) + 40 * middle * high + shade + noise);
+            pixel[3] = 0;
+        }
+    }
+    return pixels;
+}
+
+MotionPicture::MotionPicture(std::int32_t width, std::int32_t height)
+    : width_(width),
+      height_(height),
+      scene_(photoLikePixels(width + 2 * margin, height + 2 * margin)),
+      grain_(grainPixels(width + 2 * margin, height + 2 * margin)) {}
+
+std::pair<std::int32_t, std::int32_t> MotionPicture::panAt(std::int64_t tick) {
+    constexpr double pi = 3.14159265358979323846;
+    const double t = static_cast<double>(tick) / 60.0;
+    const double x = margin + (margin - 2) * std::sin(2 * pi * t / 7.0);
+    const double y = margin + (margin - 2) * std::sin(2 * pi * t / 5.0 + 1);
+    return {static_cast<std::int32_t>(std::lround(x)), static_cast<std::int32_t>(std::lround(y))};
+}
+
+std::pair<std::int32_t, std::int32_t> MotionPicture::grainAt(std::int64_t tick) {
+    const auto shake = hash(static_cast<std::int32_t>(tick), 0, 11);
+    return {static_cast<std::int32_t>(shake % (2 * margin)), static_cast<std::int32_t>((shake >> 8) % (2 * margin))};
+}
+
+std::vector<std::uint8_t> MotionPicture::grainPixels(std::int32_t width, std::int32_t height) {
+    std::vector<std::uint8_t> noise(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4);
+    for (std::size_t index = 0; index < noise.size(); index += 4) {
+        const std::uint32_t bits = hash(static_cast<std::int32_t>(index), 0, 9);
+        noise[index] = static_cast<std::uint8_t>(bits & 3);
+        noise[index + 1] = static_cast<std::uint8_t>(bits >> 2 & 3);
+        noise[index + 2] = static_cast<std::uint8_t>(bits >> 4 & 3);
+    }
+    return noise;
+}
+
+std::shared_ptr<const PixelBuffer> MotionPicture::picture(std::int64_t tick) const {
+    const auto [panX, panY] = panAt(tick);
+    const auto [grainX, grainY] = grainAt(tick);
+    const auto stride = static_cast<std::size_t>(width_ + 2 * margin) * bytesPerPixel;
+    return PixelBuffer::make(width_, height_, [&](const PixelBuffer::Pixels& pixels) {
+        for (std::int32_t y = 0; y < height_; ++y) {
+            const auto* scene = scene_.data() + static_cast<std::size_t>(y + panY) * stride +
+                                static_cast<std::size_t>(panX) * bytesPerPixel;
+            const auto* grain = grain_.data() + static_cast<std::size_t>(y + grainY) * stride +
+                                static_cast<std::size_t>(grainX) * bytesPerPixel;
+            auto* row = pixels.row(y);
+            for (std::size_t byte = 0; byte < static_cast<std::size_t>(width_) * bytesPerPixel; ++byte) {
+                row[byte] = static_cast<std::uint8_t>(scene[byte] ^ grain[byte]);
             }
         }
     });

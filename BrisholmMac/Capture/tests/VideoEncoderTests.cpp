@@ -178,6 +178,42 @@ TEST_F(VideoEncoderTest, BitrateBelowOneKilobitIsRaised) {
     }
 }
 
+TEST_F(VideoEncoderTest, MaximumBitrateCapsTheCurrentRateAndEveryLaterRequest) {
+    encoder_.setMaximumBitrate(6'000'000);
+    EXPECT_EQ(encoder_.bitrate(), 6'000'000) << "the default 8 Mbit/s is above the cap";
+    encode(320, 240, 1);
+    encoder_.setBitrate(12'000'000);  // the congestion control climbing on a fast link
+    encode(320, 240, 2);
+    encoder_.setBitrate(2'000'000);  // and falling on a slow one
+    encode(320, 240, 3);
+
+    ASSERT_EQ(script_->sessionsMade.size(), 1u);
+    EXPECT_EQ(script_->sessionsMade[0].bitrate, 6'000'000);
+    EXPECT_THAT(script_->bitratesSet, ElementsAre(2'000'000)) << "a request above the cap changes nothing";
+}
+
+TEST_F(VideoEncoderTest, StampsPrecedeEachFrameWithTheCompressorsConversionTime) {
+    std::vector<EncoderStamps> stamps;
+    encoder_.onStamps = [this, &stamps](const EncoderStamps& stamp) {
+        events_.push_back("stamps " + std::to_string(stamp.timestampMicros));
+        stamps.push_back(stamp);
+    };
+    encode(64, 64, 1);  // the fake says nothing of a conversion
+    CompressedFrame converted;
+    converted.payload = Bytes{0, 0, 0, 1, 0x41};
+    converted.converted = std::chrono::steady_clock::time_point(std::chrono::microseconds(5'000));
+    script_->answers.push_back(converted);
+    encode(64, 64, 2);
+    script_->answers.push_back(CompressedFrame{});  // nothing came out: no frame, no stamps
+    encode(64, 64, 3);
+
+    EXPECT_THAT(events_, ElementsAre("config 64x64", "stamps 1", "key 1", "stamps 2", "delta 2"));
+    ASSERT_EQ(stamps.size(), 2u);
+    EXPECT_EQ(stamps[0].convertedMicros, stamps[0].encodedMicros);
+    EXPECT_EQ(stamps[1].convertedMicros, 5'000u);
+    EXPECT_GE(stamps[1].encodedMicros, stamps[0].encodedMicros);
+}
+
 struct EmitCase {
     const char* name;
     CompressedFrame answer;
@@ -195,7 +231,9 @@ TEST_P(VideoEncoderEmitTest, ReportsWhatTheCompressorReturned) {
 }
 
 CompressedFrame answer(bool isKeyframe, Bytes payload, bool withFormat) {
-    CompressedFrame frame{isKeyframe, std::move(payload), std::nullopt};
+    CompressedFrame frame;
+    frame.isKeyframe = isKeyframe;
+    frame.payload = std::move(payload);
     if (withFormat) {
         frame.format = StreamFormat{64, 64, {Bytes{0x67}, Bytes{0x68}}};
     }

@@ -303,6 +303,27 @@ TEST_F(SyncServerTest, HoldingFramesBackIsReportedWhenItStartsAndEnds) {
     EXPECT_EQ(reports, (std::vector<bool>{true, false}));
 }
 
+// Only frames handed to the connection are reported as sent, by their time stamps: not those
+// before the first key frame, nor those held back for a phone that fell behind.
+TEST_F(SyncServerTest, FramesHandedToTheConnectionAreReportedByTheirTimeStamps) {
+    std::vector<std::uint64_t> sent;
+    host.server->onFrameSent = [&sent](std::uint64_t timestamp) { sent.push_back(timestamp); };
+    auto phone = host.greetedPhone();
+    host.server->send(testFrame(false, 1000, 1));
+    host.server->send(testFrame(true, 1000, 2));
+    host.server->send(testFrame(false, 1000, 3));
+    host.run();
+    EXPECT_THAT(sent, ElementsAre(2u, 3u));
+
+    host.lastServerEnd()->holdSendCompletions(true);
+    for (std::uint64_t frame = 10; frame < 22; ++frame) {
+        host.server->send(testFrame(false, 1000, frame));
+        host.run();
+    }
+    EXPECT_EQ(sent.size(), 2u + 9u) << "from the ninth unfinished send on, frames are held back";
+    EXPECT_EQ(phone->ofType(MessageType::videoFrame).size(), sent.size());
+}
+
 // MARK: - Lifetime
 
 TEST(SyncServerLifetimeTest, LastReferenceDroppedInsideACallbackEndsQuietly) {

@@ -1,5 +1,6 @@
 #include "Phone.hpp"
 
+#include <algorithm>
 #include <asio/ip/tcp.hpp>
 
 #include "vantrel/ControlMessages.hpp"
@@ -72,6 +73,12 @@ bool Phone::isClosed() const {
 std::vector<std::pair<MessageType, Bytes>> Phone::messages() const {
     const std::lock_guard lock(record_->mutex);
     return record_->messages;
+}
+
+std::vector<std::pair<MessageType, Bytes>> Phone::messagesFrom(std::size_t first) const {
+    const std::lock_guard lock(record_->mutex);
+    const auto& all = record_->messages;
+    return {all.begin() + static_cast<std::ptrdiff_t>(std::min(first, all.size())), all.end()};
 }
 
 std::vector<std::chrono::steady_clock::time_point> Phone::arrivals() const {

@@ -44,6 +44,8 @@ public:
     [[nodiscard]] bool isReady() const;
     [[nodiscard]] bool isClosed() const;
     [[nodiscard]] std::vector<std::pair<MessageType, Bytes>> messages() const;
+    // The messages from the first-th on: a reader that keeps up with a stream copies only what is new.
+    [[nodiscard]] std::vector<std::pair<MessageType, Bytes>> messagesFrom(std::size_t first) const;
     [[nodiscard]] std::vector<MessageType> types() const;
     [[nodiscard]] std::vector<Bytes> ofType(MessageType type) const;
     [[nodiscard]] std::size_t count(MessageType type) const { return ofType(type).size(); }

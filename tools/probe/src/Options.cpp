@@ -93,6 +93,11 @@ struct Parser {
                 return invalid("a file name");
             }
             options.dumpPath = std::string(value);
+        } else if (option == "--frame-times") {
+            if (value.empty()) {
+                return invalid("a file name");
+            }
+            options.frameTimesPath = std::string(value);
         } else {
             return "unknown option " + std::string(option);
         }
@@ -101,9 +106,9 @@ struct Parser {
 };
 
 bool takesValue(std::string_view option) {
-    static constexpr std::string_view withValue[] = {"--host",   "--port",     "--name",       "--seconds",
-                                                     "--frames", "--script",   "--ping-every", "--save-frames",
-                                                     "--every",  "--dump-h264"};
+    static constexpr std::string_view withValue[] = {"--host",   "--port",      "--name",       "--seconds",
+                                                     "--frames", "--script",    "--ping-every", "--save-frames",
+                                                     "--every",  "--dump-h264", "--frame-times"};
     for (const auto candidate : withValue) {
         if (option == candidate) {
             return true;
@@ -230,6 +235,9 @@ Video:
   --every K            with --save-frames: save every K-th decoded picture (default 1)
   --dump-h264 FILE     write the stream as an Annex-B H.264 file that ffplay and ffprobe
                        open; it starts at the first key frame
+  --frame-times FILE   write one line per video frame: the host's time stamp, this
+                       machine's monotonic clock at receipt and once the picture was
+                       decoded ('-' when it was not), all in microseconds
 
 Output:
   -q, --quiet          no per-message lines; only the statistics
@@ -242,7 +250,8 @@ configurations show the picture size and the sizes of the parameter sets. The la
 is {"statistics": ...}; a readable summary goes to standard error.
 
 Statistics: frames received, decoded, failed and skipped (before the first key frame),
-key frames, frames per second, bitrate, ping round trip, and frame latency.
+key frames, frames per second, bitrate, ping round trip, frame latency and decoding
+time (minimum, mean, median, 95th percentile, maximum).
 The latency is this machine's monotonic clock at receipt minus the host's time stamp,
 which is the host's monotonic clock. It only means something when the probe runs on
 the host's own machine; elsewhere the two clocks are unrelated.

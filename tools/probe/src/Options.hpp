@@ -28,6 +28,7 @@ struct ProbeOptions {
     std::optional<std::string> saveFramesDirectory;  // --save-frames
     std::uint64_t saveEvery = 1;                     // --every
     std::optional<std::string> dumpPath;             // --dump-h264
+    std::optional<std::string> frameTimesPath;       // --frame-times
 
     bool quiet = false;    // no per-message lines, only the statistics
     bool progress = true;  // the live line, when standard error is a terminal

@@ -281,7 +281,8 @@ void Session::handleFrame(const Bytes& body) {
         statistics_.frameFailed();
         return;
     }
-    statistics_.frameReceived(frame->isKeyframe, frame->payload.size(), frame->timestampMicros, clock_());
+    const std::int64_t received = clock_();
+    statistics_.frameReceived(frame->isKeyframe, frame->payload.size(), frame->timestampMicros, received);
     if (settings_.acknowledgeFrames) {
         connection_->send(MessageType::frameAck, {});
     }
@@ -294,9 +295,14 @@ void Session::handleFrame(const Bytes& body) {
             return;
         }
     }
+    std::optional<std::int64_t> decoded;
     if (decoder_) {
         const auto outcome =
             annexB ? decoder_->decode(*annexB, frame->isKeyframe, frame->timestampMicros) : DecodeOutcome::failed;
+        if (outcome == DecodeOutcome::decoded) {
+            decoded = clock_();
+            statistics_.decodeTook(*decoded - received);
+        }
         switch (outcome) {
             case DecodeOutcome::decoded: statistics_.frameDecoded(); break;
             case DecodeOutcome::failed: statistics_.frameFailed(); break;
@@ -309,6 +315,10 @@ void Session::handleFrame(const Bytes& body) {
         }
     } else if (!annexB) {
         statistics_.frameFailed();
+    }
+    if (settings_.frameTimes) {
+        *settings_.frameTimes << frame->timestampMicros << ' ' << received << ' '
+                              << (decoded ? std::to_string(*decoded) : std::string("-")) << '\n';
     }
     if (phase_ != Phase::finished && settings_.frameLimit && statistics_.framesReceived() >= *settings_.frameLimit) {
         finish({ExitCode::ok, ""});

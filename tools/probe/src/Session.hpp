@@ -46,6 +46,8 @@ struct SessionSettings {
     std::optional<std::string> saveFramesDirectory;
     std::uint64_t saveEvery = 1;
     std::unique_ptr<StreamDump> dump;
+    // One line per video frame: host stamp, receipt, decoded (or '-'), in microseconds.
+    std::unique_ptr<std::ostream> frameTimes;
     bool printMessages = true;
     bool progress = false;            // the live line on diagnostics (a terminal)
     bool linesShareTerminal = false;  // stdout is the same terminal: clear the live line first

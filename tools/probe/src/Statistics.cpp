@@ -1,5 +1,6 @@
 #include "Statistics.hpp"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace vantrel::probe {
@@ -11,6 +12,12 @@ double millis(double micros) {
     return micros / 1000.0;
 }
 
+std::string format(const char* pattern, double value) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, pattern, value);
+    return buffer;
+}
+
 nlohmann::json spreadJson(const Spread& spread) {
     if (spread.count() == 0) {
         return nullptr;
@@ -18,13 +25,16 @@ nlohmann::json spreadJson(const Spread& spread) {
     return {{"count", spread.count()},
             {"minMillis", millis(static_cast<double>(spread.minimum()))},
             {"meanMillis", millis(spread.mean())},
+            {"p50Millis", millis(static_cast<double>(spread.percentile(50)))},
+            {"p95Millis", millis(static_cast<double>(spread.percentile(95)))},
             {"maxMillis", millis(static_cast<double>(spread.maximum()))}};
 }
 
-std::string format(const char* pattern, double value) {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, pattern, value);
-    return buffer;
+std::string spreadLine(const Spread& spread) {
+    return format("min %.2f", millis(static_cast<double>(spread.minimum()))) +
+           format(" / p50 %.2f", millis(static_cast<double>(spread.percentile(50)))) +
+           format(" / p95 %.2f", millis(static_cast<double>(spread.percentile(95)))) +
+           format(" / max %.2f ms", millis(static_cast<double>(spread.maximum())));
 }
 
 }  // namespace
@@ -34,6 +44,17 @@ void Spread::add(std::int64_t value) {
     minimum_ = std::min(minimum_, value);
     maximum_ = std::max(maximum_, value);
     sum_ += static_cast<double>(value);
+    values_.push_back(value);
+}
+
+std::int64_t Spread::percentile(int percent) const {
+    if (values_.empty()) {
+        return 0;
+    }
+    auto sorted = values_;
+    const std::size_t rank = std::max<std::size_t>(1, (sorted.size() * static_cast<std::size_t>(percent) + 99) / 100);
+    std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(rank - 1), sorted.end());
+    return sorted[rank - 1];
 }
 
 void Statistics::frameReceived(bool isKeyframe, std::uint64_t payloadBytes, std::uint64_t hostTimestampMicros,
@@ -83,7 +104,8 @@ nlohmann::json Statistics::toJson() const {
             {"bitsPerSecond", bitrate ? nlohmann::json(*bitrate) : nlohmann::json(nullptr)},
             {"pingsSent", pingsSent_},
             {"pingRoundTrip", spreadJson(roundTrip_)},
-            {"latency", spreadJson(latency_)}};
+            {"latency", spreadJson(latency_)},
+            {"decodeTime", spreadJson(decode_)}};
 }
 
 std::string Statistics::liveLine() const {
@@ -122,10 +144,10 @@ std::string Statistics::report() const {
         text += "ping round trip:  none of " + std::to_string(pingsSent_) + " pings answered\n";
     }
     if (latency_.count() > 0) {
-        text += "frame latency:    " + format("min %.2f", millis(static_cast<double>(latency_.minimum()))) +
-                format(" / mean %.2f", millis(latency_.mean())) +
-                format(" / max %.2f ms", millis(static_cast<double>(latency_.maximum()))) +
-                " (meaningful only on the host's own machine)\n";
+        text += "frame latency:    " + spreadLine(latency_) + " (meaningful only on the host's own machine)\n";
+    }
+    if (decode_.count() > 0) {
+        text += "decoding:         " + spreadLine(decode_) + "\n";
     }
     return text;
 }

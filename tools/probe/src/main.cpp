@@ -111,6 +111,14 @@ int run(const std::vector<std::string_view>& arguments) {
         }
     }
 
+    if (options.frameTimesPath) {
+        auto file = std::make_unique<std::ofstream>(*options.frameTimesPath, std::ios::trunc);
+        if (!*file) {
+            return fail(ExitCode::usage, "cannot create the --frame-times file " + *options.frameTimesPath);
+        }
+        settings.frameTimes = std::move(file);
+    }
+
     const std::uint16_t port = options.port.value_or(pairing->port);
     for (const auto& host : options.host ? std::vector<std::string>{*options.host} : pairing->hosts) {
         addTargets(host, port, settings);

@@ -54,6 +54,7 @@ TEST(OptionsTest, EveryOptionInBothSpellings) {
         add("--save-frames", "out");
         add("--every", "10");
         add("--dump-h264", "stream.h264");
+        add("--frame-times", "times.txt");
         storage.emplace_back("--ack");
         storage.emplace_back("-q");
         storage.emplace_back(link);
@@ -70,6 +71,7 @@ TEST(OptionsTest, EveryOptionInBothSpellings) {
         EXPECT_EQ(options.saveFramesDirectory, "out");
         EXPECT_EQ(options.saveEvery, 10U);
         EXPECT_EQ(options.dumpPath, "stream.h264");
+        EXPECT_EQ(options.frameTimesPath, "times.txt");
         EXPECT_TRUE(options.acknowledgeFrames);
         EXPECT_TRUE(options.quiet);
         EXPECT_EQ(options.link, link);

@@ -55,6 +55,9 @@ protected:
 TEST_F(SessionTest, GreetsPrintsEveryMessageAndEndsAfterTheFrameLimit) {
     auto options = settings();
     options.frameLimit = 3;
+    auto times = std::make_unique<std::ostringstream>();
+    auto* frameTimes = times.get();
+    options.frameTimes = std::move(times);
     SessionRun run(std::move(options), key);
     ASSERT_TRUE(host.waitForEvent("client:Probe Test"));
 
@@ -77,6 +80,16 @@ TEST_F(SessionTest, GreetsPrintsEveryMessageAndEndsAfterTheFrameLimit) {
     EXPECT_EQ(lines[5]["statistics"]["framesReceived"], 3);
     EXPECT_EQ(lines[5]["statistics"]["keyframes"], 1);
     EXPECT_NE(run.diagnostics().find("frames received:  3"), std::string::npos);
+
+    // One line per frame: the host's stamp, the receipt on this machine's clock, and no decoding.
+    std::istringstream timeLines(frameTimes->str());
+    std::vector<std::string> stamps;
+    for (std::string stamp, received, decoded; timeLines >> stamp >> received >> decoded;) {
+        EXPECT_GT(std::stoll(received), 0);
+        EXPECT_EQ(decoded, "-");
+        stamps.push_back(stamp);
+    }
+    EXPECT_THAT(stamps, ::testing::ElementsAre("1000", "1001", "1002"));
 }
 
 TEST_F(SessionTest, TriesTheNextHostWhenOneDoesNotAnswer) {

@@ -72,8 +72,26 @@ TEST(StatisticsTest, RatesSpanFirstToLastFrameAndLatencyIsSigned) {
     EXPECT_EQ(json["keyframes"], 1);
     EXPECT_DOUBLE_EQ(json["latency"]["minMillis"].get<double>(), -1.0);
     EXPECT_DOUBLE_EQ(json["latency"]["maxMillis"].get<double>(), 2.0);
+    EXPECT_DOUBLE_EQ(json["latency"]["p50Millis"].get<double>(), 2.0);
+    EXPECT_DOUBLE_EQ(json["latency"]["p95Millis"].get<double>(), 2.0);
+    EXPECT_TRUE(json["decodeTime"].is_null()) << "nothing decoded";
     EXPECT_DOUBLE_EQ(json["pingRoundTrip"]["meanMillis"].get<double>(), 2.0);
     EXPECT_NE(statistics.report().find("host's own machine"), std::string::npos);
+}
+
+TEST(StatisticsTest, DecodingTimesGiveNearestRankPercentiles) {
+    Statistics statistics;
+    for (const std::int64_t micros : {9'000, 3'000, 4'000, 3'500, 30'000}) {
+        statistics.decodeTook(micros);
+    }
+    const auto json = statistics.toJson()["decodeTime"];
+    EXPECT_EQ(json["count"], 5);
+    EXPECT_DOUBLE_EQ(json["p50Millis"].get<double>(), 4.0);
+    EXPECT_DOUBLE_EQ(json["p95Millis"].get<double>(), 30.0);
+    EXPECT_DOUBLE_EQ(json["minMillis"].get<double>(), 3.0);
+    EXPECT_NE(statistics.report().find("decoding:         min 3.00 / p50 4.00 / p95 30.00 / max 30.00 ms"),
+              std::string::npos)
+        << statistics.report();
 }
 
 // MARK: - Printed lines

@@ -3,7 +3,9 @@
 // the XFIXES pointer, a monitor removed under a running stream).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <xcb/xcb.h>
+#include <xcb/xtest.h>
 
 #include <cstring>
 #include <future>
@@ -61,6 +63,12 @@ public:
 
     void warpPointer(std::int16_t x, std::int16_t y) {
         xcb_warp_pointer(connection_, XCB_NONE, screen_->root, 0, 0, 0, 0, x, y);
+        sync();
+    }
+
+    // As a device (and the phone's injector) moves it: through XTest, with raw motion.
+    void movePointer(std::int16_t x, std::int16_t y) {
+        xcb_test_fake_input(connection_, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, screen_->root, x, y, 0);
         sync();
     }
 
@@ -189,6 +197,45 @@ TEST_P(X11CapturerTest, GrabsWhatAClientDrewWithThePointerAndReportsOnlyChangesI
 
 INSTANTIATE_TEST_SUITE_P(Grabbing, X11CapturerTest, ::testing::Values(true, false),
                          [](const auto& info) { return info.param ? "SharedMemory" : "PlainGetImage"; });
+
+// Whether descriptor turns readable within timeout.
+bool readable(int descriptor, std::chrono::milliseconds timeout) {
+    pollfd watch{descriptor, POLLIN, 0};
+    return ::poll(&watch, 1, static_cast<int>(timeout.count())) == 1;
+}
+
+// What lets a streamer rest on a still screen: the capturer's descriptor stays quiet while nothing
+// changes, and turns readable for drawing and for pointer motion (which draws no damage: the
+// server reports it as XInput raw motion).
+TEST(X11CapturerNewsTest, WakeAStreamerForDrawingAndForPointerMotion) {
+    PrivateXServer server(1920, 1080);
+    ASSERT_TRUE(server.ok());
+    TestClient client;
+    client.paintRoot(0x336699);
+    client.warpPointer(100, 100);
+    auto capturer = x11::makeX11Capturer();
+    ASSERT_NE(capturer, nullptr);
+    ASSERT_EQ(capturer->watch({0, 0, 1920, 1080}, {1920, 1080}), CaptureStatus::ok);
+    const auto news = capturer->news();
+    ASSERT_TRUE(news.has_value()) << "the server has DAMAGE and XInput 2";
+    const auto still = [&] {
+        const auto changes = capturer->changes();
+        return !changes.picture && !changes.cursor && !capturer->newsPending();
+    };
+    ASSERT_TRUE(waitUntil(still));
+    EXPECT_FALSE(readable(news->descriptor, std::chrono::milliseconds(0)));
+
+    client.window(300, 300, 50, 50, 0x00ff00);
+    ASSERT_TRUE(readable(news->descriptor, std::chrono::seconds(5)));
+    EXPECT_TRUE(capturer->newsPending());
+    EXPECT_TRUE(capturer->changes().picture);
+
+    ASSERT_TRUE(waitUntil(still));
+    client.movePointer(700, 400);
+    ASSERT_TRUE(readable(news->descriptor, std::chrono::seconds(5)));
+    EXPECT_TRUE(capturer->newsPending());
+    EXPECT_TRUE(capturer->changes().cursor);
+}
 
 TEST(X11StreamerTest, AnUnknownIdStreamsThePrimaryAndRemovingTheCapturedMonitorEndsTheStream) {
     PrivateXServer server(3840, 1080);

@@ -1,8 +1,9 @@
 // The connection owner against X servers of the tests' own: every user of a shared connection gets
-// its own events whoever reads them, a refused request comes back as a reason, and a connection
-// the server dropped is replaced for all its users.
+// its own events whoever reads them, a refused request comes back as a reason, a connection the
+// server dropped is replaced for all its users, and the pointer is read only when it may have moved.
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
+#include <xcb/xtest.h>
 
 #include <cstdlib>
 #include <vector>
@@ -112,6 +113,39 @@ TEST(SharedConnectionTest, AConnectionTheServerDroppedIsReplacedForEveryUser) {
     EXPECT_TRUE(checks.screenReadable()) << "the session checks do";
     EXPECT_NE(shared->current(), first);
     EXPECT_EQ(displays->list().size(), 1U) << "and the displays read through the new connection";
+}
+
+// The pointer's place, asked 20 times a second while a phone is connected: read from the server
+// after it reported device motion, else at least every so many answers (a warp moves the pointer
+// without any), so that a still pointer costs no round trip.
+TEST(X11SessionChecksTest, ThePointerIsReadAgainAfterMotionAndNowAndThenWithout) {
+    testing::PrivateXServer server(1920, 1080);
+    ASSERT_TRUE(server.ok());
+    X11SessionChecks checks(std::make_shared<SharedConnection>());
+    OtherClient other;
+    xcb_warp_pointer(other.get(), XCB_NONE, other.root(), 0, 0, 0, 0, 100, 100);
+    other.sync();
+    EXPECT_EQ(checks.pointerLocation(), (Point{100, 100}));
+
+    // A warp is no device motion: the place read before stands, for a while.
+    xcb_warp_pointer(other.get(), XCB_NONE, other.root(), 0, 0, 0, 0, 300, 200);
+    other.sync();
+    EXPECT_EQ(checks.pointerLocation(), (Point{100, 100}));
+    bool seen = false;
+    for (int answer = 1; answer < X11SessionChecks::pointerAnswersWithoutMotion && !seen; ++answer) {
+        seen = checks.pointerLocation() == Point{300, 200};
+    }
+    EXPECT_TRUE(seen) << "read again within " << X11SessionChecks::pointerAnswersWithoutMotion << " answers";
+
+    // Motion as a device or the phone's injector makes it (XTest) is read at once (the event may
+    // still be on its way for a question or two), long before the place would be read anyway.
+    xcb_test_fake_input(other.get(), XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, other.root(), 640, 480, 0);
+    other.sync();
+    seen = false;
+    for (int answer = 0; answer < 5 && !seen; ++answer) {
+        seen = checks.pointerLocation() == Point{640, 480};
+    }
+    EXPECT_TRUE(seen) << "the motion was not noticed";
 }
 
 }  // namespace
