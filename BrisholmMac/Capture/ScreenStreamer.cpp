@@ -80,6 +80,9 @@ void ScreenStreamer::stop(std::function<void()> completion) {
         self->encodeQueue_.post([weak, completion = std::move(completion)]() mutable {
             const auto self = weak.lock();
             if (!self) {
+                if (completion) {
+                    completion();  // nothing is left to wait for
+                }
                 return;
             }
             self->queue_.post([completion = std::move(completion)] {
@@ -317,9 +320,9 @@ void ScreenStreamer::waitForNews() {
     }
     waitingForNews_ = true;
     news_->descriptor.async_wait(asio::posix::stream_descriptor::wait_read,
-                                 [weak = weak_from_this()](const std::error_code& error) {
+                                 [weak = weak_from_this(), generation = generation_](const std::error_code& error) {
                                      const auto self = weak.lock();
-                                     if (!self || error) {
+                                     if (!self || error || generation != self->generation_) {
                                          return;  // the stream ended and took the descriptor with it
                                      }
                                      self->waitingForNews_ = false;
