@@ -11,9 +11,10 @@
 #   idle    (ours only) the photo-like picture standing still, a phone connected
 # For each pipeline, measured over the steady state after three seconds of warm-up: CPU-ms per
 # delivered frame, counting the process's own CPU (all threads) and the X server's CPU beyond what
-# drawing the content alone costs it (shown on its own too), frames per second and Mbit/s. The
-# idle figure is the host's CPU plus the X server's beyond what it costs without the host, in
-# percent of one core, read from the threads' run times (the clock ticks are too coarse for it).
+# drawing the content alone costs it (measured before and after, shown on its own too), frames per
+# second and Mbit/s. The idle figure is the host's CPU plus the X server's beyond what it costs
+# without the host, in percent of one core, read from the threads' run times (the clock ticks are
+# too coarse for it).
 #
 # Runs inside scripts/test-session.sh (a private network namespace with an address for the
 # pairing link, a session bus, a keyring); every Xvfb screen is its own. The machine is shared:
@@ -162,9 +163,14 @@ def measure_size(width, height):
             content = start_content(kind, width, height)
             time.sleep(2.0)  # the content is up
             cpu = cpu_seconds_precise if kind == "idle" else cpu_seconds
-            x_before, wall_before = cpu(xserver.pid), time.monotonic()
-            time.sleep(min(seconds, 5.0))
-            drawing = (cpu(xserver.pid) - x_before) / (time.monotonic() - wall_before)
+
+            def drawing_cost():
+                """The X server's share of a core for the content alone, nobody grabbing."""
+                x_before, wall_before = cpu(xserver.pid), time.monotonic()
+                time.sleep(min(seconds, 5.0))
+                return (cpu(xserver.pid) - x_before) / (time.monotonic() - wall_before)
+
+            drawing = drawing_cost()
 
             probe_out = os.path.join(work, f"probe-{kind}")
             probe = subprocess.Popen([probe_program, "--ack", "--no-decode", "--host", "127.0.0.1", link],
@@ -176,7 +182,7 @@ def measure_size(width, height):
                 rows[kind] = {"idle": (cpu + max(0.0, x_cpu - drawing * wall)) / wall * 100}
                 stop(content)
                 continue
-            ours = per_frame(result, drawing)
+            ours_result = result
 
             progress = os.path.join(work, f"ffmpeg-{kind}.progress")
             ffmpeg = subprocess.Popen(
@@ -185,9 +191,12 @@ def measure_size(width, height):
                  "-i", os.environ["DISPLAY"], "-c:v", "libx264", "-preset", "ultrafast", "-tune", "zerolatency",
                  "-pix_fmt", "yuv420p", "-b:v", "8M", "-fps_mode", "passthrough", "-f", "h264", "-y", "/dev/null"],
                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            theirs = per_frame(window(ffmpeg.pid, xserver, lambda: ffmpeg_frames(progress)), drawing)
+            theirs_result = window(ffmpeg.pid, xserver, lambda: ffmpeg_frames(progress))
             stop(ffmpeg)
+            # The drawing's cost drifts: taken before and after both pipelines, and averaged.
+            drawing = (drawing + drawing_cost()) / 2
             stop(content)
+            ours, theirs = per_frame(ours_result, drawing), per_frame(theirs_result, drawing)
             rows[kind] = {"ours": ours, "ffmpeg": theirs, "ratio": ours["ms"] / theirs["ms"], "drawing": drawing}
             print(f"{width}x{height} {kind:6}  ours {ours['ms']:6.2f} ms/frame (X {ours['x']:4.2f}) "
                   f"{ours['fps']:5.1f} fps {ours['mbits']:5.2f} Mbit/s | ffmpeg {theirs['ms']:6.2f} ms/frame "
