@@ -142,7 +142,12 @@ int runDesktop(int argc, char** argv, const CommandLine& commandLine) {
     if (commandLine.maxBitrate) {
         services.encoder->setMaximumBitrate(*commandLine.maxBitrate);
     }
-    if (commandLine.stats && services.stages) {
+    // The frame stages cost a lock and some bookkeeping per frame: kept only where someone reads
+    // them (--stats, or a frame line each in the debug log).
+    if (commandLine.stats || diagnosticLog().should_log(spdlog::level::debug)) {
+        services.stages = std::make_shared<FrameStages>();
+    }
+    if (commandLine.stats) {
         // From the server's queue, one write per line: standard error is shared with the log.
         services.stages->onSummary = [](const StageSummary& summary) { writeLine(STDERR_FILENO, summary.describe()); };
     }

@@ -15,7 +15,6 @@
 #include "App/QtMainQueue.hpp"
 #include "Backends/SessionBackend.hpp"
 #include "Capture/VideoEncoder.hpp"
-#include "Host/FrameStages.hpp"
 #include "Platform/CredentialStore.hpp"
 #include "SyncServer.hpp"
 
@@ -54,7 +53,6 @@ DesktopHost::Services AppModel::productionServices(QSettings* settings) {
     services.server = SyncServer::create();
     services.encoder = std::make_shared<VideoEncoder>();
     services.backend = makeDesktopBackend();
-    services.stages = std::make_shared<FrameStages>();
     services.keys = std::make_shared<KeyStore>(CredentialStore::create());
     services.addresses = [] { return NetworkInfo::reachableAddresses(); };
     services.hostName = [] { return localHostName(); };
