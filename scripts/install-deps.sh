@@ -16,6 +16,10 @@ packages=(
   libxcb-xfixes0-dev libxcb-xinput-dev libxcb-xtest0-dev libxcb-screensaver0-dev libxcb-ewmh-dev libxcb-icccm4-dev libxcb-keysyms1-dev
   libxcb-xkb-dev libxkbcommon-dev libxkbcommon-x11-dev xkb-data
   libsecret-1-dev libglib2.0-dev qt6-base-dev qt6-base-dev-tools libqt6svg6 libqrencode-dev
+  # Wayland backends: the client library and its code generator, protocol definitions (the wlr
+  # ones ship with the Rust crate's sources), PipeWire for GNOME's screen casts
+  libwayland-dev libwayland-bin wayland-protocols librust-wayland-protocols-dev
+  libpipewire-0.3-dev libspa-0.2-dev
   adwaita-icon-theme hicolor-icon-theme
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
@@ -24,6 +28,10 @@ packages=(
   # services and peers used by the integration and end-to-end tests
   openssl xvfb x11-utils x11-xserver-utils x11-xkb-utils xdotool openbox dbus dbus-daemon avahi-daemon avahi-utils
   gnome-keyring libsecret-tools python3-dbusmock iproute2 procps python3 ffmpeg xterm zbar-tools trayer tint2
+  # headless Wayland compositors for the Wayland backends' tests, a terminal to type into, the
+  # media server behind GNOME's screen casts, and the pipeline the GNOME capture is measured against
+  sway foot mutter pipewire pipewire-bin wireplumber xdg-desktop-portal xdg-desktop-portal-gnome
+  gstreamer1.0-pipewire gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-ugly
 )
 
 missing=()
