@@ -1,9 +1,11 @@
 #include "Backends/SessionBackend.hpp"
 
+#include <algorithm>
 #include <cstdlib>
 #include <utility>
 #include <vector>
 
+#include "Backends/wlroots/WlrootsBackend.hpp"
 #include "Backends/x11/X11Backend.hpp"
 #include "Capture/Displays.hpp"
 #include "Capture/ScreenCapturer.hpp"
@@ -20,10 +22,52 @@ namespace {
 
 // Why no backend serves the session, as the panel shows it.
 constexpr const char* waylandSession =
-    "Diese Sitzung ist eine Wayland-Sitzung. Bisher werden nur X11-Sitzungen unterstützt: bitte mit einer "
-    "X11-Sitzung anmelden.";
+    "Dieser Wayland-Compositor bietet keine Schnittstellen zur Bildschirmaufnahme und Eingabe, die "
+    "unterstützt werden (unterstützt: X11-Sitzungen sowie sway und andere wlroots-Compositoren): bitte mit "
+    "einer solchen Sitzung anmelden.";
+constexpr const char* waylandSilent = "Der Wayland-Compositor (WAYLAND_DISPLAY) antwortet nicht.";
 constexpr const char* noXDisplay =
-    "Kein X11-Bildschirm erreichbar (DISPLAY). Bisher werden nur X11-Sitzungen unterstützt.";
+    "Kein X11-Bildschirm erreichbar (DISPLAY). Bisher werden nur X11- und wlroots-Sitzungen unterstützt.";
+
+bool isWaylandSession(const SessionFacts& facts) {
+    return facts.sessionType == "wayland" ||
+           (facts.sessionType.empty() && !facts.waylandDisplay.empty() && !facts.xDisplayAnswers);
+}
+
+// The interfaces of required the compositor does not offer.
+std::vector<std::string> missing(const std::vector<std::string>& required, const std::vector<std::string>& offered) {
+    std::vector<std::string> absent;
+    for (const auto& interface : required) {
+        if (std::find(offered.begin(), offered.end(), interface) == offered.end()) {
+            absent.push_back(interface);
+        }
+    }
+    return absent;
+}
+
+std::string joined(const std::vector<std::string>& words) {
+    std::string text;
+    for (const auto& word : words) {
+        text += (text.empty() ? "" : ", ") + word;
+    }
+    return text;
+}
+
+BackendChoice chooseWaylandBackend(const SessionFacts& facts) {
+    if (!facts.waylandInterfaces) {
+        return {std::nullopt, waylandSilent};
+    }
+    const auto& required = wlrootsRequiredInterfaces();
+    const auto absent = missing(required, *facts.waylandInterfaces);
+    if (absent.empty()) {
+        return {BackendKind::wlroots, "the compositor on " + facts.waylandDisplay + " offers " + joined(required)};
+    }
+    if (absent.size() < required.size()) {
+        // A wlroots compositor without one of them (switched off, or too old): say which.
+        return {std::nullopt, "Dem Wayland-Compositor fehlt, was die Fernsteuerung braucht: " + joined(absent) + "."};
+    }
+    return {std::nullopt, waylandSession};
+}
 
 std::string environment(const char* name) {
     const char* value = std::getenv(name);
@@ -72,6 +116,7 @@ DesktopBackend unsupportedBackend(std::string reason) {
 DesktopBackend make(BackendKind kind) {
     switch (kind) {
         case BackendKind::x11: return makeX11Backend();
+        case BackendKind::wlroots: return makeWlrootsBackend();
     }
     return unsupportedBackend(noXDisplay);
 }
@@ -81,13 +126,14 @@ DesktopBackend make(BackendKind kind) {
 const char* backendName(BackendKind kind) {
     switch (kind) {
         case BackendKind::x11: return "x11";
+        case BackendKind::wlroots: return "wlroots";
     }
     return "unknown";
 }
 
 BackendChoice chooseBackend(const SessionFacts& facts) {
-    if (facts.sessionType == "wayland") {
-        return {std::nullopt, waylandSession};
+    if (isWaylandSession(facts)) {
+        return chooseWaylandBackend(facts);
     }
     if (facts.xDisplayAnswers) {
         return {BackendKind::x11, "the X display " + facts.display + " answers"};
@@ -102,6 +148,9 @@ SessionFacts readSessionFacts() {
     facts.display = environment("DISPLAY");
     facts.currentDesktop = environment("XDG_CURRENT_DESKTOP");
     facts.xDisplayAnswers = !facts.display.empty() && x11DisplayAnswers();
+    if (!facts.waylandDisplay.empty()) {
+        facts.waylandInterfaces = waylandInterfacesOffered();
+    }
     return facts;
 }
 

@@ -3,6 +3,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "Backends/DesktopBackend.hpp"
 
@@ -18,11 +19,14 @@ struct SessionFacts {
     std::string display;           // DISPLAY; empty when unset
     std::string currentDesktop;    // XDG_CURRENT_DESKTOP: "GNOME", "sway" ...; empty when unset
     bool xDisplayAnswers = false;  // a connection to DISPLAY opens
+    // The globals the Wayland compositor on WAYLAND_DISPLAY offers; none when it does not answer
+    // (or no WAYLAND_DISPLAY is set).
+    std::optional<std::vector<std::string>> waylandInterfaces;
 };
 
 // The kinds of desktop session the host serves. A new one is a value here, a branch in
 // chooseBackend and its maker in makeDesktopBackend.
-enum class BackendKind { x11 };
+enum class BackendKind { x11, wlroots };
 
 [[nodiscard]] const char* backendName(BackendKind kind);
 
@@ -34,9 +38,11 @@ struct BackendChoice {
     std::string reason;
 };
 
-// The rule, pure: a Wayland session is not served yet (even when Xwayland answers on DISPLAY: it
-// shows no native window and would stream black); otherwise an X display that answers is served
-// by the X11 backend; without one nothing is.
+// The rule, pure. A Wayland session (XDG_SESSION_TYPE=wayland, or no session type but a
+// WAYLAND_DISPLAY and no X display) is served by the backend its compositor's interfaces fit: the
+// wlroots one where screencopy and the virtual pointer and keyboard are offered. Never by X11,
+// even when Xwayland answers on DISPLAY: it shows no native window and would stream black. Outside
+// Wayland an X display that answers is served by the X11 backend; without one nothing is.
 [[nodiscard]] BackendChoice chooseBackend(const SessionFacts& facts);
 
 // The facts of this process's session (opens and closes a connection to DISPLAY to see whether it

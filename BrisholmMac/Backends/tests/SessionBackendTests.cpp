@@ -3,14 +3,31 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace vantrel {
 namespace {
 
 SessionFacts session(std::string type, std::string display, bool answers, std::string wayland = {},
-                     std::string desktop = {}) {
-    return {std::move(type), std::move(wayland), std::move(display), std::move(desktop), answers};
+                     std::string desktop = {}, std::optional<std::vector<std::string>> interfaces = {}) {
+    return {std::move(type), std::move(wayland),   std::move(display), std::move(desktop),
+            answers,         std::move(interfaces)};
+}
+
+// What a wlroots compositor offers (sway 1.7, trimmed), and the same without some of it.
+std::vector<std::string> wlrootsInterfaces(const std::vector<std::string>& without = {}) {
+    std::vector<std::string> offered;
+    for (const char* interface :
+         {"wl_compositor", "wl_shm", "wl_seat", "wl_output", "zxdg_output_manager_v1", "zwlr_screencopy_manager_v1",
+          "zwlr_virtual_pointer_manager_v1", "zwp_virtual_keyboard_manager_v1", "zwlr_foreign_toplevel_manager_v1"}) {
+        if (std::find(without.begin(), without.end(), interface) == without.end()) {
+            offered.emplace_back(interface);
+        }
+    }
+    return offered;
 }
 
 TEST(ChooseBackend, AnXDisplayThatAnswersOutsideWaylandIsServedByTheX11Backend) {
@@ -26,16 +43,39 @@ TEST(ChooseBackend, AnXDisplayThatAnswersOutsideWaylandIsServedByTheX11Backend) 
     EXPECT_STREQ(backendName(BackendKind::x11), "x11");
 }
 
+TEST(ChooseBackend, AWaylandCompositorWithScreencopyAndVirtualInputIsServedByTheWlrootsBackend) {
+    const std::vector<SessionFacts> served = {
+        // Xwayland answering on DISPLAY does not make it an X11 session.
+        session("wayland", ":0", true, "wayland-1", "sway", wlrootsInterfaces()),
+        // Started from a terminal without a session type: WAYLAND_DISPLAY and no X display.
+        session("", "", false, "wayland-1", "", wlrootsInterfaces({"zwlr_foreign_toplevel_manager_v1"})),
+    };
+    for (const auto& facts : served) {
+        const auto choice = chooseBackend(facts);
+        ASSERT_EQ(choice.kind, BackendKind::wlroots) << choice.reason;
+        EXPECT_NE(choice.reason.find("wayland-1"), std::string::npos) << "the log says which compositor";
+    }
+    EXPECT_STREQ(backendName(BackendKind::wlroots), "wlroots");
+    // An X session with a nested compositor somewhere is still served by X11.
+    EXPECT_EQ(chooseBackend(session("x11", ":0", true, "wayland-1", "", wlrootsInterfaces())).kind, BackendKind::x11);
+}
+
 TEST(ChooseBackend, ASessionNoBackendServesIsToldWhyInThePanelsWords) {
     const std::string wayland =
-        "Diese Sitzung ist eine Wayland-Sitzung. Bisher werden nur X11-Sitzungen unterstützt: bitte mit einer "
-        "X11-Sitzung anmelden.";
+        "Dieser Wayland-Compositor bietet keine Schnittstellen zur Bildschirmaufnahme und Eingabe, die "
+        "unterstützt werden (unterstützt: X11-Sitzungen sowie sway und andere wlroots-Compositoren): bitte mit "
+        "einer solchen Sitzung anmelden.";
+    const std::string silent = "Der Wayland-Compositor (WAYLAND_DISPLAY) antwortet nicht.";
     const std::string noDisplay =
-        "Kein X11-Bildschirm erreichbar (DISPLAY). Bisher werden nur X11-Sitzungen unterstützt.";
+        "Kein X11-Bildschirm erreichbar (DISPLAY). Bisher werden nur X11- und wlroots-Sitzungen unterstützt.";
     const std::vector<std::pair<SessionFacts, std::string>> unserved = {
         // Xwayland answers on DISPLAY, but shows none of the native windows: it would stream black.
-        {session("wayland", ":0", true, "wayland-0", "GNOME"), wayland},
-        {session("wayland", "", false, "wayland-1", "sway"), wayland},
+        {session("wayland", ":0", true, "wayland-0", "GNOME", std::vector<std::string>{"wl_compositor", "wl_shm"}),
+         wayland},
+        {session("wayland", "", false, "wayland-1", "sway"), silent},
+        // A wlroots compositor with its virtual keyboard switched off: the missing one is named.
+        {session("wayland", "", false, "wayland-1", "sway", wlrootsInterfaces({"zwp_virtual_keyboard_manager_v1"})),
+         "Dem Wayland-Compositor fehlt, was die Fernsteuerung braucht: zwp_virtual_keyboard_manager_v1."},
         {session("x11", ":0", false), noDisplay},
         {session("", "", false), noDisplay},
     };

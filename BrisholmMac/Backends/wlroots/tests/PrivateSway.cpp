@@ -1,0 +1,213 @@
+#include "PrivateSway.hpp"
+
+#include <grp.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <optional>
+
+#include "vantrel/testing/Waiting.hpp"
+
+namespace vantrel::testing {
+
+namespace {
+
+constexpr uid_t nobody = 65534;
+constexpr gid_t nogroup = 65534;
+
+std::string quoted(const std::string& text) {
+    std::string out = "'";
+    for (const char character : text) {
+        out += character == '\'' ? std::string("'\\''") : std::string(1, character);
+    }
+    return out + "'";
+}
+
+std::string capture(const std::string& command) {
+    std::string output;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buffer[4096];
+        std::size_t read = 0;
+        while ((read = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+            output.append(buffer, read);
+        }
+        if (::pclose(pipe) != 0) {
+            return {};
+        }
+    }
+    return output;
+}
+
+// The focused node of sway's tree, depth first.
+std::optional<nlohmann::json> focusedNode(const nlohmann::json& node) {
+    if (node.value("focused", false)) {
+        return node;
+    }
+    for (const char* children : {"nodes", "floating_nodes"}) {
+        if (node.contains(children)) {
+            for (const auto& child : node[children]) {
+                if (auto found = focusedNode(child)) {
+                    return found;
+                }
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+PrivateSway::PrivateSway(std::vector<Output> outputs, std::vector<std::string> configLines) {
+    char pattern[] = "/tmp/vantrel-sway.XXXXXX";
+    if (::mkdtemp(pattern) == nullptr) {
+        failure_ = "cannot make a directory for sway";
+        return;
+    }
+    directory_ = pattern;
+    ::chmod(directory_.c_str(), 0777);
+    const bool root = ::geteuid() == 0;
+    const std::string run = directory_ + "/run";
+    ::mkdir(run.c_str(), 0700);
+    if (root && ::chown(run.c_str(), nobody, nogroup) != 0) {
+        failure_ = "cannot give sway's runtime directory to nobody";
+        return;
+    }
+    if (outputs.empty()) {
+        outputs.push_back(Output{});
+    }
+    {
+        std::ofstream config(directory_ + "/config");
+        config << "xwayland disable\nfocus_follows_mouse no\n";
+        config << "output HEADLESS-1 resolution " << outputs[0].width << "x" << outputs[0].height
+               << " position 0,0 bg #336699 solid_color\n";
+        for (const auto& line : configLines) {
+            config << line << "\n";
+        }
+    }
+    ::chmod((directory_ + "/config").c_str(), 0644);
+
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        if (root && (::setgroups(0, nullptr) != 0 || ::setgid(nogroup) != 0 || ::setuid(nobody) != 0)) {
+            ::_exit(126);
+        }
+        const std::string logPath = directory_ + "/sway.log";
+        if (std::FILE* log = std::fopen(logPath.c_str(), "w")) {
+            ::dup2(::fileno(log), STDOUT_FILENO);
+            ::dup2(::fileno(log), STDERR_FILENO);
+        }
+        const std::string home = "HOME=" + directory_;
+        const std::string runtime = "XDG_RUNTIME_DIR=" + run;
+        const std::string config = directory_ + "/config";
+        const char* environment[] = {home.c_str(),
+                                     "PATH=/usr/bin:/bin",
+                                     runtime.c_str(),
+                                     "WLR_BACKENDS=headless",
+                                     "WLR_LIBINPUT_NO_DEVICES=1",
+                                     "WLR_RENDERER=pixman",
+                                     "LANG=C.UTF-8",
+                                     nullptr};
+        ::execle("/usr/bin/sway", "sway", "-c", config.c_str(), static_cast<char*>(nullptr), environment);
+        ::_exit(127);
+    }
+    if (pid_ < 0) {
+        failure_ = "cannot start sway";
+        return;
+    }
+    const bool listening = waitUntil(
+        [&] {
+            for (const auto& entry : std::filesystem::directory_iterator(run)) {
+                const auto name = entry.path().filename().string();
+                if (name.rfind("sway-ipc.", 0) == 0) {
+                    ipcSocket_ = entry.path();
+                }
+            }
+            return !ipcSocket_.empty() && std::filesystem::exists(run + "/wayland-1") &&
+                   !message("-t get_version").empty();
+        },
+        std::chrono::seconds(10));
+    if (!listening) {
+        std::ifstream log(directory_ + "/sway.log");
+        failure_ = "sway did not start: " + std::string(std::istreambuf_iterator<char>(log), {});
+        return;
+    }
+    outputs_ = 1;
+    rightEdge_ = outputs[0].width;
+    for (std::size_t index = 1; index < outputs.size(); ++index) {
+        if (!addOutput(outputs[index].width, outputs[index].height)) {
+            failure_ = "sway made no output " + std::to_string(index + 1);
+            return;
+        }
+    }
+    if (const char* previous = std::getenv("WAYLAND_DISPLAY")) {
+        hadDisplay_ = true;
+        previousDisplay_ = previous;
+    }
+    waylandDisplay_ = run + "/wayland-1";
+    ::setenv("WAYLAND_DISPLAY", waylandDisplay_.c_str(), 1);
+}
+
+PrivateSway::~PrivateSway() {
+    if (hadDisplay_) {
+        ::setenv("WAYLAND_DISPLAY", previousDisplay_.c_str(), 1);
+    } else if (!waylandDisplay_.empty()) {
+        ::unsetenv("WAYLAND_DISPLAY");
+    }
+    if (pid_ > 0) {
+        ::kill(pid_, SIGTERM);
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+    }
+    if (!directory_.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(directory_, ignored);
+    }
+}
+
+std::string PrivateSway::message(const std::string& command) const {
+    if (ipcSocket_.empty()) {
+        return {};
+    }
+    return capture("swaymsg -s " + quoted(ipcSocket_) + " " + command + " 2>/dev/null");
+}
+
+bool PrivateSway::addOutput(int width, int height) {
+    if (message("create_output").empty()) {
+        return false;
+    }
+    ++outputs_;
+    const std::string name = "HEADLESS-" + std::to_string(outputs_);
+    const bool placed = !message("output " + name + " resolution " + std::to_string(width) + "x" +
+                                 std::to_string(height) + " position " + std::to_string(rightEdge_) + " 0")
+                             .empty();
+    rightEdge_ += width;
+    return placed;
+}
+
+bool PrivateSway::launch(const std::string& commandLine) const {
+    return !message("exec " + quoted(commandLine)).empty();
+}
+
+std::string PrivateSway::focusedName() const {
+    const auto tree = nlohmann::json::parse(message("-t get_tree"), nullptr, false);
+    if (tree.is_discarded()) {
+        return {};
+    }
+    const auto focused = focusedNode(tree);
+    if (!focused) {
+        return {};
+    }
+    if (focused->contains("app_id") && (*focused)["app_id"].is_string()) {
+        return (*focused)["app_id"];
+    }
+    return focused->value("name", "");
+}
+
+}  // namespace vantrel::testing
