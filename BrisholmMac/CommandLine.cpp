@@ -56,6 +56,11 @@ CommandLine parseCommandLine(std::span<const std::string_view> arguments) {
         line.action = CommandLine::Action::headlessHost;
         return line;
     }
+    // --session: which desktop backend would serve this session (for scripts choosing a host).
+    if (contains(arguments, "--session")) {
+        line.action = CommandLine::Action::sessionCheck;
+        return line;
+    }
     // --autostart on|off switches starting at log-in for this user, then the program ends.
     if (const auto autostart = std::find(arguments.begin(), arguments.end(), "--autostart");
         autostart != arguments.end()) {
@@ -103,11 +108,12 @@ std::string helpText() {
     return R"(Usage: brisholm [--print-link] [--max-bitrate BPS] [--stats] [--verbose]
        brisholm --headless [--port PORT] [--name NAME] [--two-displays] [--verbose]
        brisholm --autostart on|off
+       brisholm --session
 
 Lets a paired phone on the same local network watch and operate this computer.
 
-Without --headless the desktop host runs: it shows this X11 desktop to the phone and injects the
-phone's input. It listens on port 47823 (or one the system chooses) and keeps its pairing key in
+Without --headless the desktop host runs: it shows this desktop (an X11 session, or a Wayland
+session of sway or another wlroots compositor) to the phone and injects the phone's input. It listens on port 47823 (or one the system chooses) and keeps its pairing key in
 the desktop's keyring. The pairing code is in its panel (tray icon). When standard output is a
 terminal it prints "pairing: LINK" there whenever the pairing link changes, with the link drawn as
 a QR code; elsewhere (the journal of a session started at log-in) the link, which holds the key,
@@ -124,6 +130,8 @@ is printed only with --print-link.
   --two-displays    (headless) offer a second test display
   --autostart on|off  start the desktop host at your log-in, or no longer (an entry in
                     ~/.config/autostart, or under XDG_CONFIG_HOME); the panel has the same switch
+  --session         say which desktop backend serves this session, or why none does, and end
+                    (exit status 0 when one does, 1 when none does)
   --verbose         debug messages in the diagnostic log (standard error); or VANTREL_LOG=debug
   --help, -h        this text
   --version         the program's version

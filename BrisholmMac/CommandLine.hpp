@@ -12,7 +12,7 @@ namespace vantrel {
 // program instead. The headless host's own options (--port, --name, --two-displays) are read by
 // parseHeadlessOptions(); it ignores anything else, as phone-client developers' scripts rely on.
 struct CommandLine {
-    enum class Action { desktopHost, headlessHost, help, version, autostart, usageError };
+    enum class Action { desktopHost, headlessHost, help, version, autostart, sessionCheck, usageError };
 
     Action action = Action::desktopHost;
     bool verbose = false;

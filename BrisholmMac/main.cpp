@@ -1,5 +1,6 @@
 // The program's entry point: "--headless" anywhere among the arguments runs the headless host
-// (test pattern, event log); otherwise the desktop host runs on this X11 desktop.
+// (test pattern, event log); otherwise the desktop host runs on this desktop
+// session (X11, or a wlroots compositor on Wayland).
 #include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -152,11 +153,10 @@ int runDesktop(int argc, char** argv, const CommandLine& commandLine) {
         services.stages->onSummary = [](const StageSummary& summary) { writeLine(STDERR_FILENO, summary.describe()); };
     }
     if (services.backend.unsupported) {
-        const char* type = std::getenv("XDG_SESSION_TYPE");
         std::fprintf(stderr,
-                     "brisholm: only X11 desktop sessions are supported so far (this session: %s); phones can "
-                     "connect but see no picture. Log in with an X11 session, or run brisholm --headless.\n",
-                     type != nullptr && std::string_view(type) == "wayland" ? "Wayland" : "no X display reachable");
+                     "brisholm: no desktop backend serves this session (the log line above says why); phones can "
+                     "connect but see no picture. Log in with an X11 session or a wlroots compositor such as sway, "
+                     "or run brisholm --headless.\n");
     }
     AppModel model(std::move(services));
 
@@ -182,6 +182,17 @@ int runDesktop(int argc, char** argv, const CommandLine& commandLine) {
     return runTrayInterface(model);
 }
 
+// --session: the backend this session would get, on standard output, and whether there is one.
+int runSessionCheck() {
+    const auto choice = chooseBackend(readSessionFacts());
+    if (choice.kind) {
+        std::printf("desktop backend: %s (%s)\n", backendName(*choice.kind), choice.reason.c_str());
+        return 0;
+    }
+    std::printf("no desktop backend: %s\n", choice.reason.c_str());
+    return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -200,6 +211,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "brisholm: %s\n", commandLine.error.c_str());
             return 2;
         case CommandLine::Action::autostart: return runAutostartCommand(commandLine.autostartOn);
+        case CommandLine::Action::sessionCheck: return runSessionCheck();
         case CommandLine::Action::headlessHost: return runHeadless(argc, argv, arguments);
         case CommandLine::Action::desktopHost: return runDesktop(argc, argv, commandLine);
     }

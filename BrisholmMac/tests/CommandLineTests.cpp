@@ -30,6 +30,13 @@ TEST(AutostartCommandLineTest, OnOrOffAndNothingElse) {
         << "the headless host ignores what it does not know";
 }
 
+TEST(SessionCommandLineTest, AsksWhichBackendServesTheSessionUnlessTheHeadlessHostRuns) {
+    EXPECT_EQ(parse({"--session"}).action, CommandLine::Action::sessionCheck);
+    EXPECT_EQ(parse({"--verbose", "--session"}).action, CommandLine::Action::sessionCheck);
+    EXPECT_EQ(parse({"--headless", "--session"}).action, CommandLine::Action::headlessHost)
+        << "the headless host ignores what it does not know";
+}
+
 TEST(DesktopCommandLineTest, MaximumBitrateInBitsPerSecondOrWithAUnit) {
     EXPECT_EQ(parse({}).maxBitrate, std::nullopt);
     EXPECT_EQ(parse({"--max-bitrate", "8000000"}).maxBitrate, 8'000'000);
