@@ -2,14 +2,11 @@
 // order, which windows show and where, who owns them, and how they match desktop entries.
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "Backends/wlroots/ToplevelWindows.hpp"
-#include "FakeWindowList.hpp"
-#include "Input/WindowFollower.hpp"
 #include "Platform/desktop/WindowMatching.hpp"
 
 namespace vantrel::wayland {
@@ -99,37 +96,6 @@ TEST(ToplevelWindowsTest, WindowsMatchDesktopEntriesByApplicationId) {
     dialog.parent = 1;
     EXPECT_FALSE(desktop::isRegularApplicationWindow(toplevelWindowFacts(dialog)))
         << "a window with a parent is a dialog";
-}
-
-// The follower's rules hold over the compositor's facts: a new window of the front application on
-// the other output is followed, the host's own panel never is.
-TEST(ToplevelWindowsTest, TheFollowerFollowsANewWindowElsewhereButNeverTheHostsPanel) {
-    auto list = std::make_shared<testing::FakeWindowList>();
-    ApplicationOwners owners(ownPid, {"brisholm"});
-    std::vector<ToplevelFacts> toplevels = {toplevel(1, "foot", {left}, 1, true)};
-    const auto show = [&] {
-        list->onScreen = toplevelWindows(toplevels, outputs, owners);
-        const auto front = frontToBack(toplevels).front();
-        list->front = {owners.ownerOf(front), front.appId + ".desktop"};
-    };
-    WindowFollower follower(
-        list,
-        [] {
-            return std::vector<DisplayBounds>{{left, leftBounds}, {right, rightBounds}};
-        },
-        [] { return 0.0; }, ownPid);
-    show();
-    EXPECT_EQ(follower.check(left), std::nullopt) << "priming";
-
-    toplevels[0].activated = false;
-    toplevels.push_back(toplevel(2, "brisholm", {right}, 2, true));
-    show();
-    EXPECT_EQ(follower.check(left), std::nullopt) << "the host's panel opened on the other output";
-
-    toplevels[1].activated = false;
-    toplevels.push_back(toplevel(3, "foot", {right}, 3, true));
-    show();
-    EXPECT_EQ(follower.check(left), (FollowDecision{right, rightBounds}));
 }
 
 }  // namespace
