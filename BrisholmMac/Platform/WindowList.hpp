@@ -21,15 +21,20 @@ public:
     // One ordinary application window that shows on screen now.
     struct Window {
         std::uint32_t id = 0;  // the platform's window number
-        pid_t pid = 0;         // the process that owns it (never 0)
-        Rect bounds;           // its frame, decorations included, in global desktop points
+        // The process that owns it (never 0). Where the session tells no process (Wayland's
+        // foreign toplevels), the backend numbers each application above any process id and
+        // gives the host's own windows the host's pid: the follower only compares owners.
+        pid_t pid = 0;
+        // Its frame, decorations included, in global desktop points; where the session tells no
+        // place (Wayland), the bounds of the display it shows on.
+        Rect bounds;
 
         bool operator==(const Window&) const = default;
     };
 
     // The application that has the keyboard focus.
     struct FrontApplication {
-        pid_t pid = 0;                  // its process; 0 when no application is in front
+        pid_t pid = 0;                  // its owner, as Window::pid; 0 when no application is in front
         std::optional<std::string> id;  // its application identifier, when one is known
 
         bool operator==(const FrontApplication&) const = default;

@@ -11,6 +11,7 @@ WaylandConnection* MainConnection::get() {
         return nullptr;
     }
     lastAttempt_ = now;
+    toplevels_.reset();
     outputs_.reset();
     connection_ = WaylandConnection::open("desktop session", displayName_);
     if (connection_) {
@@ -21,6 +22,16 @@ WaylandConnection* MainConnection::get() {
 
 WaylandOutputs* MainConnection::outputs() {
     return get() != nullptr ? outputs_.get() : nullptr;
+}
+
+ForeignToplevels* MainConnection::toplevels() {
+    if (get() == nullptr) {
+        return nullptr;
+    }
+    if (!toplevels_) {
+        toplevels_ = std::make_unique<ForeignToplevels>(*connection_, *outputs_);
+    }
+    return toplevels_.get();
 }
 
 }  // namespace vantrel::wayland

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "Backends/wlroots/ForeignToplevels.hpp"
 #include "Backends/wlroots/WaylandConnection.hpp"
 #include "Backends/wlroots/WaylandOutputs.hpp"
 
@@ -24,11 +25,15 @@ public:
     [[nodiscard]] WaylandConnection* get();
     // The outputs followed on get()'s connection; null without one.
     [[nodiscard]] WaylandOutputs* outputs();
+    // The windows followed on get()'s connection, from the first call on (binding the compositor's
+    // window list costs a round trip); null without a connection.
+    [[nodiscard]] ForeignToplevels* toplevels();
 
 private:
     std::optional<std::string> displayName_;
     std::unique_ptr<WaylandConnection> connection_;
     std::unique_ptr<WaylandOutputs> outputs_;
+    std::unique_ptr<ForeignToplevels> toplevels_;  // its proxies go before the connection does
     std::optional<std::chrono::steady_clock::time_point> lastAttempt_;
 };
 

@@ -138,4 +138,13 @@ wl_output* WaylandOutputs::proxy(std::uint32_t id) const {
     return found != outputs_.end() ? found->second->output.get() : nullptr;
 }
 
+std::optional<std::uint32_t> WaylandOutputs::idOf(const wl_output* proxy) const {
+    for (const auto& [id, output] : outputs_) {
+        if (proxy != nullptr && output->output.get() == proxy) {
+            return id;
+        }
+    }
+    return std::nullopt;
+}
+
 }  // namespace vantrel::wayland

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,9 @@ public:
     // The output's proxy for requests that name an output (capture, a pointer bound to it); null
     // for an unknown id.
     [[nodiscard]] wl_output* proxy(std::uint32_t id) const;
+    // The id of the output behind proxy, as events of other protocols name it (a window entering
+    // an output); none for a proxy not made here.
+    [[nodiscard]] std::optional<std::uint32_t> idOf(const wl_output* proxy) const;
 
 private:
     struct Output;

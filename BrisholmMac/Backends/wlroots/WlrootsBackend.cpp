@@ -1,29 +1,19 @@
 #include "Backends/wlroots/WlrootsBackend.hpp"
 
+#include <unistd.h>
+
 #include <memory>
 
 #include "Backends/wlroots/MainConnection.hpp"
 #include "Backends/wlroots/WlrootsDisplays.hpp"
 #include "Backends/wlroots/WlrootsSessionChecks.hpp"
+#include "Backends/wlroots/WlrootsWindows.hpp"
 #include "Capture/ScreenCapturer.hpp"
 #include "Input/InputDevice.hpp"
-#include "Platform/WindowList.hpp"
 #include "Platform/desktop/DesktopWorkspace.hpp"
 #include "Platform/desktop/SessionKeepAwake.hpp"
 
 namespace vantrel {
-
-namespace {
-
-// Until the foreign-toplevel list is read, the follower sees no windows.
-class NoToplevels final : public WindowList {
-public:
-    std::optional<std::vector<Window>> windows() override { return std::nullopt; }
-    FrontApplication frontApplication() override { return {}; }
-    std::optional<std::string> fileBrowserId() override { return std::nullopt; }
-};
-
-}  // namespace
 
 const std::vector<std::string>& wlrootsRequiredInterfaces() {
     static const std::vector<std::string> required = {"zwlr_screencopy_manager_v1", "zwlr_virtual_pointer_manager_v1",
@@ -42,8 +32,9 @@ DesktopBackend makeWlrootsBackend() {
     backend.displays = std::make_shared<wayland::WlrootsDisplays>(connection);
     backend.makeCapturer = [] { return std::unique_ptr<ScreenCapturer>(); };
     backend.openInputDevice = [] { return std::shared_ptr<InputDevice>(); };
-    backend.windows = std::make_shared<NoToplevels>();
-    backend.workspace = std::make_shared<desktop::DesktopWorkspace>(desktop::IconRenderer::createQt(), nullptr);
+    backend.windows = std::make_shared<wayland::WlrootsWindowList>(connection, ::getpid());
+    backend.workspace = std::make_shared<desktop::DesktopWorkspace>(
+        desktop::IconRenderer::createQt(), std::make_shared<wayland::WlrootsRunningWindows>(connection));
     backend.checks = std::make_shared<wayland::WlrootsSessionChecks>(connection);
     // logind's idle inhibitor and the session's screen saver over D-Bus: a Wayland idle inhibitor
     // would need a visible surface of ours.

@@ -1,12 +1,9 @@
 #include "Backends/x11/EwmhWindowList.hpp"
 
-#include <gio/gio.h>
-
 #include "Backends/x11/X11Connection.hpp"
 #include "Backends/x11/X11Windows.hpp"
 #include "Log/DiagnosticLog.hpp"
 #include "Platform/desktop/DesktopEntries.hpp"
-#include "Platform/desktop/GioHandles.hpp"
 
 namespace vantrel::desktop {
 
@@ -57,9 +54,7 @@ WindowList::FrontApplication EwmhWindowList::frontApplication() {
 }
 
 std::optional<std::string> EwmhWindowList::fileBrowserId() {
-    const GObjectPtr<GAppInfo> handler(g_app_info_get_default_for_type("inode/directory", FALSE));
-    const char* id = handler ? g_app_info_get_id(handler.get()) : nullptr;
-    return id != nullptr ? std::optional<std::string>(id) : std::nullopt;
+    return fileBrowserEntryId();
 }
 
 }  // namespace vantrel::desktop

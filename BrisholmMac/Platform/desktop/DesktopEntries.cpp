@@ -12,6 +12,12 @@ AppInfoPtr entryById(const std::string& id) {
     return AppInfoPtr(g_desktop_app_info_new(id.c_str()));
 }
 
+std::optional<std::string> fileBrowserEntryId() {
+    const GObjectPtr<GAppInfo> handler(g_app_info_get_default_for_type("inode/directory", FALSE));
+    const char* id = handler ? g_app_info_get_id(handler.get()) : nullptr;
+    return id != nullptr ? std::optional<std::string>(id) : std::nullopt;
+}
+
 GDesktopAppInfo* DesktopEntries::find(const std::string& id) {
     auto [position, inserted] = entries_.try_emplace(id);
     if (inserted) {

@@ -16,6 +16,10 @@ using AppInfoPtr = GObjectPtr<GDesktopAppInfo>;
 // The installed entry with this id ("org.gnome.Calculator.desktop"); null when there is none.
 [[nodiscard]] AppInfoPtr entryById(const std::string& id);
 
+// The id of the session's file browser: the default handler of folders (inode/directory); none
+// when no entry handles them.
+[[nodiscard]] std::optional<std::string> fileBrowserEntryId();
+
 // The installed desktop entries as one listing of windows sees them: each id is read once, and
 // the entries naming a StartupWMClass only when a window needs them, since reading every installed
 // entry costs far more than the few windows of a session. Make one per listing, so that entries
