@@ -133,6 +133,10 @@ std::vector<OutputFacts> WaylandOutputs::outputs() const {
     return listed;
 }
 
+bool WaylandOutputs::settled() const {
+    return std::all_of(outputs_.begin(), outputs_.end(), [](const auto& entry) { return entry.second->sized; });
+}
+
 wl_output* WaylandOutputs::proxy(std::uint32_t id) const {
     const auto found = outputs_.find(id);
     return found != outputs_.end() ? found->second->output.get() : nullptr;

@@ -45,6 +45,9 @@ public:
 
     // The outputs with complete facts, in the registry's order (the order they were plugged in).
     [[nodiscard]] std::vector<OutputFacts> outputs() const;
+    // Whether every output bound so far has its facts: an output announced during a round trip is
+    // bound in it, and its facts come with the next one.
+    [[nodiscard]] bool settled() const;
     // The output's proxy for requests that name an output (capture, a pointer bound to it); null
     // for an unknown id.
     [[nodiscard]] wl_output* proxy(std::uint32_t id) const;

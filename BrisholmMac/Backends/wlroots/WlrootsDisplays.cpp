@@ -9,6 +9,10 @@ std::vector<MonitorFacts> WlrootsDisplays::monitors() {
     if (connection == nullptr || !connection->roundtrip()) {
         return {};
     }
+    // An output plugged in during that round trip was bound in it; its facts take one more.
+    if (!connection_->outputs()->settled() && !connection->roundtrip()) {
+        return {};
+    }
     std::vector<MonitorFacts> monitors;
     for (const auto& output : connection_->outputs()->outputs()) {
         monitors.push_back(monitorFacts(output));
