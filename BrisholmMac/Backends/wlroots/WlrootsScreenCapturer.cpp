@@ -38,6 +38,10 @@ constexpr auto restingLook = std::chrono::seconds(1);
 // output's next frame, which the copy request itself schedules.
 constexpr auto firstCopyWait = std::chrono::milliseconds(500);
 
+// How long a copy request waits for the compositor to name its buffers; a busy compositor that
+// answers later gets its copy sent at the next look.
+constexpr auto offerWait = std::chrono::milliseconds(10);
+
 // Copies failing this often in a row, on an output that is still there, end the stream.
 constexpr int failuresTolerated = 5;
 
@@ -329,6 +333,10 @@ private:
         request_->frame.reset(zwlr_screencopy_manager_v1_capture_output(manager_.get(), 1, output));
         zwlr_screencopy_frame_v1_add_listener(request_->frame.get(), &frameListener, this);
         connection_->flush();
+        // The compositor names the buffers it can copy into at once. Answering now rather than at
+        // the next look lets the copy catch the output's next frame: a look later, every other
+        // frame of a moving screen would be missed.
+        connection_->dispatchUntil(offerWait, [&] { return !request_ || request_->slot.has_value(); });
     }
 
     // The compositor has offered its buffers: copy into one of ours that fits.

@@ -152,6 +152,30 @@ TEST_F(WlrootsCapturerTest, AStreamSmallerThanTheOutputGetsScaledPictures) {
     EXPECT_NE(again.frame, grabbed.frame);
 }
 
+// A streamer looks once the descriptor says there is news. While a client draws every frame, each
+// such look should find a new copy: were the next copy sent only at the look after a grab, every
+// copy would take two looks, and a moving screen would lose every other frame.
+TEST_F(WlrootsCapturerTest, EachCopyOfAMovingScreenTakesOneLook) {
+    ASSERT_TRUE(sway_.launch("foot sh -c 'while :; do date; done'"));
+    const auto monitors = capturer_->monitors();
+    ASSERT_EQ(monitors.size(), 1U);
+    ASSERT_EQ(capturer_->watch(monitors[0].bounds, {1280, 720}), CaptureStatus::ok);
+    ASSERT_EQ(capturer_->grab().status, CaptureStatus::ok);
+    const int descriptor = capturer_->news()->descriptor;
+    int looks = 0;
+    int pictures = 0;
+    while (pictures < 20) {
+        pollfd watch{descriptor, POLLIN, 0};
+        ASSERT_EQ(::poll(&watch, 1, 5000), 1) << "no news after " << pictures << " pictures";
+        ++looks;
+        if (capturer_->changes().picture) {
+            ASSERT_EQ(capturer_->grab().status, CaptureStatus::ok);
+            ++pictures;
+        }
+    }
+    EXPECT_LE(looks, 30) << "looks for 20 pictures";
+}
+
 TEST(WlrootsStreamerTest, UnpluggingTheCapturedOutputEndsTheStream) {
     // Headless outputs cannot be unplugged: the captured sway runs inside another one.
     PrivateSway host;
