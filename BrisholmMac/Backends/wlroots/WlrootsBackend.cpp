@@ -6,6 +6,7 @@
 
 #include "Backends/wlroots/MainConnection.hpp"
 #include "Backends/wlroots/WlrootsDisplays.hpp"
+#include "Backends/wlroots/WlrootsScreenCapturer.hpp"
 #include "Backends/wlroots/WlrootsSessionChecks.hpp"
 #include "Backends/wlroots/WlrootsWindows.hpp"
 #include "Capture/ScreenCapturer.hpp"
@@ -30,7 +31,8 @@ DesktopBackend makeWlrootsBackend() {
     DesktopBackend backend;
     backend.name = "wlroots";
     backend.displays = std::make_shared<wayland::WlrootsDisplays>(connection);
-    backend.makeCapturer = [] { return std::unique_ptr<ScreenCapturer>(); };
+    // On the capture queue: the capturer opens a connection of its own there.
+    backend.makeCapturer = [] { return wayland::makeWlrootsCapturer(); };
     backend.openInputDevice = [] { return std::shared_ptr<InputDevice>(); };
     backend.windows = std::make_shared<wayland::WlrootsWindowList>(connection, ::getpid());
     backend.workspace = std::make_shared<desktop::DesktopWorkspace>(

@@ -65,6 +65,18 @@ std::optional<nlohmann::json> focusedNode(const nlohmann::json& node) {
 }  // namespace
 
 PrivateSway::PrivateSway(std::vector<Output> outputs, std::vector<std::string> configLines) {
+    start(std::move(outputs), configLines);
+}
+
+PrivateSway::PrivateSway(const PrivateSway& host, int outputs) : host_(&host) {
+    if (!host.ok()) {
+        failure_ = "the host sway did not start: " + host.failure();
+        return;
+    }
+    start(std::vector<Output>(static_cast<std::size_t>(std::max(outputs, 1))), {});
+}
+
+void PrivateSway::start(std::vector<Output> outputs, const std::vector<std::string>& configLines) {
     char pattern[] = "/tmp/vantrel-sway.XXXXXX";
     if (::mkdtemp(pattern) == nullptr) {
         failure_ = "cannot make a directory for sway";
@@ -85,8 +97,12 @@ PrivateSway::PrivateSway(std::vector<Output> outputs, std::vector<std::string> c
     {
         std::ofstream config(directory_ + "/config");
         config << "xwayland disable\nfocus_follows_mouse no\n";
-        config << "output HEADLESS-1 resolution " << outputs[0].width << "x" << outputs[0].height
-               << " position 0,0 bg #336699 solid_color\n";
+        if (host_ != nullptr) {
+            config << "output * bg #336699 solid_color\n";
+        } else {
+            config << "output HEADLESS-1 resolution " << outputs[0].width << "x" << outputs[0].height
+                   << " position 0,0 bg #336699 solid_color\n";
+        }
         for (const auto& line : configLines) {
             config << line << "\n";
         }
@@ -106,13 +122,16 @@ PrivateSway::PrivateSway(std::vector<Output> outputs, std::vector<std::string> c
         const std::string home = "HOME=" + directory_;
         const std::string runtime = "XDG_RUNTIME_DIR=" + run;
         const std::string config = directory_ + "/config";
+        // Inside a host sway, its outputs are windows there.
+        const std::string hostDisplay = host_ != nullptr ? "WAYLAND_DISPLAY=" + host_->waylandDisplay() : "";
         const char* environment[] = {home.c_str(),
                                      "PATH=/usr/bin:/bin",
                                      runtime.c_str(),
-                                     "WLR_BACKENDS=headless",
+                                     host_ != nullptr ? "WLR_BACKENDS=wayland" : "WLR_BACKENDS=headless",
                                      "WLR_LIBINPUT_NO_DEVICES=1",
                                      "WLR_RENDERER=pixman",
                                      "LANG=C.UTF-8",
+                                     host_ != nullptr ? hostDisplay.c_str() : nullptr,
                                      nullptr};
         ::execle("/usr/bin/sway", "sway", "-c", config.c_str(), static_cast<char*>(nullptr), environment);
         ::_exit(127);
@@ -183,12 +202,19 @@ bool PrivateSway::addOutput(int width, int height) {
         return false;
     }
     ++outputs_;
+    if (host_ != nullptr) {
+        return true;  // the host sizes the window
+    }
     const std::string name = "HEADLESS-" + std::to_string(outputs_);
     const bool placed = !message("output " + name + " resolution " + std::to_string(width) + "x" +
                                  std::to_string(height) + " position " + std::to_string(rightEdge_) + " 0")
                              .empty();
     rightEdge_ += width;
     return placed;
+}
+
+bool PrivateSway::unplug(const std::string& output) const {
+    return host_ != nullptr && !host_->message(quoted("[title=\"wlroots - " + output + "\"] kill")).empty();
 }
 
 bool PrivateSway::launch(const std::string& commandLine) const {

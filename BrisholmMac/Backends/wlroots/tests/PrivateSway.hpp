@@ -25,6 +25,10 @@ public:
     // The outputs side by side from the left, named HEADLESS-1, HEADLESS-2 ...; configLines are added
     // to sway's configuration ("input * xkb_layout de"). Check ok() before use.
     explicit PrivateSway(std::vector<Output> outputs = {Output{}}, std::vector<std::string> configLines = {});
+    // A sway inside host's session, with outputs outputs (WL-1, WL-2 ...): each is a window on
+    // host, sized by host's tiling, and goes away when that window is closed (unplug()), as a
+    // monitor unplugged does. A headless sway cannot lose an output.
+    PrivateSway(const PrivateSway& host, int outputs);
     ~PrivateSway();
     PrivateSway(const PrivateSway&) = delete;
     PrivateSway& operator=(const PrivateSway&) = delete;
@@ -41,6 +45,8 @@ public:
     // Adds an output (HEADLESS-n, n counting from the ones made at the start) at width x height,
     // right of the others.
     bool addOutput(int width, int height);
+    // Unplugs output (WL-n) of a sway inside another; false for a headless one.
+    bool unplug(const std::string& output) const;
     // Starts a program in the session as sway's user (swaymsg exec): the shell command line as it is.
     bool launch(const std::string& commandLine) const;
     // The name of the focused window's application, or the focused output's name for an empty
@@ -48,6 +54,9 @@ public:
     [[nodiscard]] std::string focusedName() const;
 
 private:
+    void start(std::vector<Output> outputs, const std::vector<std::string>& configLines);
+
+    const PrivateSway* host_ = nullptr;
     std::string directory_;
     std::string waylandDisplay_;
     std::string ipcSocket_;
