@@ -131,10 +131,29 @@ int runHeadless(int argc, char** argv, const std::vector<std::string_view>& argu
     return status;
 }
 
+// Where the panel is drawn. In a Wayland session Qt wants its Wayland plugin (qt6-wayland) and,
+// without it or an X display, ends the program before it starts. The host serves the phone
+// without a panel too (the pairing link goes to the terminal), so Qt is told to try Wayland, then
+// X11 (Xwayland), then to draw nowhere; a choice of the user's (QT_QPA_PLATFORM) stands.
+void choosePanelPlatform() {
+    const char* chosen = std::getenv("QT_QPA_PLATFORM");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    if ((chosen != nullptr && *chosen != '\0') || wayland == nullptr || *wayland == '\0') {
+        return;
+    }
+    setenv("QT_QPA_PLATFORM", "wayland;xcb;offscreen", 1);
+}
+
 int runDesktop(int argc, char** argv, const CommandLine& commandLine) {
     StopSignals stopSignals;
     ensureRuntimeDirectory();
+    choosePanelPlatform();
     QApplication application(argc, argv);
+    if (QGuiApplication::platformName() == "offscreen" && std::getenv("WAYLAND_DISPLAY") != nullptr) {
+        diagnosticLog().warn(
+            "no panel: Qt could draw neither on Wayland (is qt6-wayland installed?) nor on an X display; "
+            "pair with the link on standard output (brisholm --print-link)");
+    }
     QCoreApplication::setOrganizationName("Vantrel");
     QCoreApplication::setApplicationName("brisholm");
 

@@ -63,9 +63,10 @@ set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
 
 set(CPACK_DEBIAN_HOST_PACKAGE_NAME ${vantrel_package_host})
 # The panel's switches and icons are SVG, drawn by Qt's SVG plugins; DNS-SD needs the avahi
-# daemon, and the pairing key a Secret Service (without one the key lasts for the session only).
+# daemon, and the pairing key a Secret Service (without one the key lasts for the session only);
+# the panel in a Wayland session Qt's Wayland plugin (without it the host runs without a panel).
 set(CPACK_DEBIAN_HOST_PACKAGE_DEPENDS "libqt6svg6")
-set(CPACK_DEBIAN_HOST_PACKAGE_RECOMMENDS "avahi-daemon")
+set(CPACK_DEBIAN_HOST_PACKAGE_RECOMMENDS "avahi-daemon, qt6-wayland")
 set(CPACK_DEBIAN_HOST_PACKAGE_SUGGESTS "gnome-keyring | keepassxc, ${vantrel_package_probe}")
 # CPack indents every line after the summary and turns empty lines into " .".
 set(CPACK_DEBIAN_HOST_DESCRIPTION "lets a paired phone watch and operate this computer

@@ -15,7 +15,7 @@ packages=(
   libavahi-client-dev libxcb1-dev libxcb-randr0-dev libxcb-shm0-dev libxcb-damage0-dev
   libxcb-xfixes0-dev libxcb-xinput-dev libxcb-xtest0-dev libxcb-screensaver0-dev libxcb-ewmh-dev libxcb-icccm4-dev libxcb-keysyms1-dev
   libxcb-xkb-dev libxkbcommon-dev libxkbcommon-x11-dev xkb-data
-  libsecret-1-dev libglib2.0-dev qt6-base-dev qt6-base-dev-tools libqt6svg6 libqrencode-dev
+  libsecret-1-dev libglib2.0-dev qt6-base-dev qt6-base-dev-tools libqt6svg6 qt6-wayland libqrencode-dev
   # Wayland backends: the client library and its code generator, protocol definitions (the wlr
   # ones ship with the Rust crate's sources), PipeWire for GNOME's screen casts
   libwayland-dev libwayland-bin wayland-protocols librust-wayland-protocols-dev

@@ -258,5 +258,20 @@ TEST_F(DesktopHostTest, StandardOutputKeepsTheKeyOutAndCarriesOnlyPairingLines) 
     }
 }
 
+// A Wayland session where Qt can draw nowhere (no Wayland plugin or compositor it can use, no X
+// display): the host still starts, says why there is no panel, and hands out its pairing link.
+TEST_F(DesktopHostTest, WithoutAnywhereToDrawThePanelTheHostStillStarts) {
+    ChildProcess host(brisholm, {"--print-link"},
+                      {{"DISPLAY", {}},
+                       {"QT_QPA_PLATFORM", {}},
+                       {"XDG_SESSION_TYPE", "wayland"},
+                       {"WAYLAND_DISPLAY", "/nonexistent/wayland-0"}});
+    const auto line = host.waitForLine("pairing: ", 30s);
+    ASSERT_TRUE(line.has_value()) << host.errorOutput();
+    host.signal(SIGTERM);
+    EXPECT_EQ(host.waitForExit(), 0);
+    EXPECT_THAT(host.errorOutput(), ::testing::HasSubstr("no panel"));
+}
+
 }  // namespace
 }  // namespace vantrel

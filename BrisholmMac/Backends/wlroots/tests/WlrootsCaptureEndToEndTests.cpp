@@ -100,7 +100,7 @@ TEST_F(WlrootsHostTest, APhoneSeesBothOutputsByNameAndWhatWasDrawnOnEach) {
     ASSERT_TRUE(sway_.launch("foot -a paint -o colors.background=ff8800 sleep 120"));
     ASSERT_TRUE(testing::waitUntil([&] { return sway_.focusedName() == "paint"; }, 10s));
 
-    // Qt's Wayland platform is not installed here: the host's own window goes off screen.
+    // The host's own panel draws off screen, out of the pictures.
     ChildProcess host(brisholm, {"--verbose", "--print-link"},
                       {{"WAYLAND_DISPLAY", sway_.waylandDisplay()},
                        {"XDG_SESSION_TYPE", "wayland"},
