@@ -11,10 +11,12 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "ChildProcess.hpp"
+#include "PrivateAddress.hpp"
 #include "vantrel/PairingInfo.hpp"
 #include "vantrel/testing/Waiting.hpp"
 
@@ -56,19 +58,9 @@ protected:
             GTEST_SKIP() << "needs the private test session as root (scripts/test-session.sh): a display and a "
                             "network namespace of its own";
         }
-        interface_ = "vt" + std::to_string(::getpid() % 100000);
-        const std::string address = "192.168." + std::to_string(100 + ::getpid() % 100) + ".1/24";
-        if (std::system(("ip link add " + interface_ + " type veth peer name " + interface_ + "p && ip addr add " +
-                         address + " dev " + interface_ + " && ip link set " + interface_ + " up && ip link set " +
-                         interface_ + "p up")
-                            .c_str()) != 0) {
+        address_.emplace();
+        if (!address_->ok()) {
             GTEST_SKIP() << "cannot give the namespace a private address";
-        }
-    }
-
-    void TearDown() override {
-        if (!interface_.empty()) {
-            (void)std::system(("ip link del " + interface_ + " 2>/dev/null").c_str());
         }
     }
 
@@ -77,7 +69,7 @@ protected:
         return line ? line->substr(std::string("pairing: ").size()) : std::string();
     }
 
-    std::string interface_;
+    std::optional<testing::PrivateAddress> address_;
 };
 
 struct ProbeRun {
@@ -120,7 +112,8 @@ TEST_F(DesktopHostTest, APhoneWatchesControlsAndSwitchesMonitors) {
     const auto link = linkFrom(host);
     ASSERT_FALSE(link.empty()) << host.errorOutput();
 
-    const auto directory = std::filesystem::temp_directory_path() / ("vantrel-desktop-e2e-" + interface_);
+    const auto directory =
+        std::filesystem::temp_directory_path() / ("vantrel-desktop-e2e-" + address_->interfaceName());
     std::filesystem::create_directories(directory);
     const auto script = directory / "script";
     std::ofstream(script) << R"({"delay": 800, "input": {"pointerMove": {"dx": 40, "dy": 30}}})"

@@ -11,10 +11,12 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "ChildProcess.hpp"
+#include "PrivateAddress.hpp"
 #include "PrivateSway.hpp"
 #include "vantrel/testing/Waiting.hpp"
 
@@ -73,24 +75,14 @@ protected:
         if (!sway_.ok()) {
             GTEST_SKIP() << sway_.failure();
         }
-        interface_ = "vw" + std::to_string(::getpid() % 100000);
-        const std::string address = "192.168." + std::to_string(100 + ::getpid() % 100) + ".1/24";
-        if (std::system(("ip link add " + interface_ + " type veth peer name " + interface_ + "p && ip addr add " +
-                         address + " dev " + interface_ + " && ip link set " + interface_ + " up && ip link set " +
-                         interface_ + "p up")
-                            .c_str()) != 0) {
+        address_.emplace();
+        if (!address_->ok()) {
             GTEST_SKIP() << "cannot give the namespace a private address";
         }
     }
 
-    void TearDown() override {
-        if (!interface_.empty()) {
-            (void)std::system(("ip link del " + interface_ + " 2>/dev/null").c_str());
-        }
-    }
-
     PrivateSway sway_{{{1280, 720}, {1024, 768}}, {"default_border none"}};
-    std::string interface_;
+    std::optional<testing::PrivateAddress> address_;
 };
 
 TEST_F(WlrootsHostTest, APhoneSeesBothOutputsByNameAndWhatWasDrawnOnEach) {
@@ -111,7 +103,8 @@ TEST_F(WlrootsHostTest, APhoneSeesBothOutputsByNameAndWhatWasDrawnOnEach) {
     const auto link = line->substr(std::string("pairing: ").size());
 
     // A first visit reads the welcome; the second shows the main output, then the other.
-    const auto directory = std::filesystem::temp_directory_path() / ("vantrel-wlroots-e2e-" + interface_);
+    const auto directory =
+        std::filesystem::temp_directory_path() / ("vantrel-wlroots-e2e-" + address_->interfaceName());
     std::filesystem::create_directories(directory);
     std::vector<json> welcomes;
     {

@@ -7,9 +7,11 @@
 
 #include <cstdlib>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 
 #include "ChildProcess.hpp"
+#include "PrivateAddress.hpp"
 #include "PrivateSway.hpp"
 #include "vantrel/testing/Waiting.hpp"
 
@@ -34,25 +36,14 @@ protected:
         if (!sway_.ok()) {
             GTEST_SKIP() << sway_.failure();
         }
-        interface_ = "vw" + std::to_string(::getpid() % 100000);
-        const std::string address = "192.168." + std::to_string(100 + ::getpid() % 100) + ".1/24";
-        if (std::system(("ip link add " + interface_ + " type veth peer name " + interface_ + "p && ip addr add " +
-                         address + " dev " + interface_ + " && ip link set " + interface_ + " up && ip link set " +
-                         interface_ + "p up")
-                            .c_str()) != 0) {
-            interface_.clear();
+        address_.emplace();
+        if (!address_->ok()) {
             GTEST_SKIP() << "cannot give the namespace a private address";
         }
     }
 
-    void TearDown() override {
-        if (!interface_.empty()) {
-            (void)std::system(("ip link del " + interface_ + " 2>/dev/null").c_str());
-        }
-    }
-
     PrivateSway sway_{{{1280, 720}, {1024, 768}}};
-    std::string interface_;
+    std::optional<testing::PrivateAddress> address_;
 };
 
 // The welcomes the phone has received so far.
