@@ -4,6 +4,7 @@
 
 #include "Backends/wlroots/MainConnection.hpp"
 #include "Backends/wlroots/WlrootsDisplays.hpp"
+#include "Backends/wlroots/WlrootsInputDevice.hpp"
 #include "Backends/wlroots/WlrootsSessionChecks.hpp"
 #include "Capture/ScreenCapturer.hpp"
 #include "Input/InputDevice.hpp"
@@ -41,7 +42,7 @@ DesktopBackend makeWlrootsBackend() {
     backend.name = "wlroots";
     backend.displays = std::make_shared<wayland::WlrootsDisplays>(connection);
     backend.makeCapturer = [] { return std::unique_ptr<ScreenCapturer>(); };
-    backend.openInputDevice = [] { return std::shared_ptr<InputDevice>(); };
+    backend.openInputDevice = []() -> std::shared_ptr<InputDevice> { return WlrootsInputDevice::open(); };
     backend.windows = std::make_shared<NoToplevels>();
     backend.workspace = std::make_shared<desktop::DesktopWorkspace>(desktop::IconRenderer::createQt(), nullptr);
     backend.checks = std::make_shared<wayland::WlrootsSessionChecks>(connection);
