@@ -271,10 +271,12 @@ void InputInjector::type(const std::string& text) {
         pending.clear();
         busy.clear();
     };
+    const bool bindAhead = device_->bindsAhead();
     for (const auto& chunk : chunks) {
-        // Every key a chunk borrows is bound before the chunk is typed, so that a device which
-        // hands the application a whole new keymap for each change hands it one per chunk rather
-        // than one per character. A chunk that needs more keys than are free is typed in parts.
+        // Where the device asks for it, every key a chunk borrows is bound before the chunk is
+        // typed, so that a device which hands the application a whole new keymap for each change
+        // hands it one per chunk rather than one per character. A chunk that needs more keys than
+        // are free is typed in parts.
         for (const char32_t character : chunk) {
             auto stroke = device_->strokeForCharacter(character);
             if (!stroke) {
@@ -292,6 +294,9 @@ void InputInjector::type(const std::string& text) {
                 stroke = KeyStroke{*spare, {}};
             }
             pending.push_back(std::move(*stroke));
+            if (!bindAhead) {
+                typePending();
+            }
         }
         typePending();
         device_->flush();

@@ -140,20 +140,10 @@ bool WaylandConnection::roundtrip() {
 }
 
 bool WaylandConnection::flush() {
-    // A full socket (EAGAIN) is waited on until the compositor has read enough: libwayland keeps
-    // only a few kilobytes of requests (and 28 descriptors) of its own, and a request that no
-    // longer fits while the socket is full ends the connection. A compositor that reads nothing
-    // for a whole second leaves the rest queued.
-    constexpr int patienceMilliseconds = 1000;
-    while (wl_display_flush(display_) < 0) {
-        if (errno != EAGAIN) {
-            noteBroken();
-            return false;
-        }
-        pollfd watched{descriptor(), POLLOUT, 0};
-        if (::poll(&watched, 1, patienceMilliseconds) <= 0) {
-            break;
-        }
+    // EAGAIN only says the socket is full for now; what stays queued goes with the next flush.
+    if (wl_display_flush(display_) < 0 && errno != EAGAIN) {
+        noteBroken();
+        return false;
     }
     return !broken();
 }

@@ -46,6 +46,8 @@ public:
     [[nodiscard]] std::vector<Keycode> spareKeycodes() override;
     bool bindKeycode(Keycode keycode, std::optional<char32_t> character) override;
     bool syncWithFocusedClient() override;
+    // Each binding hands applications a whole keymap: one per piece of text is far cheaper.
+    [[nodiscard]] bool bindsAhead() const override { return true; }
     [[nodiscard]] std::uint64_t keymapGeneration() override;
     void flush() override;
 

@@ -200,6 +200,7 @@ TEST_F(InjectorTest, CharactersTheKeymapLacksBorrowSpareKeys) {
 // more keys than there are is typed in parts, and no key is rebound before its character is typed.
 TEST_F(InjectorTest, AChunksBorrowedKeysAreBoundBeforeItIsTyped) {
     device->spare = {200, 201, 202};
+    device->bindAhead = true;
     injector.handle(input::Text{"\u00F1a\u00DF\u00E7"});
     EXPECT_THAT(device->take(),
                 ElementsAre("bind 200 U+00F1", "bind 201 U+00DF", "bind 202 U+00E7", "key 200 down", "key 200 up",

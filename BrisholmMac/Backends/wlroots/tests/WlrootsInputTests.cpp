@@ -121,6 +121,25 @@ TEST_F(WlrootsInputTest, TextAndKeysArriveExactlyOnTheDesksGermanLayout) {
     EXPECT_EQ(device_->keymapGeneration(), generation);
 }
 
+// A pasted paragraph: 2000 characters in one go, each line whole and in order.
+TEST_F(WlrootsInputTest, ALongTextArrivesWhole) {
+    const DeskKeyboard desk("us");
+    ASSERT_TRUE(desk.ok());
+    const TypingWindow window(sway_, "long-text");
+    ASSERT_TRUE(window.ok());
+    open();
+    std::string expected;
+    for (int line = 0; line < 40; ++line) {
+        std::string text;
+        for (int i = 0; i < 50; ++i) {
+            text += static_cast<char>('a' + (line + i) % 26);
+        }
+        injector_->handle(input::Text{text + "\n"});
+        expected += text + "\n";
+    }
+    EXPECT_EQ(window.waitFor(expected), expected);
+}
+
 // Someone types at the desk after choosing a new layout: the seat hands the device the new keymap,
 // and the phone's key places and borrowed keys follow it.
 TEST_F(WlrootsInputTest, ANewLayoutAtTheDeskIsTakenUp) {
