@@ -72,6 +72,11 @@ public:
     // answers the window manager's ping), so that a key it has not read yet is not rebound under it.
     // False when it does not answer pings, or not in time.
     virtual bool syncWithFocusedClient() = 0;
+    // Whether the keys a piece of text borrows are to be bound before any of it is typed: true where
+    // each binding hands applications a whole new keymap (Wayland: one keymap per piece instead of
+    // one per character), false where an application reads a changed key only when it gets to a
+    // key press on it (X11), so each character is typed right after its key is bound.
+    [[nodiscard]] virtual bool bindsAhead() const { return false; }
     // Counts replacements of the keymap by others (a new layout chosen on the desktop). Bindings made
     // with bindKeycode do not survive such a replacement.
     [[nodiscard]] virtual std::uint64_t keymapGeneration() = 0;

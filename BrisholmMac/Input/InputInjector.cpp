@@ -255,27 +255,50 @@ void InputInjector::type(const std::string& text) {
     }
     // A modifier still held from a key event would change every character typed.
     releaseKeys();
+    std::vector<KeyStroke> pending;
+    std::set<Keycode> busy;  // borrowed keys the pending strokes type with
+    const auto typePending = [&] {
+        for (const auto& stroke : pending) {
+            for (const Keycode modifier : stroke.modifiers) {
+                device_->pressKey(modifier, true);
+            }
+            device_->pressKey(stroke.keycode, true);
+            device_->pressKey(stroke.keycode, false);
+            for (auto modifier = stroke.modifiers.rbegin(); modifier != stroke.modifiers.rend(); ++modifier) {
+                device_->pressKey(*modifier, false);
+            }
+        }
+        pending.clear();
+        busy.clear();
+    };
+    const bool bindAhead = device_->bindsAhead();
     for (const auto& chunk : chunks) {
+        // Where the device asks for it, every key a chunk borrows is bound before the chunk is
+        // typed, so that a device which hands the application a whole new keymap for each change
+        // hands it one per chunk rather than one per character. A chunk that needs more keys than
+        // are free is typed in parts.
         for (const char32_t character : chunk) {
             auto stroke = device_->strokeForCharacter(character);
             if (!stroke) {
-                const auto spare = spareKeycodes_.keycodeFor(*device_, character);
+                auto spare = spareKeycodes_.keycodeFor(*device_, character, busy);
+                if (!spare && !busy.empty()) {
+                    typePending();
+                    spare = spareKeycodes_.keycodeFor(*device_, character, busy);
+                }
                 if (!spare) {
                     diagnosticLog().warn("input: cannot type U+{:04X}: no key for it",
                                          static_cast<std::uint32_t>(character));
                     continue;
                 }
+                busy.insert(*spare);
                 stroke = KeyStroke{*spare, {}};
             }
-            for (const Keycode modifier : stroke->modifiers) {
-                device_->pressKey(modifier, true);
-            }
-            device_->pressKey(stroke->keycode, true);
-            device_->pressKey(stroke->keycode, false);
-            for (auto modifier = stroke->modifiers.rbegin(); modifier != stroke->modifiers.rend(); ++modifier) {
-                device_->pressKey(*modifier, false);
+            pending.push_back(std::move(*stroke));
+            if (!bindAhead) {
+                typePending();
             }
         }
+        typePending();
         device_->flush();
     }
 }

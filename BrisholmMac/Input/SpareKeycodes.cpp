@@ -34,7 +34,8 @@ void SpareKeycodes::syncIfTyped(InputDevice& device, bool needed) {
     }
 }
 
-std::optional<Keycode> SpareKeycodes::keycodeFor(InputDevice& device, char32_t character) {
+std::optional<Keycode> SpareKeycodes::keycodeFor(InputDevice& device, char32_t character,
+                                                 const std::set<Keycode>& busy) {
     reloadIfReplaced(device);
     if (keys_.empty()) {
         return std::nullopt;
@@ -47,7 +48,17 @@ std::optional<Keycode> SpareKeycodes::keycodeFor(InputDevice& device, char32_t c
         return bound->keycode;
     }
     // Empty keys have never been used or were restored; both count as used before any bound key.
-    auto& key = *std::ranges::min_element(keys_, {}, [](const Key& k) { return k.character ? k.lastUse : 0; });
+    Key* taken = nullptr;
+    for (auto& key : keys_) {
+        const auto lastUse = [](const Key& k) { return k.character ? k.lastUse : 0; };
+        if (!busy.contains(key.keycode) && (taken == nullptr || lastUse(key) < lastUse(*taken))) {
+            taken = &key;
+        }
+    }
+    if (taken == nullptr) {
+        return std::nullopt;
+    }
+    Key& key = *taken;
     syncIfTyped(device, key.typedSinceSync);
     if (!device.bindKeycode(key.keycode, character)) {
         return std::nullopt;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "Input/InputDevice.hpp"
@@ -22,9 +23,11 @@ namespace vantrel {
 // Lives on the injector's thread (main).
 class SpareKeycodes {
 public:
-    // The key that types character, binding one when none does; none when the keymap has no spare
-    // key or the binding failed.
-    [[nodiscard]] std::optional<Keycode> keycodeFor(InputDevice& device, char32_t character);
+    // The key that types character, binding one when none does, but never one of busy (keys bound
+    // for characters the caller has yet to type); none when every key not busy is taken, the
+    // keymap has no spare key or the binding failed.
+    [[nodiscard]] std::optional<Keycode> keycodeFor(InputDevice& device, char32_t character,
+                                                    const std::set<Keycode>& busy = {});
 
     // Empties every key this pool bound.
     void restoreAll(InputDevice& device);

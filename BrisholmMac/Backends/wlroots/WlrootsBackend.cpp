@@ -6,6 +6,7 @@
 
 #include "Backends/wlroots/MainConnection.hpp"
 #include "Backends/wlroots/WlrootsDisplays.hpp"
+#include "Backends/wlroots/WlrootsInputDevice.hpp"
 #include "Backends/wlroots/WlrootsScreenCapturer.hpp"
 #include "Backends/wlroots/WlrootsSessionChecks.hpp"
 #include "Backends/wlroots/WlrootsWindows.hpp"
@@ -33,7 +34,7 @@ DesktopBackend makeWlrootsBackend() {
     backend.displays = std::make_shared<wayland::WlrootsDisplays>(connection);
     // On the capture queue: the capturer opens a connection of its own there.
     backend.makeCapturer = [] { return wayland::makeWlrootsCapturer(); };
-    backend.openInputDevice = [] { return std::shared_ptr<InputDevice>(); };
+    backend.openInputDevice = []() -> std::shared_ptr<InputDevice> { return WlrootsInputDevice::open(); };
     backend.windows = std::make_shared<wayland::WlrootsWindowList>(connection, ::getpid());
     backend.workspace = std::make_shared<desktop::DesktopWorkspace>(
         desktop::IconRenderer::createQt(), std::make_shared<wayland::WlrootsRunningWindows>(connection));

@@ -195,6 +195,22 @@ TEST_F(InjectorTest, CharactersTheKeymapLacksBorrowSpareKeys) {
     EXPECT_THAT(device->take(), ElementsAre("bind 200 U+00F1", "key 200 down", "key 200 up"));
 }
 
+// A device that hands applications a whole keymap for each change of a key (Wayland's virtual
+// keyboard) hands them one per chunk when the chunk's keys are all bound first; a chunk that needs
+// more keys than there are is typed in parts, and no key is rebound before its character is typed.
+TEST_F(InjectorTest, AChunksBorrowedKeysAreBoundBeforeItIsTyped) {
+    device->spare = {200, 201, 202};
+    device->bindAhead = true;
+    injector.handle(input::Text{"\u00F1a\u00DF\u00E7"});
+    EXPECT_THAT(device->take(),
+                ElementsAre("bind 200 U+00F1", "bind 201 U+00DF", "bind 202 U+00E7", "key 200 down", "key 200 up",
+                            "key 38 down", "key 38 up", "key 201 down", "key 201 up", "key 202 down", "key 202 up"));
+    injector.handle(input::Text{"\u20AC\u00E5\u00DF\u00F8"});
+    EXPECT_THAT(device->take(), ElementsAre("sync", "bind 200 U+20AC", "bind 201 U+00E5", "bind 202 U+00DF",
+                                            "key 200 down", "key 200 up", "key 201 down", "key 201 up", "key 202 down",
+                                            "key 202 up", "sync", "bind 200 U+00F8", "key 200 down", "key 200 up"));
+}
+
 TEST_F(InjectorTest, ANewKeymapForgetsTheBorrowedKeys) {
     injector.handle(input::Text{"\u00F1"});
     ++device->generation;  // the desktop chose another layout: the binding went with the old one

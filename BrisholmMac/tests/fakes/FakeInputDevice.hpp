@@ -27,6 +27,7 @@ public:
     std::map<char32_t, KeyStroke> strokes{{U'a', {38, {}}}, {U'A', {38, {50}}}, {U'@', {24, {92}}}};
     std::vector<Keycode> spare{200, 201};
     std::uint64_t generation = 0;
+    bool bindAhead = false;
 
     std::optional<Point> pointerLocation() override {
         return pointerReadable ? std::optional<Point>(pointer) : std::nullopt;
@@ -61,6 +62,7 @@ public:
         log.push_back("sync");
         return true;
     }
+    bool bindsAhead() const override { return bindAhead; }
     std::uint64_t keymapGeneration() override { return generation; }
     void flush() override { ++flushes; }
 

@@ -138,7 +138,8 @@ TEST_F(WlrootsHostTest, APhoneSeesBothOutputsByNameAndWhatWasDrawnOnEach) {
         if (picture.width == 1280) {
             sawTerminal = sawTerminal || picture.near(640, 500, 0xff8800);
         } else if (picture.width == 1024) {
-            sawGreen = sawGreen || picture.near(512, 384, 0x20c040);
+            sawGreen = sawGreen ||
+                       picture.near(200, 600, 0x20c040);  // clear of the pointer, which a phone brings to the centre
         }
     }
     EXPECT_TRUE(sawTerminal) << "no decoded picture of HEADLESS-1 shows the orange terminal";

@@ -1,0 +1,38 @@
+#include "TypingWindow.hpp"
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "vantrel/testing/Waiting.hpp"
+
+namespace vantrel::testing {
+
+TypingWindow::TypingWindow(const PrivateSway& sway, std::string appId)
+    : sway_(sway), appId_(std::move(appId)), path_(sway.directory() + "/" + appId_ + ".txt") {
+    if (!sway.launch("foot --app-id=" + appId_ + " sh -c 'cat > " + path_ + "'")) {
+        return;
+    }
+    // Focused means mapped and ready for keys; the file means cat runs.
+    ok_ = waitUntil([&] { return sway.focusedName() == appId_ && std::filesystem::exists(path_); },
+                    std::chrono::seconds(10));
+}
+
+TypingWindow::~TypingWindow() {
+    const std::string criteria = "'[app_id=\"" + appId_ + "\"]'";
+    if (ok_ && !sway_.message(criteria + " kill").empty()) {
+        waitUntil([&] { return sway_.message("-t get_tree").find("\"" + appId_ + "\"") == std::string::npos; });
+    }
+}
+
+std::string TypingWindow::received() const {
+    std::ifstream file(path_, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+std::string TypingWindow::waitFor(const std::string& expected, std::chrono::milliseconds timeout) const {
+    waitUntil([&] { return received().size() >= expected.size(); }, timeout);
+    return received();
+}
+
+}  // namespace vantrel::testing
