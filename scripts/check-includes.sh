@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Checks two rules of the host's includes (BrisholmMac), and names file and line for each break:
 #   1. Only a desktop backend includes the headers of its kind of session: X11 headers (<xcb/...>,
-#      <X11/...>, <xkbcommon/xkbcommon-x11.h>) only BrisholmMac/Backends/x11. Every other folder
-#      works for any desktop session.
+#      <X11/...>, <xkbcommon/xkbcommon-x11.h>) only BrisholmMac/Backends/x11, PipeWire's
+#      (<pipewire/...>, <spa/...>) only BrisholmMac/Backends/gnome. Every other folder works for
+#      any desktop session.
 #   2. Includes go down the floors below, never up. A folder may include its own floor and those
 #      under it. Tests may also include the test helpers of any folder (files under a tests/
 #      folder, and BrisholmMac/tests/support); production code never includes a test helper.
@@ -31,6 +32,7 @@ floors=(
 # Each backend's own headers (system include patterns), and the one folder that may include them.
 sessionHeaders=(
   "Backends/x11/ xcb/* X11/* xkbcommon/xkbcommon-x11.h"
+  "Backends/gnome/ pipewire/* spa/*"
 )
 
 declare -A floorOf

@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "Backends/gnome/GnomeBackend.hpp"
 #include "Backends/x11/X11Backend.hpp"
 #include "Capture/Displays.hpp"
 #include "Capture/ScreenCapturer.hpp"
@@ -72,6 +73,7 @@ DesktopBackend unsupportedBackend(std::string reason) {
 DesktopBackend make(BackendKind kind) {
     switch (kind) {
         case BackendKind::x11: return makeX11Backend();
+        case BackendKind::waylandGnome: return makeGnomeBackend();
     }
     return unsupportedBackend(noXDisplay);
 }
@@ -81,12 +83,16 @@ DesktopBackend make(BackendKind kind) {
 const char* backendName(BackendKind kind) {
     switch (kind) {
         case BackendKind::x11: return "x11";
+        case BackendKind::waylandGnome: return "wayland-gnome";
     }
     return "unknown";
 }
 
 BackendChoice chooseBackend(const SessionFacts& facts) {
     if (facts.sessionType == "wayland") {
+        if (facts.gnomeRemoteDesktop) {
+            return {BackendKind::waylandGnome, "the session bus offers GNOME's screen cast and remote desktop"};
+        }
         return {std::nullopt, waylandSession};
     }
     if (facts.xDisplayAnswers) {
@@ -102,6 +108,7 @@ SessionFacts readSessionFacts() {
     facts.display = environment("DISPLAY");
     facts.currentDesktop = environment("XDG_CURRENT_DESKTOP");
     facts.xDisplayAnswers = !facts.display.empty() && x11DisplayAnswers();
+    facts.gnomeRemoteDesktop = facts.sessionType == "wayland" && gnomeRemoteDesktopAnswers();
     return facts;
 }
 

@@ -18,11 +18,15 @@ struct SessionFacts {
     std::string display;           // DISPLAY; empty when unset
     std::string currentDesktop;    // XDG_CURRENT_DESKTOP: "GNOME", "sway" ...; empty when unset
     bool xDisplayAnswers = false;  // a connection to DISPLAY opens
+    // The session bus has both org.gnome.Mutter.ScreenCast and org.gnome.Mutter.RemoteDesktop
+    // (GNOME's compositor offers its screen and synthetic input without a dialog). Asked only of a
+    // Wayland session.
+    bool gnomeRemoteDesktop = false;
 };
 
 // The kinds of desktop session the host serves. A new one is a value here, a branch in
 // chooseBackend and its maker in makeDesktopBackend.
-enum class BackendKind { x11 };
+enum class BackendKind { x11, waylandGnome };
 
 [[nodiscard]] const char* backendName(BackendKind kind);
 
@@ -34,13 +38,14 @@ struct BackendChoice {
     std::string reason;
 };
 
-// The rule, pure: a Wayland session is not served yet (even when Xwayland answers on DISPLAY: it
-// shows no native window and would stream black); otherwise an X display that answers is served
-// by the X11 backend; without one nothing is.
+// The rule, pure: a Wayland session whose bus offers GNOME's screen cast and remote desktop
+// services is served by the wayland-gnome backend; another Wayland session is not served yet (even
+// when Xwayland answers on DISPLAY: it shows no native window and would stream black); otherwise
+// an X display that answers is served by the X11 backend; without one nothing is.
 [[nodiscard]] BackendChoice chooseBackend(const SessionFacts& facts);
 
 // The facts of this process's session (opens and closes a connection to DISPLAY to see whether it
-// answers).
+// answers; in a Wayland session asks the session bus for GNOME's services).
 [[nodiscard]] SessionFacts readSessionFacts();
 
 // The backend of this session, chosen by chooseBackend over readSessionFacts() and logged once
