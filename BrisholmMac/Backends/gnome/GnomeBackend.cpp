@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Backends/gnome/DBusCall.hpp"
+#include "Backends/gnome/DisplayConfig.hpp"
 #include "Capture/ScreenCapturer.hpp"
 #include "Input/InputDevice.hpp"
 #include "Platform/SessionChecks.hpp"
@@ -51,6 +52,7 @@ private:
 DesktopBackend makeGnomeBackend() {
     DesktopBackend backend;
     backend.name = "wayland-gnome";
+    backend.displays = gnome::makeGnomeDisplays();
     backend.makeCapturer = [] { return std::unique_ptr<ScreenCapturer>(); };
     backend.openInputDevice = [] { return std::shared_ptr<InputDevice>(); };
     backend.windows = std::make_shared<NoWindowList>();
