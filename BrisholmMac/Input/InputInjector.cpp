@@ -291,6 +291,7 @@ void InputInjector::releaseAll() {
     releaseKeys();
     spareKeycodes_.restoreAll(*device_);
     device_->flush();
+    device_->sessionOver();
 }
 
 }  // namespace vantrel

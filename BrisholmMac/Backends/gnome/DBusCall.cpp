@@ -49,11 +49,10 @@ bool nameHasOwner(GDBusConnection* connection, const char* name) {
 }
 
 GDBusConnectionPtr sessionBus() {
-    GError* raw = nullptr;
-    GDBusConnectionPtr bus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &raw));
+    std::string error;
+    auto bus = privateSessionBus(error);
     if (!bus) {
-        const GErrorPtr failure(raw);
-        diagnosticLog().debug("gnome: no session bus: {}", failure ? failure->message : "unknown");
+        diagnosticLog().debug("gnome: {}", error);
     }
     return bus;
 }

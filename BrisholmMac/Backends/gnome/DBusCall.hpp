@@ -31,7 +31,9 @@ inline constexpr const char* displayConfigService = "org.gnome.Mutter.DisplayCon
 // Whether someone owns name on the bus of connection.
 [[nodiscard]] bool nameHasOwner(GDBusConnection* connection, const char* name);
 
-// The process's shared session bus connection; null (logged once per call) when there is none.
+// A connection to the session bus for a part of the backend, its own rather than GLib's shared
+// one, which would outlive the bus it was made for (a test's private session); null (with a debug
+// line) when there is none.
 [[nodiscard]] GDBusConnectionPtr sessionBus();
 
 // A connection of its own to the session bus, which nobody else uses: what is made over it ends

@@ -8,6 +8,9 @@
 
 #include "Backends/gnome/DBusCall.hpp"
 #include "Backends/gnome/DisplayConfig.hpp"
+#include "Backends/gnome/GnomeInput.hpp"
+#include "Backends/gnome/PipeWireCapturer.hpp"
+#include "Backends/gnome/RemoteSession.hpp"
 #include "Capture/ScreenCapturer.hpp"
 #include "Input/InputDevice.hpp"
 #include "Platform/SessionChecks.hpp"
@@ -53,8 +56,9 @@ DesktopBackend makeGnomeBackend() {
     DesktopBackend backend;
     backend.name = "wayland-gnome";
     backend.displays = gnome::makeGnomeDisplays();
-    backend.makeCapturer = [] { return std::unique_ptr<ScreenCapturer>(); };
-    backend.openInputDevice = [] { return std::shared_ptr<InputDevice>(); };
+    const auto sessions = std::make_shared<gnome::SessionBroker>();
+    backend.makeCapturer = [sessions] { return gnome::makePipeWireCapturer(sessions); };
+    backend.openInputDevice = [sessions] { return gnome::openGnomeInputDevice(sessions); };
     backend.windows = std::make_shared<NoWindowList>();
     backend.workspace = std::make_shared<desktop::DesktopWorkspace>(desktop::IconRenderer::createQt(), nullptr);
     backend.checks = std::make_shared<GnomeSessionChecks>(gnome::sessionBus());

@@ -1,0 +1,194 @@
+// The GNOME backend against a headless GNOME compositor of the tests' own (PrivateMutter): the
+// choice of backend, the displays, frames of what a client drew, and typing into a terminal.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "Backends/SessionBackend.hpp"
+#include "Backends/gnome/GnomeBackend.hpp"
+#include "Capture/Displays.hpp"
+#include "Capture/ScreenCapturer.hpp"
+#include "Input/InputDevice.hpp"
+#include "Input/InputInjector.hpp"
+#include "Platform/SessionChecks.hpp"
+#include "Platform/WindowList.hpp"
+#include "PrivateMutter.hpp"
+#include "vantrel/testing/Waiting.hpp"
+
+namespace vantrel {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::PrivateMutter;
+using testing::waitUntil;
+
+// foot's background in the tests, as BGRx bytes in a frame.
+constexpr std::uint8_t red = 0x33;
+constexpr std::uint8_t green = 0x66;
+constexpr std::uint8_t blue = 0x99;
+
+std::string fileText(const std::string& path) {
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+bool showsFootAt(const PixelBuffer& frame, std::int32_t x, std::int32_t y) {
+    const auto pixel = frame.row(y).subspan(static_cast<std::size_t>(x) * 4, 4);
+    return pixel[0] == blue && pixel[1] == green && pixel[2] == red;
+}
+
+class GnomeSessionTest : public ::testing::Test {
+protected:
+    // Starts the compositor; false when it cannot (the test then skips, saying why).
+    bool start(const PrivateMutter::Options& options) {
+        mutter_.emplace(options);
+        return !mutter_->failure();
+    }
+    [[nodiscard]] std::string why() const { return "no headless GNOME compositor: " + *mutter_->failure(); }
+
+    // A terminal filling the screen in the tests' colour, running command.
+    pid_t terminal(const std::string& command) {
+        return mutter_->launch({"foot", "--fullscreen", "--override=colors.background=336699",
+                                "--override=main.font=monospace:size=8", "sh", "-c", command});
+    }
+
+    // Looks until a frame shows the terminal's colour in the middle of the monitor at bounds.
+    static std::shared_ptr<const PixelBuffer> waitForTerminal(ScreenCapturer& capturer, const Rect& bounds) {
+        std::shared_ptr<const PixelBuffer> frame;
+        waitUntil(
+            [&] {
+                const auto changes = capturer.changes();
+                if (changes.status != CaptureStatus::ok || (!changes.picture && frame)) {
+                    return false;
+                }
+                const auto result = capturer.grab();
+                frame = result.frame;
+                return frame && showsFootAt(*frame, static_cast<std::int32_t>(bounds.width / 2),
+                                            static_cast<std::int32_t>(bounds.height / 2));
+            },
+            15s);
+        return frame && showsFootAt(*frame, static_cast<std::int32_t>(bounds.width / 2),
+                                    static_cast<std::int32_t>(bounds.height / 2))
+                   ? frame
+                   : nullptr;
+    }
+
+    std::optional<PrivateMutter> mutter_;
+};
+
+TEST_F(GnomeSessionTest, AGnomeSessionOnWaylandGetsTheBackendWithItsMonitorsAsDisplays) {
+    if (!start({{"1280x720", "800x600"}, {}})) {
+        GTEST_SKIP() << why();
+    }
+    const auto facts = readSessionFacts();
+    EXPECT_TRUE(facts.gnomeRemoteDesktop);
+    ASSERT_EQ(chooseBackend(facts).kind, BackendKind::waylandGnome);
+
+    const auto backend = makeGnomeBackend();
+    EXPECT_EQ(backend.name, "wayland-gnome");
+    ASSERT_TRUE(backend.displays);
+    const auto displays = backend.displays->list();
+    ASSERT_EQ(displays.size(), 2U);
+    EXPECT_EQ(displays[0].name, "MetaVendor (Meta-0)");
+    EXPECT_EQ(displays[0].width, 1280);
+    EXPECT_EQ(displays[1].name, "MetaVendor (Meta-1)");
+    EXPECT_EQ(displays[1].height, 600);
+    const auto layout = backend.displays->layout();
+    ASSERT_EQ(layout.size(), 2U);
+    EXPECT_EQ(layout[1].bounds, (Rect{1280, 0, 800, 600}));
+
+    EXPECT_TRUE(backend.checks->screenReadable());
+    EXPECT_TRUE(backend.checks->offersSyntheticInput());
+    EXPECT_FALSE(backend.checks->pointerLocation()) << "Wayland tells nobody where the pointer is";
+    EXPECT_FALSE(backend.windows->windows()) << "no window list: the follower stays idle";
+}
+
+TEST_F(GnomeSessionTest, FramesShowWhatAClientDrewOnTheWatchedMonitor) {
+    if (!start({{"1280x720", "640x480"}, {}})) {
+        GTEST_SKIP() << why();
+    }
+    const auto backend = makeGnomeBackend();
+    terminal("sleep 60");
+    auto capturer = backend.makeCapturer();
+    ASSERT_TRUE(capturer);
+    const auto monitors = capturer->monitors();
+    ASSERT_EQ(monitors.size(), 2U);
+    ASSERT_EQ(capturer->watch(monitors[0].bounds, {1280, 720}), CaptureStatus::ok);
+    ASSERT_TRUE(capturer->news());
+    const auto frame = waitForTerminal(*capturer, monitors[0].bounds);
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(frame->width(), 1280);
+    EXPECT_EQ(frame->height(), 720);
+    EXPECT_TRUE(showsFootAt(*frame, 640, 360));
+
+    // The other monitor, in a capturer of its own while the first lives (the same phone's session).
+    auto second = backend.makeCapturer();
+    ASSERT_TRUE(second);
+    ASSERT_EQ(second->watch(monitors[1].bounds, {640, 480}), CaptureStatus::ok);
+    const auto other = second->grab();
+    ASSERT_EQ(other.status, CaptureStatus::ok);
+    EXPECT_EQ(other.frame->width(), 640);
+    EXPECT_FALSE(showsFootAt(*other.frame, 320, 240)) << "the terminal is on the first monitor only";
+}
+
+TEST_F(GnomeSessionTest, TextTypedRightAfterConnectingArrivesExactly) {
+    // The bare compositor types with the XKB defaults (us); GNOME's shell would apply the input
+    // sources, and with none set the backend reads the same defaults.
+    if (!start({{"1280x720"}, {}})) {
+        GTEST_SKIP() << why();
+    }
+    const auto backend = makeGnomeBackend();
+    const std::string file = mutter_->directory() + "/typed.txt";
+    terminal("cat > " + file);
+    {
+        // The terminal is up and in front once a frame shows it; this phone then leaves.
+        auto capturer = backend.makeCapturer();
+        ASSERT_TRUE(capturer);
+        const auto monitors = capturer->monitors();
+        ASSERT_EQ(capturer->watch(monitors.at(0).bounds, {1280, 720}), CaptureStatus::ok);
+        ASSERT_TRUE(waitForTerminal(*capturer, monitors[0].bounds));
+    }
+    // A new phone types at once: its session is new, and its first keys must not be lost.
+    const auto device = backend.openInputDevice();
+    ASSERT_TRUE(device);
+    InputInjector injector(device, [] { return Rect{0, 0, 1280, 720}; });
+    injector.handle(input::Text{"Typed at once: {Hello}, 1/2 & \"quotes\"; ~x_y@z!\n"});
+    EXPECT_TRUE(waitUntil([&] { return fileText(file).find('\n') != std::string::npos; }, 10s));
+    EXPECT_EQ(fileText(file), "Typed at once: {Hello}, 1/2 & \"quotes\"; ~x_y@z!\n");
+
+    // Characters the layout lacks are left out (the compositor takes no keymap of ours); the rest
+    // goes in exactly.
+    injector.handle(input::Text{"Grüße €5\n"});
+    EXPECT_TRUE(waitUntil([&] { return fileText(file).ends_with("Gre 5\n"); }, 10s)) << fileText(file);
+
+    // Shift held by the phone when it leaves is let go: the next phone types small letters.
+    injector.handle(input::Key{0x38, true, {}});
+    injector.releaseAll();
+    injector.handle(input::Text{"ab\n"});
+    EXPECT_TRUE(waitUntil([&] { return fileText(file).ends_with("\nab\n"); }, 10s)) << fileText(file);
+}
+
+TEST_F(GnomeSessionTest, KeysFollowTheLayoutOfGnomesInputSources) {
+    if (!start({{"1280x720"}, "de"})) {
+        GTEST_SKIP() << why();
+    }
+    const auto device = makeGnomeBackend().openInputDevice();
+    ASSERT_TRUE(device);
+    // On a German keyboard Z sits where Y is on an American one, and ü has a key of its own.
+    const auto z = device->strokeForCharacter(U'z');
+    ASSERT_TRUE(z);
+    EXPECT_EQ(z->keycode, device->keycodeForKeyName("AD06"));
+    const auto u = device->strokeForCharacter(U'ü');
+    ASSERT_TRUE(u);
+    EXPECT_EQ(u->keycode, device->keycodeForKeyName("AD11"));
+    EXPECT_TRUE(device->spareKeycodes().empty()) << "the compositor's keymap cannot be changed from here";
+}
+
+}  // namespace
+}  // namespace vantrel
