@@ -2,14 +2,64 @@
 
 #include <atomic>
 #include <cstring>
+#include <utility>
 
 namespace vantrel::gnome {
+
+PixelBox changedBox(const ScreenPixels& before, const ScreenPixels& after) {
+    const auto rowBytes = static_cast<std::size_t>(after.width) * PixelBuffer::bytesPerPixel;
+    const auto rowOf = [](const ScreenPixels& pixels, std::int32_t y) {
+        return pixels.bytes + static_cast<std::size_t>(y) * pixels.stride;
+    };
+    const auto same = [&](std::int32_t y) { return std::memcmp(rowOf(before, y), rowOf(after, y), rowBytes) == 0; };
+    std::int32_t top = 0;
+    while (top < after.height && same(top)) {
+        ++top;
+    }
+    if (top == after.height) {
+        return {};
+    }
+    std::int32_t bottom = after.height - 1;
+    while (bottom > top && same(bottom)) {
+        --bottom;
+    }
+    // Columns: each row narrows the search to what lies outside the columns known to differ.
+    std::int32_t left = after.width;
+    std::int32_t right = -1;
+    const auto pixel = [](const std::uint8_t* row, std::int32_t x) {
+        std::uint32_t value = 0;
+        std::memcpy(&value, row + static_cast<std::size_t>(x) * PixelBuffer::bytesPerPixel, sizeof value);
+        return value;
+    };
+    for (std::int32_t y = top; y <= bottom; ++y) {
+        const std::uint8_t* a = rowOf(before, y);
+        const std::uint8_t* b = rowOf(after, y);
+        for (std::int32_t x = 0; x < left; ++x) {
+            if (pixel(a, x) != pixel(b, x)) {
+                left = x;
+                break;
+            }
+        }
+        for (std::int32_t x = after.width - 1; x > right; --x) {
+            if (pixel(a, x) != pixel(b, x)) {
+                right = x;
+                break;
+            }
+        }
+    }
+    if (right < left) {
+        return {};
+    }
+    return {left, top, right - left + 1, bottom - top + 1};
+}
 
 void DamagedFrames::reset(std::int32_t width, std::int32_t height) {
     width_ = width;
     height_ = height;
     buffers_.clear();
     lastSerial_.reset();
+    lastBuffer_.reset();
+    unknown_ = false;
     tracker_.reset(whole());
 }
 
@@ -41,6 +91,15 @@ std::shared_ptr<const PixelBuffer> DamagedFrames::frame(const ScreenPixels& scre
     if (!free) {
         return nullptr;
     }
+    if (std::exchange(unknown_, false)) {
+        // Compared with the last frame, which showed everything up to then; without one (or
+        // with its buffer gone), everything.
+        if (lastBuffer_ && *lastBuffer_ < buffers_.size()) {
+            damaged(changedBox({buffers_[*lastBuffer_]->data(), stride, width_, height_}, screen));
+        } else {
+            damaged(whole());
+        }
+    }
     auto& buffer = buffers_[*free];
     const auto fetch = tracker_.plan(*free, {}).fetch.intersected(whole());
     const std::size_t rowBytes = static_cast<std::size_t>(fetch.width) * PixelBuffer::bytesPerPixel;
@@ -61,6 +120,7 @@ std::shared_ptr<const PixelBuffer> DamagedFrames::frame(const ScreenPixels& scre
     if (frame) {
         tracker_.handedOut({});
         lastSerial_ = frame->serial();
+        lastBuffer_ = free;
     }
     return frame;
 }

@@ -11,6 +11,10 @@
 
 namespace vantrel::gnome {
 
+// The smallest box holding every pixel in which two pictures of one size differ (BGRx: the
+// unused fourth byte counts too); empty when they are the same.
+[[nodiscard]] PixelBox changedBox(const ScreenPixels& before, const ScreenPixels& after);
+
 // Frames made from a stream whose buffers the compositor reuses, copying only what it reports as
 // damaged: each of a few frame buffers of our own is brought up to date by the parts drawn since
 // it was last filled, and each frame says where it differs from the one before, so the encoder
@@ -27,8 +31,9 @@ public:
 
     // Something was drawn in box (stream pixels; clipped to the picture).
     void damaged(const PixelBox& box);
-    // Everything may have changed (a buffer without damage information).
-    void damagedWhole() { damaged(whole()); }
+    // A picture came without damage information (GNOME 43 sends none): the next frame finds out
+    // itself where it differs from the last one, at the cost of comparing the two.
+    void damageUnknown() { unknown_ = true; }
 
     // A frame of screen, which must show everything damaged so far and have the size of the last
     // reset; null when every buffer is still lent out (the caller loses this frame) or the size
@@ -39,6 +44,8 @@ public:
 
 private:
     std::int32_t width_ = 0;
+    bool unknown_ = false;
+    std::optional<std::size_t> lastBuffer_;  // the buffer of the last frame handed out
     std::int32_t height_ = 0;
     DamageTracker tracker_{frameBuffers};
     std::vector<std::shared_ptr<std::vector<std::uint8_t>>> buffers_;

@@ -315,10 +315,10 @@ private:
             static_cast<const spa_meta*>(spa_buffer_find_meta(const_cast<spa_buffer*>(&buffer), SPA_META_VideoDamage));
         if (meta == nullptr) {
             if (!reportedNoDamage_) {
-                diagnosticLog().info("capture: the compositor reports no damage; every frame is taken whole");
+                diagnosticLog().info("capture: the compositor reports no damage; each frame is compared with the last");
                 reportedNoDamage_ = true;
             }
-            frames_.damagedWhole();
+            frames_.damageUnknown();
             return;
         }
         const auto* region = static_cast<const spa_meta_region*>(meta->data);
@@ -331,8 +331,8 @@ private:
             any = true;
         }
         if (!any || count == damageRegions) {
-            // No region, or perhaps more than fit: take it all.
-            frames_.damagedWhole();
+            // No region, or perhaps more than fit: find out by comparing.
+            frames_.damageUnknown();
         }
     }
 
