@@ -83,7 +83,17 @@ PrivateMutter::PrivateMutter(const Options& options) {
 
     // Each piece waits for what it needs: the bus, then PipeWire's socket; WirePlumber links the
     // streams, and the compositor is ready once it owns its remote desktop service.
-    spawn({"dbus-daemon", "--session", "--address=" + bus, "--nofork", "--nopidfile"}, "session-bus");
+    // A bus that starts no service by itself: nothing of the machine's (a keyring that would ask
+    // to be unlocked, a portal) joins the test's session unless the test starts it.
+    const std::string busConfig = directory_ + "/session-bus.conf";
+    std::ofstream(busConfig) << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\" "
+                                "\"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+                                "<busconfig><type>session</type><listen>"
+                             << bus
+                             << "</listen><auth>EXTERNAL</auth>"
+                                "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                                "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n";
+    spawn({"dbus-daemon", "--config-file=" + busConfig, "--nofork", "--nopidfile"}, "session-bus");
     if (!waitUntil([this] { return exists(runtime_ + "/bus"); }, 10s)) {
         failure_ = "the private session bus did not start";
         return;
