@@ -27,6 +27,8 @@ namespace {
 constexpr auto firstFrameTimeout = std::chrono::seconds(3);
 // The streamer rests on the stream's news; the monitor layout is looked at this often anyway.
 constexpr auto restingLook = std::chrono::seconds(1);
+// How often the monitor layout is read again while looking.
+constexpr auto monitorCheckInterval = std::chrono::seconds(1);
 // At most this many damage rectangles are read from one buffer.
 constexpr std::uint32_t damageRegions = 16;
 
@@ -143,7 +145,14 @@ public:
             return changes;
         }
         changes.picture = std::exchange(fresh_, false);
-        changes.monitors = std::exchange(resized_, false);
+        // A monitor switched off may leave its stream merely idle: the layout is read again at
+        // least once a second of looking.
+        const auto now = std::chrono::steady_clock::now();
+        const bool due = now - monitorsChecked_ >= monitorCheckInterval;
+        changes.monitors = std::exchange(resized_, false) || due;
+        if (changes.monitors) {
+            monitorsChecked_ = now;
+        }
         return changes;
     }
 
@@ -364,6 +373,7 @@ private:
     pw_buffer* held_ = nullptr;  // the newest picture, ours until the next comes
     bool fresh_ = false;
     bool resized_ = false;
+    std::chrono::steady_clock::time_point monitorsChecked_ = std::chrono::steady_clock::now();
     bool ended_ = false;
     bool endReported_ = false;
     std::string endReason_;

@@ -137,6 +137,48 @@ TEST_F(GnomeSessionTest, FramesShowWhatAClientDrewOnTheWatchedMonitor) {
     EXPECT_FALSE(showsFootAt(*other.frame, 320, 240)) << "the terminal is on the first monitor only";
 }
 
+TEST_F(GnomeSessionTest, AMonitorSwitchedOffLeavesItsCapturerWithoutItsMonitor) {
+    if (!start({{"1280x720", "800x600"}, {}})) {
+        GTEST_SKIP() << why();
+    }
+    const auto backend = makeGnomeBackend();
+    auto capturer = backend.makeCapturer();
+    ASSERT_TRUE(capturer);
+    const auto monitors = capturer->monitors();
+    ASSERT_EQ(monitors.size(), 2U);
+    ASSERT_EQ(capturer->watch(monitors[1].bounds, {800, 600}), CaptureStatus::ok);
+    ASSERT_EQ(capturer->grab().status, CaptureStatus::ok);
+
+    // The layout with the first monitor alone, as the settings would apply it.
+    const auto state = mutter_->run(
+        "gdbus call --session --dest org.gnome.Mutter.DisplayConfig --object-path "
+        "/org/gnome/Mutter/DisplayConfig --method "
+        "org.gnome.Mutter.DisplayConfig.GetCurrentState");
+    const auto serial = std::stoul(state.substr(state.find("uint32 ") + 7));
+    const auto applied = mutter_->run(
+        "gdbus call --session --dest org.gnome.Mutter.DisplayConfig --object-path "
+        "/org/gnome/Mutter/DisplayConfig --method org.gnome.Mutter.DisplayConfig.ApplyMonitorsConfig " +
+        std::to_string(serial) +
+        " 1 \"[(0, 0, 1.0, 0, true, [(\\\"Meta-0\\\", \\\"1280x720@60.000\\\", @a{sv} {})])]\" \"{}\"");
+    ASSERT_EQ(applied, "()\n");
+    // The streamer hears of it from the capturer (a look at the monitors, or the stream's end)
+    // and ends the stream as gone when the monitor is no longer listed.
+    const bool gone = waitUntil(
+        [&] {
+            const auto changes = capturer->changes();
+            if (changes.status == CaptureStatus::permanentError) {
+                return true;
+            }
+            if (!changes.monitors) {
+                return false;
+            }
+            const auto now = capturer->monitors();
+            return now.size() == 1 && now[0].id == monitors[0].id;
+        },
+        10s);
+    EXPECT_TRUE(gone);
+}
+
 TEST_F(GnomeSessionTest, TextTypedRightAfterConnectingArrivesExactly) {
     // The bare compositor types with the XKB defaults (us); GNOME's shell would apply the input
     // sources, and with none set the backend reads the same defaults.
