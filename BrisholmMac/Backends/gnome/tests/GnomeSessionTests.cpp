@@ -216,6 +216,60 @@ TEST_F(GnomeSessionTest, TextTypedRightAfterConnectingArrivesExactly) {
     EXPECT_TRUE(waitUntil([&] { return fileText(file).ends_with("\nab\n"); }, 10s)) << fileText(file);
 }
 
+TEST_F(GnomeSessionTest, AClickFocusesTheWindowUnderThePointer) {
+    if (!start({{"1280x720"}, {}})) {
+        GTEST_SKIP() << why();
+    }
+    const auto backend = makeGnomeBackend();
+    const std::string behind = mutter_->directory() + "/behind.txt";
+    const std::string front = mutter_->directory() + "/front.txt";
+    // Two terminals of two colours; the later one has the focus.
+    const auto window = [this](const std::string& colour, const std::string& file) {
+        mutter_->launch({"foot", "--window-size-pixels=560x400", "--override=colors.background=" + colour, "sh", "-c",
+                         "cat > " + file});
+    };
+    auto capturer = backend.makeCapturer();
+    ASSERT_TRUE(capturer);
+    ASSERT_EQ(capturer->watch({0, 0, 1280, 720}, {1280, 720}), CaptureStatus::ok);
+    // Where a frame shows a colour (0xRRGGBB), looking at every eighth pixel.
+    const auto find = [&](std::uint32_t colour) -> std::optional<Point> {
+        std::optional<Point> found;
+        waitUntil(
+            [&] {
+                (void)capturer->changes();
+                const auto frame = capturer->grab().frame;
+                for (std::int32_t y = 40; frame && y < frame->height() - 40 && !found; y += 8) {
+                    for (std::int32_t x = 40; x < frame->width() - 40 && !found; x += 8) {
+                        const auto pixel = frame->row(y).subspan(static_cast<std::size_t>(x) * 4, 3);
+                        const std::uint32_t bgr = pixel[0] | (pixel[1] << 8U) | (pixel[2] << 16U);
+                        if (bgr == colour) {
+                            found = Point{static_cast<double>(x), static_cast<double>(y)};
+                        }
+                    }
+                }
+                return found.has_value();
+            },
+            15s);
+        return found;
+    };
+    window("aa2222", behind);
+    ASSERT_TRUE(find(0xaa2222)) << "the first terminal never showed";
+    window("22aa22", front);
+    ASSERT_TRUE(find(0x22aa22)) << "the second terminal never showed";
+    const auto target = find(0xaa2222);
+    ASSERT_TRUE(target) << "the first terminal is hidden entirely";
+
+    const auto device = backend.openInputDevice();
+    ASSERT_TRUE(device);
+    InputInjector injector(device, [] { return Rect{0, 0, 1280, 720}; });
+    injector.handle(input::PointerMoveAbsolute{target->x / 1280, target->y / 720});
+    injector.handle(input::Button{MouseButton::left, true});
+    injector.handle(input::Button{MouseButton::left, false});
+    injector.handle(input::Text{"clicked\n"});
+    EXPECT_TRUE(waitUntil([&] { return fileText(behind) == "clicked\n"; }, 10s))
+        << "behind: '" << fileText(behind) << "', front: '" << fileText(front) << "'";
+}
+
 TEST_F(GnomeSessionTest, KeysFollowTheLayoutOfGnomesInputSources) {
     if (!start({{"1280x720"}, "de"})) {
         GTEST_SKIP() << why();
