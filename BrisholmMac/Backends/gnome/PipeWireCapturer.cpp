@@ -23,8 +23,10 @@ namespace vantrel::gnome {
 
 namespace {
 
-// How long the first frame of a new stream may take (50 to 100 ms on a loaded machine).
+// How long the first frame of a new stream may take (50 to 100 ms on a loaded machine), and when
+// the compositor is made to paint one.
 constexpr auto firstFrameTimeout = std::chrono::seconds(3);
+constexpr auto nudgeAfter = std::chrono::milliseconds(250);
 // The streamer rests on the stream's news; the monitor layout is looked at this often anyway.
 constexpr auto restingLook = std::chrono::seconds(1);
 // How often the monitor layout is read again while looking.
@@ -118,9 +120,17 @@ public:
             connector_ = connector;
         }
         fresh_ = true;
-        // The first picture is grabbed right after watch(): wait for it here.
-        const auto deadline = std::chrono::steady_clock::now() + firstFrameTimeout;
-        while (held_ == nullptr && !ended_ && std::chrono::steady_clock::now() < deadline) {
+        // The first picture is grabbed right after watch(): wait for it here. The compositor sends
+        // a frame when it paints, and a new stream of a still screen may wait for that a long
+        // time: the pointer, drawn into the picture, nudged there and back makes it paint.
+        const auto start = std::chrono::steady_clock::now();
+        bool nudged = false;
+        while (held_ == nullptr && !ended_ && std::chrono::steady_clock::now() < start + firstFrameTimeout) {
+            if (!nudged && std::chrono::steady_clock::now() >= start + nudgeAfter) {
+                diagnosticLog().debug("capture: monitor {} sent no frame yet; nudging the pointer", connector);
+                session_->nudgePointer();
+                nudged = true;
+            }
             iterate(10);
         }
         if (held_ == nullptr) {

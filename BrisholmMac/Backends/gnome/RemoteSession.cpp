@@ -225,6 +225,12 @@ bool RemoteSession::movePointer(Point to) {
     return true;
 }
 
+void RemoteSession::nudgePointer() {
+    send("NotifyPointerMotionRelative", g_variant_new("(dd)", 1.0, 0.0));
+    send("NotifyPointerMotionRelative", g_variant_new("(dd)", -1.0, 0.0));
+    flush();
+}
+
 void RemoteSession::pressButton(std::int32_t evdevButton, bool down) {
     send("NotifyPointerButton", g_variant_new("(ib)", evdevButton, static_cast<gboolean>(down)));
 }

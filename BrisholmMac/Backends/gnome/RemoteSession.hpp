@@ -55,6 +55,9 @@ public:
     // Moves the pointer to a desktop point, on the stream of the monitor that holds it; false when
     // no stream of the session shows that point (the compositor places motion only on streams).
     bool movePointer(Point to);
+    // Moves the pointer one pixel and back: the compositor paints (the pointer is drawn into the
+    // streams) and so sends each stream a frame.
+    void nudgePointer();
     // Buttons as evdev numbers (BTN_LEFT is 0x110).
     void pressButton(std::int32_t evdevButton, bool down);
     // Wheel steps: axis 0 vertical, 1 horizontal; positive steps scroll down or right.

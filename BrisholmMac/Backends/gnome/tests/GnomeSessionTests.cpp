@@ -137,6 +137,29 @@ TEST_F(GnomeSessionTest, FramesShowWhatAClientDrewOnTheWatchedMonitor) {
     EXPECT_FALSE(showsFootAt(*other.frame, 320, 240)) << "the terminal is on the first monitor only";
 }
 
+TEST_F(GnomeSessionTest, EveryPhoneGetsAFirstFrameOfAStillScreen) {
+    if (!start({{"1280x720"}, {}})) {
+        GTEST_SKIP() << why();
+    }
+    const auto backend = makeGnomeBackend();
+    // A phone watches a terminal flooded with text, and leaves; the flood ends.
+    const auto flood = terminal("while :; do cat /usr/share/common-licenses/GPL-3; done");
+    {
+        auto capturer = backend.makeCapturer();
+        ASSERT_TRUE(capturer);
+        ASSERT_EQ(capturer->watch({0, 0, 1280, 720}, {1280, 720}), CaptureStatus::ok);
+        ASSERT_TRUE(waitForTerminal(*capturer, {0, 0, 1280, 720}));
+    }
+    mutter_->end(flood);
+    // Nothing changes on screen any more: each new phone's stream must still bring a picture.
+    for (int phone = 0; phone < 4; ++phone) {
+        auto capturer = backend.makeCapturer();
+        ASSERT_TRUE(capturer);
+        ASSERT_EQ(capturer->watch({0, 0, 1280, 720}, {1280, 720}), CaptureStatus::ok) << "phone " << phone;
+        EXPECT_EQ(capturer->grab().status, CaptureStatus::ok);
+    }
+}
+
 TEST_F(GnomeSessionTest, AMonitorSwitchedOffLeavesItsCapturerWithoutItsMonitor) {
     if (!start({{"1280x720", "800x600"}, {}})) {
         GTEST_SKIP() << why();
