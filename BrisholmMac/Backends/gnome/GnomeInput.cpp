@@ -2,6 +2,7 @@
 
 #include <gio/gio.h>
 
+#include <array>
 #include <utility>
 
 #include "Input/XkbKeymap.hpp"
@@ -13,6 +14,7 @@ namespace vantrel::gnome {
 namespace {
 
 using desktop::GObjectPtr;
+using GVariantPtr = std::unique_ptr<GVariant, desktop::GVariantUnref>;
 
 constexpr std::int32_t buttonLeft = 0x110;
 constexpr std::int32_t buttonRight = 0x111;
@@ -37,7 +39,50 @@ std::optional<XkbLayout> firstXkb(const std::vector<InputSource>& sources) {
 struct LayoutSettings {
     std::optional<XkbLayout> layout;
     std::string options;  // comma separated, as XKB wants them
+    const char* source = "no layout set";
 };
+
+// The system's keyboard as systemd-localed keeps it (started on demand), read over the system
+// bus; empty strings where it cannot be read.
+std::array<std::string, 3> localedKeyboard() {
+    std::array<std::string, 3> values;
+    GError* raw = nullptr;
+    const std::unique_ptr<gchar, desktop::GFree> address(
+        g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SYSTEM, nullptr, &raw));
+    if (!address) {
+        g_clear_error(&raw);
+        return values;
+    }
+    const GObjectPtr<GDBusConnection> bus(g_dbus_connection_new_for_address_sync(
+        address.get(),
+        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, nullptr, &raw));
+    if (!bus) {
+        diagnosticLog().debug("input: no system bus for the system's keyboard layout: {}", raw->message);
+        g_clear_error(&raw);
+        return values;
+    }
+    g_dbus_connection_set_exit_on_close(bus.get(), FALSE);
+    const std::array<const char*, 3> names{"X11Layout", "X11Variant", "X11Options"};
+    for (std::size_t index = 0; index < names.size(); ++index) {
+        GVariantPtr reply(g_dbus_connection_call_sync(
+            bus.get(), "org.freedesktop.locale1", "/org/freedesktop/locale1", "org.freedesktop.DBus.Properties", "Get",
+            g_variant_new("(ss)", "org.freedesktop.locale1", names[index]), G_VARIANT_TYPE("(v)"),
+            G_DBUS_CALL_FLAGS_NONE, 2000, nullptr, &raw));
+        if (!reply) {
+            diagnosticLog().debug("input: the system's keyboard layout cannot be read: {}", raw->message);
+            g_clear_error(&raw);
+            return values;
+        }
+        const GVariantPtr boxed(g_variant_get_child_value(reply.get(), 0));
+        const GVariantPtr value(g_variant_get_variant(boxed.get()));
+        if (g_variant_is_of_type(value.get(), G_VARIANT_TYPE_STRING)) {
+            values[index] = g_variant_get_string(value.get(), nullptr);
+        }
+    }
+    return values;
+}
 
 std::vector<InputSource> sources(GSettings* settings, const char* key) {
     std::vector<InputSource> result;
@@ -64,6 +109,7 @@ LayoutSettings readLayoutSettings() {
     }
     const GObjectPtr<GSettings> settings(g_settings_new(schemaId));
     LayoutSettings result;
+    result.source = "GNOME's input sources";
     if (g_settings_schema_has_key(schema.get(), "mru-sources")) {
         result.layout = activeLayout(sources(settings.get(), "mru-sources"), sources(settings.get(), "sources"));
     } else {
@@ -77,7 +123,18 @@ LayoutSettings readLayoutSettings() {
 }
 
 std::optional<XkbKeymap> compileKeymap() {
-    const auto settings = readLayoutSettings();
+    auto settings = readLayoutSettings();
+    if (!settings.layout) {
+        // No input source: the compositor types with the system's keyboard, as localed keeps it.
+        const auto [layout, variant, options] = localedKeyboard();
+        settings.layout = systemLayout(layout, variant);
+        if (settings.layout) {
+            settings.source = "the system's keyboard (localed)";
+            if (settings.options.empty()) {
+                settings.options = options;
+            }
+        }
+    }
     const XkbContextPtr context(xkb_context_new(XKB_CONTEXT_NO_FLAGS));
     if (!context) {
         return std::nullopt;
@@ -99,7 +156,7 @@ std::optional<XkbKeymap> compileKeymap() {
                          settings.layout ? settings.layout->layout +
                                                (settings.layout->variant.empty() ? "" : "+" + settings.layout->variant)
                                          : "default",
-                         settings.layout ? "GNOME's input sources" : "no input source set");
+                         settings.source);
     return XkbKeymap(std::move(keymap));
 }
 
@@ -203,6 +260,14 @@ std::optional<XkbLayout> activeLayout(const std::vector<InputSource>& mostRecent
         return layout;
     }
     return firstXkb(configured);
+}
+
+std::optional<XkbLayout> systemLayout(const std::string& layouts, const std::string& variants) {
+    const auto first = [](const std::string& list) { return list.substr(0, list.find(',')); };
+    if (first(layouts).empty()) {
+        return std::nullopt;
+    }
+    return XkbLayout{first(layouts), first(variants)};
 }
 
 std::optional<PointerAction> pointerAction(int button) {

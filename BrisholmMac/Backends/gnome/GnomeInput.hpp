@@ -31,6 +31,10 @@ struct InputSource {
 [[nodiscard]] std::optional<XkbLayout> activeLayout(const std::vector<InputSource>& mostRecentlyUsed,
                                                     const std::vector<InputSource>& configured);
 
+// The first layout of the system keyboard's lists as systemd-localed keeps them (X11Layout "de,us",
+// X11Variant ",intl"); none when no layout is set.
+[[nodiscard]] std::optional<XkbLayout> systemLayout(const std::string& layouts, const std::string& variants);
+
 // What a pointer button of the injector becomes on GNOME's remote desktop: a button press with
 // its evdev number, or for a wheel click (buttons 4 to 7) one discrete step on an axis (0
 // vertical, 1 horizontal; positive down or right). None for buttons it has no use for.
@@ -46,8 +50,9 @@ struct PointerAction {
 
 // The synthetic pointer and keyboard of a GNOME session: events go into the phone's remote
 // desktop session (the one its capturer records into, from broker), keys as evdev numbers of the
-// layout GNOME types with, read by xkbcommon (the input sources in GNOME's settings, else the XKB
-// defaults). The keymap cannot be changed from here, so there are no spare keys: characters the
+// layout GNOME types with, read by xkbcommon: the input sources in GNOME's settings, else the
+// system's keyboard as localed keeps it (what the compositor types with when its shell sets
+// nothing), else the XKB defaults. The keymap cannot be changed from here, so there are no spare keys: characters the
 // layout lacks are not typed. Null when no keymap can be compiled.
 //
 // Lives on the main thread.

@@ -60,7 +60,7 @@ protected:
             GTEST_SKIP() << "needs the private test session as root (scripts/test-session.sh): a network namespace "
                             "of its own";
         }
-        mutter_.emplace(PrivateMutter::Options{{"1280x720", "800x600"}, {}});
+        mutter_.emplace(PrivateMutter::Options{{"1280x720", "800x600"}, {}, {}});
         if (mutter_->failure()) {
             GTEST_SKIP() << "no headless GNOME compositor: " << *mutter_->failure();
         }

@@ -83,7 +83,7 @@ protected:
 };
 
 TEST_F(GnomeSessionTest, AGnomeSessionOnWaylandGetsTheBackendWithItsMonitorsAsDisplays) {
-    if (!start({{"1280x720", "800x600"}, {}})) {
+    if (!start({{"1280x720", "800x600"}, {}, {}})) {
         GTEST_SKIP() << why();
     }
     const auto facts = readSessionFacts();
@@ -110,7 +110,7 @@ TEST_F(GnomeSessionTest, AGnomeSessionOnWaylandGetsTheBackendWithItsMonitorsAsDi
 }
 
 TEST_F(GnomeSessionTest, FramesShowWhatAClientDrewOnTheWatchedMonitor) {
-    if (!start({{"1280x720", "640x480"}, {}})) {
+    if (!start({{"1280x720", "640x480"}, {}, {}})) {
         GTEST_SKIP() << why();
     }
     const auto backend = makeGnomeBackend();
@@ -138,7 +138,7 @@ TEST_F(GnomeSessionTest, FramesShowWhatAClientDrewOnTheWatchedMonitor) {
 }
 
 TEST_F(GnomeSessionTest, EveryPhoneGetsAFirstFrameOfAStillScreen) {
-    if (!start({{"1280x720"}, {}})) {
+    if (!start({{"1280x720"}, {}, {}})) {
         GTEST_SKIP() << why();
     }
     const auto backend = makeGnomeBackend();
@@ -161,7 +161,7 @@ TEST_F(GnomeSessionTest, EveryPhoneGetsAFirstFrameOfAStillScreen) {
 }
 
 TEST_F(GnomeSessionTest, AMonitorSwitchedOffLeavesItsCapturerWithoutItsMonitor) {
-    if (!start({{"1280x720", "800x600"}, {}})) {
+    if (!start({{"1280x720", "800x600"}, {}, {}})) {
         GTEST_SKIP() << why();
     }
     const auto backend = makeGnomeBackend();
@@ -203,9 +203,9 @@ TEST_F(GnomeSessionTest, AMonitorSwitchedOffLeavesItsCapturerWithoutItsMonitor) 
 }
 
 TEST_F(GnomeSessionTest, TextTypedRightAfterConnectingArrivesExactly) {
-    // The bare compositor types with the XKB defaults (us); GNOME's shell would apply the input
-    // sources, and with none set the backend reads the same defaults.
-    if (!start({{"1280x720"}, {}})) {
+    // No input source and no system keyboard set: the compositor and the backend both type with
+    // the XKB defaults (us).
+    if (!start({{"1280x720"}, {}, {}})) {
         GTEST_SKIP() << why();
     }
     const auto backend = makeGnomeBackend();
@@ -240,7 +240,7 @@ TEST_F(GnomeSessionTest, TextTypedRightAfterConnectingArrivesExactly) {
 }
 
 TEST_F(GnomeSessionTest, AClickFocusesTheWindowUnderThePointer) {
-    if (!start({{"1280x720"}, {}})) {
+    if (!start({{"1280x720"}, {}, {}})) {
         GTEST_SKIP() << why();
     }
     const auto backend = makeGnomeBackend();
@@ -293,8 +293,30 @@ TEST_F(GnomeSessionTest, AClickFocusesTheWindowUnderThePointer) {
         << "behind: '" << fileText(behind) << "', front: '" << fileText(front) << "'";
 }
 
+TEST_F(GnomeSessionTest, TextArrivesExactlyOnTheSystemsGermanKeyboard) {
+    // Without GNOME's shell the compositor types with the system's keyboard; so does the backend.
+    if (!start({{"1280x720"}, {}, "de"})) {
+        GTEST_SKIP() << why();
+    }
+    const auto backend = makeGnomeBackend();
+    const std::string file = mutter_->directory() + "/typed.txt";
+    terminal("cat > " + file);
+    {
+        auto capturer = backend.makeCapturer();
+        ASSERT_TRUE(capturer);
+        ASSERT_EQ(capturer->watch({0, 0, 1280, 720}, {1280, 720}), CaptureStatus::ok);
+        ASSERT_TRUE(waitForTerminal(*capturer, {0, 0, 1280, 720}));
+    }
+    const auto device = backend.openInputDevice();
+    ASSERT_TRUE(device);
+    InputInjector injector(device, [] { return Rect{0, 0, 1280, 720}; });
+    injector.handle(input::Text{"Grüße aus Köln: 3 € für 1/2 Maß, yz@{}\\|~\n"});
+    EXPECT_TRUE(waitUntil([&] { return fileText(file).find('\n') != std::string::npos; }, 10s));
+    EXPECT_EQ(fileText(file), "Grüße aus Köln: 3 € für 1/2 Maß, yz@{}\\|~\n");
+}
+
 TEST_F(GnomeSessionTest, KeysFollowTheLayoutOfGnomesInputSources) {
-    if (!start({{"1280x720"}, "de"})) {
+    if (!start({{"1280x720"}, "de", {}})) {
         GTEST_SKIP() << why();
     }
     const auto device = makeGnomeBackend().openInputDevice();

@@ -72,13 +72,13 @@ PrivateMutter::PrivateMutter(const Options& options) {
     std::filesystem::create_directories(directory_ + "/config/wireplumber/bluetooth.lua.d");
     std::ofstream(directory_ + "/config/wireplumber/bluetooth.lua.d/60-vantrel-tests.lua")
         << "bluez_monitor.enabled = false\n";
-    if (!options.layout.empty()) {
+    if (!options.inputSource.empty()) {
         // GNOME's input sources in a settings file the compositor and the backend under test
         // both read.
         environment_["GSETTINGS_BACKEND"] = "keyfile";
         std::filesystem::create_directories(directory_ + "/config/glib-2.0/settings");
         std::ofstream(directory_ + "/config/glib-2.0/settings/keyfile")
-            << "[org/gnome/desktop/input-sources]\nsources=[('xkb', '" << options.layout << "')]\n";
+            << "[org/gnome/desktop/input-sources]\nsources=[('xkb', '" << options.inputSource << "')]\n";
     }
 
     // Each piece waits for what it needs: the bus, then PipeWire's socket; WirePlumber links the
@@ -94,9 +94,41 @@ PrivateMutter::PrivateMutter(const Options& options) {
                                 "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
                                 "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n";
     spawn({"dbus-daemon", "--config-file=" + busConfig, "--nofork", "--nopidfile"}, "session-bus");
-    if (!waitUntil([this] { return exists(runtime_ + "/bus"); }, 10s)) {
-        failure_ = "the private session bus did not start";
+    // A system bus of the session's own, which the machine's services (logind, localed) are not on.
+    const std::string systemBus = "unix:path=" + runtime_ + "/system_bus_socket";
+    environment_["DBUS_SYSTEM_BUS_ADDRESS"] = systemBus;
+    const std::string systemConfig = directory_ + "/system-bus.conf";
+    std::ofstream(systemConfig) << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\" "
+                                   "\"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+                                   "<busconfig><type>system</type><listen>"
+                                << systemBus
+                                << "</listen><auth>EXTERNAL</auth>"
+                                   "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                                   "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n";
+    spawn({"dbus-daemon", "--config-file=" + systemConfig, "--nofork", "--nopidfile"}, "system-bus");
+    if (!waitUntil([this] { return exists(runtime_ + "/bus") && exists(runtime_ + "/system_bus_socket"); }, 10s)) {
+        failure_ = "the private buses did not start";
         return;
+    }
+    if (!options.systemLayout.empty()) {
+        // systemd-localed's keyboard, as python3-dbusmock stands it in.
+        const std::string localed = directory_ + "/localed.py";
+        std::ofstream(localed) << "import dbus\nBUS_NAME = 'org.freedesktop.locale1'\n"
+                                  "MAIN_OBJ = '/org/freedesktop/locale1'\nMAIN_IFACE = 'org.freedesktop.locale1'\n"
+                                  "SYSTEM_BUS = True\n\ndef load(mock, parameters):\n"
+                                  "    mock.AddProperties(MAIN_IFACE, dbus.Dictionary({'X11Layout': '"
+                               << options.systemLayout
+                               << "', 'X11Variant': '', 'X11Options': '', 'X11Model': 'pc105'}, signature='sv'))\n";
+        spawn({"/usr/bin/python3", "-m", "dbusmock", "--system", "--template", localed}, "localed");
+        const auto answers = [this] {
+            return run("gdbus call --system --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus "
+                       "--method org.freedesktop.DBus.NameHasOwner org.freedesktop.locale1 2>/dev/null")
+                       .find("true") != std::string::npos;
+        };
+        if (!waitUntil(answers, 10s)) {
+            failure_ = "no stand-in for localed (python3-dbusmock); see " + directory_ + "/localed.log";
+            return;
+        }
     }
     spawn({"pipewire"}, "pipewire");
     if (!waitUntil([this] { return exists(runtime_ + "/pipewire-0"); }, 10s)) {

@@ -9,19 +9,24 @@
 
 namespace vantrel::testing {
 
-// A GNOME compositor of the test's own: a private session bus, PipeWire and WirePlumber, and
+// A GNOME compositor of the test's own: a private session bus and system bus, PipeWire and
+// WirePlumber, and
 // `mutter --headless --wayland --no-x11` with one virtual monitor per size given, all in a fresh
 // XDG_RUNTIME_DIR and started with only the environment they need. While it lives, this process's
 // environment names its session (XDG_SESSION_TYPE, WAYLAND_DISPLAY, DBUS_SESSION_BUS_ADDRESS,
-// XDG_RUNTIME_DIR, GSETTINGS_BACKEND; DISPLAY removed), so the backend under test finds it. GLib
-// keeps the first settings backend a process uses, so a test that reads GNOME's settings needs a
-// process of its own (as ctest runs each test). The destructor ends only the processes it started.
+// DBUS_SYSTEM_BUS_ADDRESS, XDG_RUNTIME_DIR, GSETTINGS_BACKEND; DISPLAY removed), so the backend under test finds it.
+// GLib keeps the first settings backend a process uses, so a test that reads GNOME's settings needs a process of its
+// own (as ctest runs each test). The destructor ends only the processes it started.
 class PrivateMutter {
 public:
     struct Options {
         std::vector<std::string> monitors{"1280x720"};
         // The layout of GNOME's input sources (an XKB layout name); empty for none set.
-        std::string layout;
+        std::string inputSource;
+        // The system's keyboard layout, as systemd-localed keeps it on the session's own system
+        // bus (a stand-in); the compositor types with it while its shell sets no other. Empty
+        // for none (the XKB defaults, us).
+        std::string systemLayout;
     };
 
     explicit PrivateMutter(const Options& options);

@@ -157,5 +157,13 @@ TEST(ActiveLayout, TheMostRecentlyUsedXkbSourceElseTheFirstConfigured) {
     EXPECT_FALSE(activeLayout({{"ibus", "anthy"}}, {{"xkb", ""}}));
 }
 
+TEST(SystemLayout, TheFirstOfLocaledsListsWithItsVariant) {
+    EXPECT_EQ(systemLayout("de", ""), (XkbLayout{"de", ""}));
+    EXPECT_EQ(systemLayout("de,us", "nodeadkeys,intl"), (XkbLayout{"de", "nodeadkeys"}));
+    EXPECT_EQ(systemLayout("fr,us", ",intl"), (XkbLayout{"fr", ""}));
+    EXPECT_FALSE(systemLayout("", "intl"));
+    EXPECT_FALSE(systemLayout(",us", ""));
+}
+
 }  // namespace
 }  // namespace vantrel::gnome
