@@ -217,7 +217,7 @@ public:
     std::vector<Keycode> spareKeycodes() override { return {}; }
     bool bindKeycode(Keycode /*keycode*/, std::optional<char32_t> /*character*/) override { return false; }
     bool syncWithFocusedClient() override { return false; }
-    std::uint64_t keymapGeneration() override { return 0; }
+    std::uint64_t keymapGeneration() override { return generation_; }
 
     void flush() override {
         if (session_) {
@@ -228,6 +228,12 @@ public:
     void sessionOver() override {
         session_.reset();
         placed_.reset();
+        // The desk may choose another layout between phones: the next phone types with the one
+        // chosen then.
+        if (auto keymap = compileKeymap()) {
+            keymap_ = std::move(*keymap);
+            ++generation_;
+        }
     }
 
 private:
@@ -250,6 +256,7 @@ private:
     XkbKeymap keymap_;
     std::shared_ptr<RemoteSession> session_;
     std::optional<Point> placed_;
+    std::uint64_t generation_ = 0;
 };
 
 }  // namespace

@@ -113,11 +113,5 @@ TEST(DisplayConfig, MirroredMonitorsAreOneDisplayAndOddRepliesNone) {
     EXPECT_TRUE(monitorsFromState(nullptr).empty());
 }
 
-TEST(DisplayConfig, MonitorIdsFollowTheConnector) {
-    EXPECT_EQ(monitorId("DP-1"), monitorId(std::string("DP-") + "1"));
-    EXPECT_NE(monitorId("DP-1"), monitorId("DP-2"));
-    EXPECT_NE(monitorId(""), 0U);
-}
-
 }  // namespace
 }  // namespace vantrel::gnome

@@ -1,5 +1,6 @@
 // The GNOME backend against a headless GNOME compositor of the tests' own (PrivateMutter): the
 // choice of backend, the displays, frames of what a client drew, and typing into a terminal.
+#include <gio/gio.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -329,6 +330,19 @@ TEST_F(GnomeSessionTest, KeysFollowTheLayoutOfGnomesInputSources) {
     ASSERT_TRUE(u);
     EXPECT_EQ(u->keycode, device->keycodeForKeyName("AD11"));
     EXPECT_TRUE(device->spareKeycodes().empty()) << "the compositor's keymap cannot be changed from here";
+
+    // The desk switches to French between two phones: the next phone types with it.
+    std::ofstream(mutter_->directory() + "/config/glib-2.0/settings/keyfile")
+        << "[org/gnome/desktop/input-sources]\nsources=[('xkb', 'fr')]\n";
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            g_main_context_iteration(nullptr, FALSE);  // the settings hear of the change
+            device->sessionOver();
+            const auto a = device->strokeForCharacter(U'a');
+            return a && a->keycode == device->keycodeForKeyName("AD01");
+        },
+        10s))
+        << "A is still not where it is on a French keyboard";
 }
 
 }  // namespace

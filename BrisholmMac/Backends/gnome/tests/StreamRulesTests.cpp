@@ -1,5 +1,5 @@
 // The pure parts under the GNOME backend's stream and input: frames made from damage, the changed
-// box found by comparing, the wheel and buttons, and which layout GNOME types with.
+// box found by comparing, and which layout GNOME types with.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -132,19 +132,6 @@ TEST(ChangedBox, FindsTheBoundsOfEveryDifferenceAndNothingForEqualPictures) {
     Screen alpha(16, 8);
     alpha.bytes[3 * alpha.stride + 5 * 4 + 3] = 1;
     EXPECT_EQ(changedBox(before.pixels(), alpha.pixels()), (PixelBox{5, 3, 1, 1}));
-}
-
-TEST(PointerAction, ButtonsBecomeEvdevButtonsAndWheelClicksOneStepEach) {
-    EXPECT_EQ(pointerAction(pointerButton::left), (PointerAction{false, 0x110, 0, 0}));
-    EXPECT_EQ(pointerAction(pointerButton::right), (PointerAction{false, 0x111, 0, 0}));
-    EXPECT_EQ(pointerAction(pointerButton::middle), (PointerAction{false, 0x112, 0, 0}));
-    // Up and left are negative steps on GNOME's axes (0 vertical, 1 horizontal).
-    EXPECT_EQ(pointerAction(pointerButton::wheelUp), (PointerAction{true, 0, 0, -1}));
-    EXPECT_EQ(pointerAction(pointerButton::wheelDown), (PointerAction{true, 0, 0, 1}));
-    EXPECT_EQ(pointerAction(pointerButton::wheelLeft), (PointerAction{true, 0, 1, -1}));
-    EXPECT_EQ(pointerAction(pointerButton::wheelRight), (PointerAction{true, 0, 1, 1}));
-    EXPECT_FALSE(pointerAction(0));
-    EXPECT_FALSE(pointerAction(8));
 }
 
 TEST(ActiveLayout, TheMostRecentlyUsedXkbSourceElseTheFirstConfigured) {
