@@ -66,10 +66,18 @@ DesktopBackend makeGnomeBackend() {
     return backend;
 }
 
-bool gnomeRemoteDesktopAnswers() {
+GnomeServices gnomeServices() {
     const auto bus = gnome::sessionBus();
-    return bus && gnome::nameHasOwner(bus.get(), gnome::screenCastService) &&
-           gnome::nameHasOwner(bus.get(), gnome::remoteDesktopService);
+    if (!bus) {
+        return {};
+    }
+    return {gnome::nameHasOwner(bus.get(), gnome::screenCastService),
+            gnome::nameHasOwner(bus.get(), gnome::remoteDesktopService)};
+}
+
+bool gnomeRemoteDesktopAnswers() {
+    const auto services = gnomeServices();
+    return services.screenCast && services.remoteDesktop;
 }
 
 }  // namespace vantrel

@@ -12,6 +12,13 @@ namespace vantrel {
 // the freedesktop workspace and the D-Bus keep-awake hold. None of it asks the user anything.
 [[nodiscard]] DesktopBackend makeGnomeBackend();
 
+// Which of GNOME's compositor services the session bus has now.
+struct GnomeServices {
+    bool screenCast = false;     // org.gnome.Mutter.ScreenCast
+    bool remoteDesktop = false;  // org.gnome.Mutter.RemoteDesktop
+};
+[[nodiscard]] GnomeServices gnomeServices();
+
 // Whether the session bus has both org.gnome.Mutter.ScreenCast and org.gnome.Mutter.RemoteDesktop.
 [[nodiscard]] bool gnomeRemoteDesktopAnswers();
 
