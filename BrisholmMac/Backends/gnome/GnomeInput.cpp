@@ -109,11 +109,13 @@ LayoutSettings readLayoutSettings() {
     }
     const GObjectPtr<GSettings> settings(g_settings_new(schemaId));
     LayoutSettings result;
-    result.source = "GNOME's input sources";
     if (g_settings_schema_has_key(schema.get(), "mru-sources")) {
         result.layout = activeLayout(sources(settings.get(), "mru-sources"), sources(settings.get(), "sources"));
     } else {
         result.layout = activeLayout({}, sources(settings.get(), "sources"));
+    }
+    if (result.layout) {
+        result.source = "GNOME's input sources";
     }
     const std::unique_ptr<gchar*, desktop::GStrvFree> options(g_settings_get_strv(settings.get(), "xkb-options"));
     for (gchar** option = options.get(); option != nullptr && *option != nullptr; ++option) {

@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -292,6 +293,54 @@ TEST_F(GnomeSessionTest, AClickFocusesTheWindowUnderThePointer) {
     injector.handle(input::Text{"clicked\n"});
     EXPECT_TRUE(waitUntil([&] { return fileText(behind) == "clicked\n"; }, 10s))
         << "behind: '" << fileText(behind) << "', front: '" << fileText(front) << "'";
+}
+
+TEST_F(GnomeSessionTest, TheWheelScrollsATerminalBackAndForth) {
+    if (!start({{"1280x720"}, {}, {}})) {
+        GTEST_SKIP() << why();
+    }
+    const auto backend = makeGnomeBackend();
+    // A terminal at the end of a long output: only scrolling up can move it.
+    terminal("seq 1 2000; sleep 60");
+    auto capturer = backend.makeCapturer();
+    ASSERT_TRUE(capturer);
+    ASSERT_EQ(capturer->watch({0, 0, 1280, 720}, {1280, 720}), CaptureStatus::ok);
+    ASSERT_TRUE(waitForTerminal(*capturer, {0, 0, 1280, 720}));
+    // The newest picture once the screen has been still for a while, copied: the capturer lends
+    // out only three buffers.
+    const auto settled = [&] {
+        std::vector<std::uint8_t> last;
+        const auto keep = [&last](const std::shared_ptr<const PixelBuffer>& frame) {
+            if (frame) {
+                last.clear();
+                for (std::int32_t y = 0; y < frame->height(); ++y) {
+                    last.insert(last.end(), frame->row(y).begin(), frame->row(y).end());
+                }
+            }
+        };
+        keep(capturer->grab().frame);
+        auto stillSince = std::chrono::steady_clock::now();
+        waitUntil(
+            [&] {
+                if (capturer->changes().picture) {
+                    keep(capturer->grab().frame);
+                    stillSince = std::chrono::steady_clock::now();
+                }
+                return std::chrono::steady_clock::now() - stillSince > 500ms;
+            },
+            10s);
+        return last;
+    };
+    const auto device = backend.openInputDevice();
+    ASSERT_TRUE(device);
+    InputInjector injector(device, [] { return Rect{0, 0, 1280, 720}; });
+    injector.handle(input::PointerMoveAbsolute{0.5, 0.5});  // the pointer is in every picture below
+    const auto bottom = settled();
+    ASSERT_FALSE(bottom.empty());
+    injector.handle(input::Scroll{0, 3 * InputInjector::pixelsPerWheelClick});  // three clicks up
+    EXPECT_TRUE(settled() != bottom) << "scrolling up did not move the terminal";
+    injector.handle(input::Scroll{0, -3 * InputInjector::pixelsPerWheelClick});
+    EXPECT_TRUE(settled() == bottom) << "as many clicks down bring the end back";
 }
 
 TEST_F(GnomeSessionTest, TextArrivesExactlyOnTheSystemsGermanKeyboard) {
