@@ -101,12 +101,12 @@ std::vector<MonitorFacts> monitorsFromState(GVariant* state) {
         std::uint32_t transform = 0;
         gboolean primary = FALSE;
         g_variant_get(entry.get(), "(iidub@a(ssss)@a{sv})", &x, &y, &scale, &transform, &primary, nullptr, nullptr);
-        const GVariantPtr specList(g_variant_get_child_value(entry.get(), 5));
-        if (g_variant_n_children(specList.get()) == 0) {
+        const GVariantPtr members(g_variant_get_child_value(entry.get(), 5));
+        if (g_variant_n_children(members.get()) == 0) {
             continue;
         }
         // Mirrored monitors share one logical monitor; the first names it.
-        const GVariantPtr first(g_variant_get_child_value(specList.get(), 0));
+        const GVariantPtr first(g_variant_get_child_value(members.get(), 0));
         const GVariantPtr connectorValue(g_variant_get_child_value(first.get(), 0));
         const std::string connector = text(connectorValue.get());
         const Monitor* monitor = nullptr;

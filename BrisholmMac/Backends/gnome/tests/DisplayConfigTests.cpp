@@ -23,7 +23,8 @@ GVariantPtr parsed(const std::string& text) {
     return value;
 }
 
-// One physical monitor of a reply: its spec, its modes (the current one marked), its properties.
+// One physical monitor of a reply: connector, vendor, product and serial, its modes (the current one
+// marked), its properties.
 std::string monitor(const std::string& connector, const std::string& vendor, const std::string& product,
                     const std::string& currentMode, const std::string& properties) {
     return "(('" + connector + "', '" + vendor + "', '" + product + "', '0x01'), [('1024x768@60', 1024, 768, 60.0, " +
@@ -41,7 +42,7 @@ std::string logical(int x, int y, double scale, int transform, bool primary, con
            (connectors.empty() ? "@a(ssss) []" : "[" + connectors + "]") + ", @a{sv} {})";
 }
 
-std::string spec(const std::string& connector) {
+std::string member(const std::string& connector) {
     return "('" + connector + "', 'v', 'p', 's')";
 }
 
@@ -78,11 +79,11 @@ TEST(DisplayConfig, SizesAreLogicalPixelsOfTheCurrentModeTurnedWithTheMonitor) {
         std::string(monitor("eDP-1", "BOE", "0x0bca", mode(2880, 1800), "{'display-name': <'Built-in display'>}")) +
         ", " + monitor("DP-1", "DEL", "DELL U2720Q", mode(3840, 2160), "@a{sv} {}");
     // Logical layout: a monitor at scale 2 takes half its pixels; a quarter turn swaps the sides.
-    const auto scaled = monitorsFromState(
-        parsed(state(monitors,
-                     logical(0, 0, 2.0, 0, false, spec("eDP-1")) + ", " + logical(1440, 0, 1.5, 1, true, spec("DP-1")),
-                     1))
-            .get());
+    const auto scaled = monitorsFromState(parsed(state(monitors,
+                                                       logical(0, 0, 2.0, 0, false, member("eDP-1")) + ", " +
+                                                           logical(1440, 0, 1.5, 1, true, member("DP-1")),
+                                                       1))
+                                              .get());
     ASSERT_EQ(scaled.size(), 2U);
     EXPECT_EQ(scaled[0].bounds, (Rect{0, 0, 1440, 900}));
     EXPECT_EQ(scaled[0].productName, "Built-in display");
@@ -92,7 +93,7 @@ TEST(DisplayConfig, SizesAreLogicalPixelsOfTheCurrentModeTurnedWithTheMonitor) {
     EXPECT_EQ(scaled[1].productName, "DEL DELL U2720Q");
     // Physical layout: the layout's units are the modes' pixels, whatever the scale.
     const auto physical =
-        monitorsFromState(parsed(state(monitors, logical(0, 0, 2.0, 0, true, spec("eDP-1")), 2)).get());
+        monitorsFromState(parsed(state(monitors, logical(0, 0, 2.0, 0, true, member("eDP-1")), 2)).get());
     ASSERT_EQ(physical.size(), 1U);
     EXPECT_EQ(physical[0].bounds, (Rect{0, 0, 2880, 1800}));
 }
@@ -101,12 +102,13 @@ TEST(DisplayConfig, MirroredMonitorsAreOneDisplayAndOddRepliesNone) {
     const auto monitors = monitor("HDMI-1", "GSM", "LG TV", mode(1920, 1080), "@a{sv} {}") + ", " +
                           monitor("DP-2", "DEL", "P2419H", mode(1920, 1080), "@a{sv} {}");
     const auto mirrored = monitorsFromState(
-        parsed(state(monitors, logical(0, 0, 1.0, 0, true, spec("DP-2") + ", " + spec("HDMI-1")), 1)).get());
+        parsed(state(monitors, logical(0, 0, 1.0, 0, true, member("DP-2") + ", " + member("HDMI-1")), 1)).get());
     ASSERT_EQ(mirrored.size(), 1U);
     EXPECT_EQ(mirrored[0].outputName, "DP-2");
     EXPECT_EQ(mirrored[0].id, monitorId("DP-2"));
     // A logical monitor naming a connector the reply does not list, or one without monitors.
-    EXPECT_TRUE(monitorsFromState(parsed(state(monitors, logical(0, 0, 1.0, 0, true, spec("DP-9")), 1)).get()).empty());
+    EXPECT_TRUE(
+        monitorsFromState(parsed(state(monitors, logical(0, 0, 1.0, 0, true, member("DP-9")), 1)).get()).empty());
     EXPECT_TRUE(monitorsFromState(parsed(state(monitors, logical(0, 0, 1.0, 0, true, ""), 1)).get()).empty());
     // Another shape (a future version's reply) is no layout at all, rather than a wrong one.
     EXPECT_TRUE(monitorsFromState(parsed("(uint32 1, @a(ss) [])").get()).empty());
