@@ -2,7 +2,8 @@
 # Checks two rules of the host's includes (BrisholmMac), and names file and line for each break:
 #   1. Only a desktop backend includes the headers of its kind of session: X11 headers (<xcb/...>,
 #      <X11/...>, <xkbcommon/xkbcommon-x11.h>) only BrisholmMac/Backends/x11, Wayland's
-#      (<wayland-*.h> and the generated *-client-protocol.h) only BrisholmMac/Backends/wlroots. Every other folder
+#      (<wayland-*.h> and the generated *-client-protocol.h) only BrisholmMac/Backends/wlroots,
+#      PipeWire's (<pipewire/...>, <spa/...>) only BrisholmMac/Backends/gnome. Every other folder
 #      works for any desktop session.
 #   2. Includes go down the floors below, never up. A folder may include its own floor and those
 #      under it. Tests may also include the test helpers of any folder (files under a tests/
@@ -33,6 +34,7 @@ floors=(
 sessionHeaders=(
   "Backends/x11/ xcb/* X11/* xkbcommon/xkbcommon-x11.h"
   "Backends/wlroots/ wayland-*.h *-client-protocol.h"
+  "Backends/gnome/ pipewire/* spa/*"
 )
 
 declare -A floorOf

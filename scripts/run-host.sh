@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # What `make run` starts: the desktop host when a desktop backend serves this session (an X display
-# it can reach, or a wlroots compositor on Wayland; the host's own rule decides, through
+# it can reach, or GNOME or a wlroots compositor on Wayland; the host's own rule decides, through
 # `brisholm --session`), else the headless host with its test pattern. The first line (on
 # standard error, so the hosts' standard output stays as it is) says which one and why. Arguments
 # go to the host.

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "Backends/gnome/GnomeBackend.hpp"
 #include "Backends/wlroots/WlrootsBackend.hpp"
 #include "Backends/x11/X11Backend.hpp"
 #include "Capture/Displays.hpp"
@@ -23,11 +24,11 @@ namespace {
 // Why no backend serves the session, as the panel shows it.
 constexpr const char* waylandSession =
     "Dieser Wayland-Compositor bietet keine Schnittstellen zur Bildschirmaufnahme und Eingabe, die "
-    "unterstützt werden (unterstützt: X11-Sitzungen sowie sway und andere wlroots-Compositoren): bitte mit "
-    "einer solchen Sitzung anmelden.";
+    "unterstützt werden (unterstützt: X11-Sitzungen, GNOME sowie sway und andere wlroots-Compositoren): bitte "
+    "mit einer solchen Sitzung anmelden.";
 constexpr const char* waylandSilent = "Der Wayland-Compositor (WAYLAND_DISPLAY) antwortet nicht.";
 constexpr const char* noXDisplay =
-    "Kein X11-Bildschirm erreichbar (DISPLAY). Bisher werden nur X11- und wlroots-Sitzungen unterstützt.";
+    "Kein X11-Bildschirm erreichbar (DISPLAY). Bisher werden nur X11-, GNOME- und wlroots-Sitzungen unterstützt.";
 
 bool isWaylandSession(const SessionFacts& facts) {
     return facts.sessionType == "wayland" ||
@@ -54,6 +55,9 @@ std::string joined(const std::vector<std::string>& words) {
 }
 
 BackendChoice chooseWaylandBackend(const SessionFacts& facts) {
+    if (facts.gnomeRemoteDesktop) {
+        return {BackendKind::waylandGnome, "the session bus offers GNOME's screen cast and remote desktop"};
+    }
     if (!facts.waylandInterfaces) {
         return {std::nullopt, waylandSilent};
     }
@@ -117,6 +121,7 @@ DesktopBackend make(BackendKind kind) {
     switch (kind) {
         case BackendKind::x11: return makeX11Backend();
         case BackendKind::wlroots: return makeWlrootsBackend();
+        case BackendKind::waylandGnome: return makeGnomeBackend();
     }
     return unsupportedBackend(noXDisplay);
 }
@@ -127,6 +132,7 @@ const char* backendName(BackendKind kind) {
     switch (kind) {
         case BackendKind::x11: return "x11";
         case BackendKind::wlroots: return "wlroots";
+        case BackendKind::waylandGnome: return "wayland-gnome";
     }
     return "unknown";
 }
@@ -151,6 +157,8 @@ SessionFacts readSessionFacts() {
     if (!facts.waylandDisplay.empty()) {
         facts.waylandInterfaces = waylandInterfacesOffered();
     }
+    facts.gnomeRemoteDesktop =
+        (facts.sessionType == "wayland" || !facts.waylandDisplay.empty()) && gnomeRemoteDesktopAnswers();
     return facts;
 }
 

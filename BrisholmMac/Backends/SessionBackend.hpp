@@ -22,11 +22,15 @@ struct SessionFacts {
     // The globals the Wayland compositor on WAYLAND_DISPLAY offers; none when it does not answer
     // (or no WAYLAND_DISPLAY is set).
     std::optional<std::vector<std::string>> waylandInterfaces;
+    // The session bus has both org.gnome.Mutter.ScreenCast and org.gnome.Mutter.RemoteDesktop
+    // (GNOME's compositor offers its screen and synthetic input without a dialog). Asked only of a
+    // Wayland session.
+    bool gnomeRemoteDesktop = false;
 };
 
 // The kinds of desktop session the host serves. A new one is a value here, a branch in
 // chooseBackend and its maker in makeDesktopBackend.
-enum class BackendKind { x11, wlroots };
+enum class BackendKind { x11, wlroots, waylandGnome };
 
 [[nodiscard]] const char* backendName(BackendKind kind);
 
@@ -39,14 +43,15 @@ struct BackendChoice {
 };
 
 // The rule, pure. A Wayland session (XDG_SESSION_TYPE=wayland, or no session type but a
-// WAYLAND_DISPLAY and no X display) is served by the backend its compositor's interfaces fit: the
-// wlroots one where screencopy and the virtual pointer and keyboard are offered. Never by X11,
-// even when Xwayland answers on DISPLAY: it shows no native window and would stream black. Outside
-// Wayland an X display that answers is served by the X11 backend; without one nothing is.
+// WAYLAND_DISPLAY and no X display) is served by the backend its compositor fits: wayland-gnome
+// where the session bus offers GNOME's screen cast and remote desktop services, else wlroots where
+// the compositor offers screencopy and the virtual pointer and keyboard. Never by X11, even when
+// Xwayland answers on DISPLAY: it shows no native window and would stream black. Outside Wayland an
+// X display that answers is served by the X11 backend; without one nothing is.
 [[nodiscard]] BackendChoice chooseBackend(const SessionFacts& facts);
 
 // The facts of this process's session (opens and closes a connection to DISPLAY to see whether it
-// answers).
+// answers; in a Wayland session asks the session bus for GNOME's services).
 [[nodiscard]] SessionFacts readSessionFacts();
 
 // The backend of this session, chosen by chooseBackend over readSessionFacts() and logged once

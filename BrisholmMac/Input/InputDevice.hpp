@@ -83,6 +83,11 @@ public:
 
     // Sends what has been queued.
     virtual void flush() = 0;
+
+    // Everything the injector held is let go and the phone that used it has left (or another takes
+    // its place): a device that keeps a session of the display server's per phone may end it now.
+    // The next event opens a new one.
+    virtual void sessionOver() {}
 };
 
 }  // namespace vantrel

@@ -314,6 +314,7 @@ void InputInjector::releaseAll() {
     releaseKeys();
     spareKeycodes_.restoreAll(*device_);
     device_->flush();
+    device_->sessionOver();
 }
 
 }  // namespace vantrel

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "Backends/gnome/GnomeBackend.hpp"
 #include "Log/DiagnosticLog.hpp"
 
 namespace vantrel::Permissions {
@@ -41,7 +42,13 @@ QWidget* request(Permission permission) {
 }  // namespace
 
 SessionFacts SessionFacts::current() {
-    return {environment("DISPLAY"), environment("WAYLAND_DISPLAY"), environment("XDG_SESSION_TYPE")};
+    SessionFacts facts{environment("DISPLAY"), environment("WAYLAND_DISPLAY"), environment("XDG_SESSION_TYPE")};
+    if (facts.sessionType == "wayland") {
+        const auto services = gnomeServices();
+        facts.gnomeScreenCast = services.screenCast;
+        facts.gnomeRemoteDesktop = services.remoteDesktop;
+    }
+    return facts;
 }
 
 Explanation explain(Permission permission, const SessionFacts& facts) {
@@ -51,7 +58,31 @@ Explanation explain(Permission permission, const SessionFacts& facts) {
     const QString need = screen ? QStringLiteral("Vantrel kann den Bildschirm nicht lesen")
                                 : QStringLiteral("Vantrel kann die Eingaben des Telefons nicht ausführen");
 
-    if (facts.sessionType == "wayland" || !facts.waylandDisplay.empty()) {
+    if (facts.sessionType == "wayland" && (facts.gnomeScreenCast || facts.gnomeRemoteDesktop)) {
+        // GNOME's compositor: its own services give the picture and take the input, with no dialog.
+        const bool answers = screen ? facts.gnomeScreenCast : facts.gnomeRemoteDesktop;
+        const QString service = screen ? QStringLiteral("die Bildschirmübertragung (org.gnome.Mutter.ScreenCast)")
+                                       : QStringLiteral("die Fernsteuerung (org.gnome.Mutter.RemoteDesktop)");
+        if (!answers) {
+            result.what = need + QStringLiteral(": GNOME bietet %1 in dieser Sitzung nicht an.").arg(service);
+            result.how = QStringLiteral(
+                "So geht es: Abmelden und wieder anmelden, damit GNOME Shell den Dienst wieder anbietet. Eine "
+                "Freigabe ist nicht nötig: GNOME fragt dafür nicht nach.");
+        } else if (screen) {
+            result.what = need + QStringLiteral(": GNOME antwortet, aber der Bildschirm kommt nicht über PipeWire an.");
+            result.how = QStringLiteral(
+                "So geht es: Prüfen, ob PipeWire und WirePlumber in dieser Sitzung laufen (systemctl --user status "
+                "pipewire wireplumber), und sie sonst starten.");
+        } else {
+            result.what = need + QStringLiteral(
+                                     ": GNOME nimmt Eingaben an, aber für die Tastaturbelegung dieser Sitzung "
+                                     "ließ sich keine Tastenbelegung erstellen. Bis dahin kann das Telefon nur "
+                                     "zusehen.");
+            result.how = QStringLiteral(
+                "So geht es: In den Einstellungen unter „Tastatur“ eine Eingabequelle wählen, die zur Tastatur "
+                "passt.");
+        }
+    } else if (facts.sessionType == "wayland" || !facts.waylandDisplay.empty()) {
         result.what = need + QStringLiteral(": Diese Sitzung verwendet Wayland, Vantrel braucht eine X11-Sitzung.");
         result.how = QStringLiteral(
             "So geht es: Abmelden, auf dem Anmeldebildschirm eine X11-Sitzung wählen (etwa „GNOME on Xorg“ "

@@ -30,6 +30,12 @@ std::vector<std::string> wlrootsInterfaces(const std::vector<std::string>& witho
     return offered;
 }
 
+// The same facts with GNOME's screen cast and remote desktop on the session bus.
+SessionFacts withGnomeServices(SessionFacts facts) {
+    facts.gnomeRemoteDesktop = true;
+    return facts;
+}
+
 TEST(ChooseBackend, AnXDisplayThatAnswersOutsideWaylandIsServedByTheX11Backend) {
     const std::vector<SessionFacts> served = {
         session("x11", ":0", true, {}, "GNOME"), session("", ":1", true),  // started with startx: no session type
@@ -60,14 +66,33 @@ TEST(ChooseBackend, AWaylandCompositorWithScreencopyAndVirtualInputIsServedByThe
     EXPECT_EQ(chooseBackend(session("x11", ":0", true, "wayland-1", "", wlrootsInterfaces())).kind, BackendKind::x11);
 }
 
+TEST(ChooseBackend, AWaylandSessionWithGnomesRemoteDesktopIsServedByTheGnomeBackend) {
+    const std::vector<SessionFacts> served = {
+        withGnomeServices(session("wayland", "", false, "wayland-0", "GNOME")),
+        // Xwayland answering on DISPLAY changes nothing: the native windows are GNOME's.
+        withGnomeServices(session("wayland", ":0", true, "wayland-0", "ubuntu:GNOME")),
+        // The services decide, not the desktop's name.
+        withGnomeServices(session("wayland", "", false, "wayland-0", "")),
+    };
+    for (const auto& facts : served) {
+        const auto choice = chooseBackend(facts);
+        ASSERT_EQ(choice.kind, BackendKind::waylandGnome) << facts.currentDesktop;
+        EXPECT_FALSE(choice.reason.empty());
+    }
+    EXPECT_STREQ(backendName(BackendKind::waylandGnome), "wayland-gnome");
+    // Outside a Wayland session the services say nothing: an X11 GNOME session keeps its backend.
+    EXPECT_EQ(chooseBackend(withGnomeServices(session("x11", ":0", true, {}, "GNOME"))).kind, BackendKind::x11);
+    EXPECT_FALSE(chooseBackend(withGnomeServices(session("x11", ":0", false, {}, "GNOME"))).kind);
+}
+
 TEST(ChooseBackend, ASessionNoBackendServesIsToldWhyInThePanelsWords) {
     const std::string wayland =
         "Dieser Wayland-Compositor bietet keine Schnittstellen zur Bildschirmaufnahme und Eingabe, die "
-        "unterstützt werden (unterstützt: X11-Sitzungen sowie sway und andere wlroots-Compositoren): bitte mit "
-        "einer solchen Sitzung anmelden.";
+        "unterstützt werden (unterstützt: X11-Sitzungen, GNOME sowie sway und andere wlroots-Compositoren): bitte "
+        "mit einer solchen Sitzung anmelden.";
     const std::string silent = "Der Wayland-Compositor (WAYLAND_DISPLAY) antwortet nicht.";
     const std::string noDisplay =
-        "Kein X11-Bildschirm erreichbar (DISPLAY). Bisher werden nur X11- und wlroots-Sitzungen unterstützt.";
+        "Kein X11-Bildschirm erreichbar (DISPLAY). Bisher werden nur X11-, GNOME- und wlroots-Sitzungen unterstützt.";
     const std::vector<std::pair<SessionFacts, std::string>> unserved = {
         // Xwayland answers on DISPLAY, but shows none of the native windows: it would stream black.
         {session("wayland", ":0", true, "wayland-0", "GNOME", std::vector<std::string>{"wl_compositor", "wl_shm"}),
@@ -76,6 +101,9 @@ TEST(ChooseBackend, ASessionNoBackendServesIsToldWhyInThePanelsWords) {
         // A wlroots compositor with its virtual keyboard switched off: the missing one is named.
         {session("wayland", "", false, "wayland-1", "sway", wlrootsInterfaces({"zwp_virtual_keyboard_manager_v1"})),
          "Dem Wayland-Compositor fehlt, was die Fernsteuerung braucht: zwp_virtual_keyboard_manager_v1."},
+        // GNOME on Wayland without the compositor's remote desktop (another compositor, or a
+        // session bus that cannot be reached).
+        {session("wayland", "", false, "wayland-0", "GNOME", std::vector<std::string>{"wl_compositor"}), wayland},
         {session("x11", ":0", false), noDisplay},
         {session("", "", false), noDisplay},
     };

@@ -12,7 +12,7 @@
 namespace vantrel::testing {
 
 // A pointer and keyboard that write down what they are asked to do, one readable line per event
-// ("key 50 down", "button 1 up", "move 10,20", "bind 200 U+00F1"), over a small keymap of its
+// ("key 50 down", "button 1 up", "move 10,20", "bind 200 U+00F1", "session over"), over a small keymap of its
 // own: a few named keys, the four modifier keys, the characters of `strokes` and spare keys.
 class FakeInputDevice : public InputDevice {
 public:
@@ -65,6 +65,7 @@ public:
     bool bindsAhead() const override { return bindAhead; }
     std::uint64_t keymapGeneration() override { return generation; }
     void flush() override { ++flushes; }
+    void sessionOver() override { log.push_back("session over"); }
 
     static const char* updown(bool down) { return down ? "down" : "up"; }
 

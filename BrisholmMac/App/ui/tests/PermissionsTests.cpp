@@ -31,5 +31,22 @@ TEST(PermissionsTest, EachCauseGetsItsOwnRemedyAndWaylandComesFirst) {
     EXPECT_TRUE(has(noXTest, "XTest nicht an") && has(noXTest, "nur zusehen")) << noXTest;
 }
 
+TEST(PermissionsTest, GnomeOnWaylandIsToldAboutItsOwnServices) {
+    Permissions::SessionFacts gnome{":0", "wayland-0", "wayland", true, false};
+    const auto noRemoteDesktop = explained(Permission::accessibility, gnome);
+    EXPECT_TRUE(has(noRemoteDesktop, "org.gnome.Mutter.RemoteDesktop") && has(noRemoteDesktop, "wieder anmelden") &&
+                !has(noRemoteDesktop, "X11"))
+        << noRemoteDesktop;
+    // The screen cast answers: what is missing is the picture's way here.
+    const auto noPicture = explained(Permission::screenRecording, gnome);
+    EXPECT_TRUE(has(noPicture, "PipeWire") && !has(noPicture, "X11")) << noPicture;
+    gnome.gnomeScreenCast = false;
+    gnome.gnomeRemoteDesktop = true;
+    EXPECT_TRUE(has(explained(Permission::screenRecording, gnome), "org.gnome.Mutter.ScreenCast"));
+    EXPECT_TRUE(has(explained(Permission::accessibility, gnome), "Tastaturbelegung"));
+    // Another Wayland session still needs an X11 session.
+    EXPECT_TRUE(has(explained(Permission::accessibility, {"", "wayland-1", "wayland"}), "X11-Sitzung wählen"));
+}
+
 }  // namespace
 }  // namespace vantrel

@@ -1,0 +1,83 @@
+#include "Backends/gnome/GnomeBackend.hpp"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Backends/gnome/DBusCall.hpp"
+#include "Backends/gnome/DisplayConfig.hpp"
+#include "Backends/gnome/GnomeInput.hpp"
+#include "Backends/gnome/PipeWireCapturer.hpp"
+#include "Backends/gnome/RemoteSession.hpp"
+#include "Capture/ScreenCapturer.hpp"
+#include "Input/InputDevice.hpp"
+#include "Platform/SessionChecks.hpp"
+#include "Platform/WindowList.hpp"
+#include "Platform/desktop/DesktopWorkspace.hpp"
+#include "Platform/desktop/SessionKeepAwake.hpp"
+
+namespace vantrel {
+
+namespace {
+
+using gnome::GDBusConnectionPtr;
+
+// GNOME on Wayland shows no program the windows of others, so there is no list to follow: the
+// list cannot be read, which leaves the window follower idle rather than taking the desktop for
+// empty.
+class NoWindowList final : public WindowList {
+public:
+    std::optional<std::vector<Window>> windows() override { return std::nullopt; }
+    FrontApplication frontApplication() override { return {}; }
+    std::optional<std::string> fileBrowserId() override { return std::nullopt; }
+};
+
+// The screen can be read while the screen cast service answers, the session takes synthetic input
+// while the remote desktop service does; where the pointer is, Wayland tells no one.
+class GnomeSessionChecks final : public SessionChecks {
+public:
+    explicit GnomeSessionChecks(GDBusConnectionPtr bus) : bus_(std::move(bus)) {}
+
+    bool screenReadable() override { return bus_ && gnome::nameHasOwner(bus_.get(), gnome::screenCastService); }
+    bool offersSyntheticInput() override {
+        return bus_ && gnome::nameHasOwner(bus_.get(), gnome::remoteDesktopService);
+    }
+    std::optional<Point> pointerLocation() override { return std::nullopt; }
+
+private:
+    GDBusConnectionPtr bus_;
+};
+
+}  // namespace
+
+DesktopBackend makeGnomeBackend() {
+    DesktopBackend backend;
+    backend.name = "wayland-gnome";
+    backend.displays = gnome::makeGnomeDisplays();
+    const auto sessions = std::make_shared<gnome::SessionBroker>();
+    backend.makeCapturer = [sessions] { return gnome::makePipeWireCapturer(sessions); };
+    backend.openInputDevice = [sessions] { return gnome::openGnomeInputDevice(sessions); };
+    backend.windows = std::make_shared<NoWindowList>();
+    backend.workspace = std::make_shared<desktop::DesktopWorkspace>(desktop::IconRenderer::createQt(), nullptr);
+    backend.checks = std::make_shared<GnomeSessionChecks>(gnome::sessionBus());
+    backend.keepAwake = desktop::makeSessionKeepAwake();
+    return backend;
+}
+
+GnomeServices gnomeServices() {
+    const auto bus = gnome::sessionBus();
+    if (!bus) {
+        return {};
+    }
+    return {gnome::nameHasOwner(bus.get(), gnome::screenCastService),
+            gnome::nameHasOwner(bus.get(), gnome::remoteDesktopService)};
+}
+
+bool gnomeRemoteDesktopAnswers() {
+    const auto services = gnomeServices();
+    return services.screenCast && services.remoteDesktop;
+}
+
+}  // namespace vantrel

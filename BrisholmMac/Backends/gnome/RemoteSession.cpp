@@ -1,0 +1,279 @@
+#include "Backends/gnome/RemoteSession.hpp"
+
+#include <thread>
+
+#include <utility>
+#include "Backends/gnome/DisplayConfig.hpp"
+
+#include "Log/DiagnosticLog.hpp"
+
+namespace vantrel::gnome {
+
+namespace {
+
+constexpr const char* remoteDesktopPath = "/org/gnome/Mutter/RemoteDesktop";
+constexpr const char* remoteDesktopSession = "org.gnome.Mutter.RemoteDesktop.Session";
+constexpr const char* screenCastPath = "/org/gnome/Mutter/ScreenCast";
+constexpr const char* screenCastSession = "org.gnome.Mutter.ScreenCast.Session";
+constexpr const char* screenCastStream = "org.gnome.Mutter.ScreenCast.Stream";
+// The compositor draws the pointer into the frames: a moving pointer then costs its damage only.
+constexpr std::uint32_t cursorEmbedded = 1;
+constexpr std::uint32_t shiftLeftKey = 42;  // KEY_LEFTSHIFT
+// How long real keys wait after the warm-up key. 10 to 200 ms were enough in every session tried.
+constexpr auto warmUpTime = std::chrono::milliseconds(150);
+constexpr auto streamAddedTimeout = std::chrono::seconds(5);
+
+std::string objectPath(GVariant* reply) {
+    const char* path = nullptr;
+    g_variant_get(reply, "(&o)", &path);
+    return path;
+}
+
+// A private main context made the thread's default while it lives, so that the signals subscribed
+// meanwhile are delivered only where this thread iterates.
+class PrivateContext {
+public:
+    PrivateContext() : context_(g_main_context_new()) { g_main_context_push_thread_default(context_); }
+    ~PrivateContext() {
+        g_main_context_pop_thread_default(context_);
+        g_main_context_unref(context_);
+    }
+    PrivateContext(const PrivateContext&) = delete;
+    PrivateContext& operator=(const PrivateContext&) = delete;
+
+    // Waits up to a tenth of a second for something to dispatch.
+    void iterate() {
+        GSource* timeout = g_timeout_source_new(100);
+        g_source_set_callback(
+            timeout, [](gpointer) { return G_SOURCE_REMOVE; }, nullptr, nullptr);
+        g_source_attach(timeout, context_);
+        g_main_context_iteration(context_, TRUE);
+        g_source_destroy(timeout);
+        g_source_unref(timeout);
+    }
+
+private:
+    GMainContext* context_;
+};
+
+// The nodes named by PipeWireStreamAdded, by stream path.
+struct AddedStreams {
+    std::map<std::string, std::uint32_t> nodes;
+};
+
+void onStreamAdded(GDBusConnection* /*connection*/, const gchar* /*sender*/, const gchar* path,
+                   const gchar* /*interface*/, const gchar* /*signal*/, GVariant* parameters, gpointer data) {
+    std::uint32_t node = 0;
+    g_variant_get(parameters, "(u)", &node);
+    static_cast<AddedStreams*>(data)->nodes[path] = node;
+}
+
+}  // namespace
+
+std::shared_ptr<RemoteSession> RemoteSession::open(std::string& error) {
+    auto connection = privateSessionBus(error);
+    if (!connection) {
+        return nullptr;
+    }
+    const auto created = callSync(connection.get(), remoteDesktopService, remoteDesktopPath, remoteDesktopService,
+                                  "CreateSession", nullptr, "(o)", error);
+    if (!created) {
+        return nullptr;
+    }
+    std::string remoteDesktop = objectPath(created.get());
+    const auto id = property(connection.get(), remoteDesktopService, remoteDesktop.c_str(), remoteDesktopSession,
+                             "SessionId", error);
+    if (!id || !g_variant_is_of_type(id.get(), G_VARIANT_TYPE_STRING)) {
+        error = "the remote desktop session has no id: " + error;
+        return nullptr;
+    }
+    GVariantBuilder options;
+    g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
+    g_variant_builder_add(&options, "{sv}", "remote-desktop-session-id",
+                          g_variant_new_string(g_variant_get_string(id.get(), nullptr)));
+    const auto screenCast = callSync(connection.get(), screenCastService, screenCastPath, screenCastService,
+                                     "CreateSession", g_variant_new("(a{sv})", &options), "(o)", error);
+    if (!screenCast) {
+        return nullptr;
+    }
+    std::shared_ptr<RemoteSession> session(
+        new RemoteSession(std::move(connection), std::move(remoteDesktop), objectPath(screenCast.get())));
+    if (!session->recordAndStart(error)) {
+        return nullptr;
+    }
+    session->warmUp();
+    diagnosticLog().info("gnome: remote desktop session {} started with {} monitor(s)", session->remoteDesktop_,
+                         session->streams_.size());
+    return session;
+}
+
+bool RemoteSession::recordAndStart(std::string& error) {
+    // The compositor starts only the streams recorded before the session starts, so every monitor
+    // is recorded now: the phone may switch to any of them later. A stream nobody reads costs the
+    // compositor nothing. Subscribed first: the streams are announced as the session starts.
+    PrivateContext context;
+    AddedStreams added;
+    const guint subscription =
+        g_dbus_connection_signal_subscribe(connection_.get(), nullptr, screenCastStream, "PipeWireStreamAdded", nullptr,
+                                           nullptr, G_DBUS_SIGNAL_FLAGS_NONE, onStreamAdded, &added, nullptr);
+    std::map<std::string, Recorded> recorded;
+    for (const auto& monitor : readMonitors(connection_.get())) {
+        GVariantBuilder options;
+        g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
+        g_variant_builder_add(&options, "{sv}", "cursor-mode", g_variant_new_uint32(cursorEmbedded));
+        const auto stream =
+            callSync(connection_.get(), screenCastService, screenCast_.c_str(), screenCastSession, "RecordMonitor",
+                     g_variant_new("(sa{sv})", monitor.outputName.c_str(), &options), "(o)", error);
+        if (!stream) {
+            diagnosticLog().warn("gnome: cannot record monitor {}: {}", monitor.outputName, error);
+            continue;
+        }
+        recorded[monitor.outputName] = Recorded{Stream{objectPath(stream.get()), 0}, monitor.bounds};
+    }
+    const bool started =
+        !recorded.empty() && callSync(connection_.get(), remoteDesktopService, remoteDesktop_.c_str(),
+                                      remoteDesktopSession, "Start", nullptr, nullptr, error) != nullptr;
+    if (started) {
+        const auto allNamed = [&] {
+            for (const auto& [connector, entry] : recorded) {
+                if (!added.nodes.contains(entry.stream.path)) {
+                    return false;
+                }
+            }
+            return true;
+        };
+        const auto deadline = std::chrono::steady_clock::now() + streamAddedTimeout;
+        while (!allNamed() && std::chrono::steady_clock::now() < deadline) {
+            context.iterate();
+        }
+    }
+    g_dbus_connection_signal_unsubscribe(connection_.get(), subscription);
+    if (recorded.empty()) {
+        error = "the compositor lists no monitor to record";
+        return false;
+    }
+    if (!started) {
+        return false;
+    }
+    const std::lock_guard lock(mutex_);
+    for (auto& [connector, entry] : recorded) {
+        if (const auto node = added.nodes.find(entry.stream.path); node != added.nodes.end()) {
+            entry.stream.node = node->second;
+            streams_[connector] = entry;
+        } else {
+            diagnosticLog().warn("gnome: the compositor named no PipeWire node for monitor {}", connector);
+        }
+    }
+    return true;
+}
+
+RemoteSession::RemoteSession(GDBusConnectionPtr connection, std::string remoteDesktop, std::string screenCast)
+    : connection_(std::move(connection)),
+      remoteDesktop_(std::move(remoteDesktop)),
+      screenCast_(std::move(screenCast)) {}
+
+RemoteSession::~RemoteSession() {
+    // Stop says goodbye; closing the connection would end the session anyway, and releases
+    // whatever the phone left pressed.
+    std::string error;
+    if (!callSync(connection_.get(), remoteDesktopService, remoteDesktop_.c_str(), remoteDesktopSession, "Stop",
+                  nullptr, nullptr, error, 1000)) {
+        diagnosticLog().debug("gnome: stopping the remote desktop session: {}", error);
+    }
+    g_dbus_connection_close_sync(connection_.get(), nullptr, nullptr);
+    diagnosticLog().info("gnome: remote desktop session {} ended", remoteDesktop_);
+}
+
+std::optional<RemoteSession::Stream> RemoteSession::record(const std::string& connector, const Rect& area) {
+    const std::lock_guard lock(mutex_);
+    const auto found = streams_.find(connector);
+    if (found == streams_.end()) {
+        return std::nullopt;
+    }
+    found->second.area = area;
+    return found->second.stream;
+}
+
+bool RemoteSession::records(const std::string& connector) {
+    const std::lock_guard lock(mutex_);
+    return streams_.contains(connector);
+}
+
+void RemoteSession::send(const char* method, GVariant* args) {
+    // No reply asked for: events go out in order without a round trip each.
+    g_dbus_connection_call(connection_.get(), remoteDesktopService, remoteDesktop_.c_str(), remoteDesktopSession,
+                           method, args, nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START, -1, nullptr, nullptr, nullptr);
+}
+
+bool RemoteSession::movePointer(Point to) {
+    std::string path;
+    Point local;
+    {
+        const std::lock_guard lock(mutex_);
+        for (const auto& [connector, recorded] : streams_) {
+            const Rect& area = recorded.area;
+            if (to.x >= area.minX() && to.x < area.maxX() && to.y >= area.minY() && to.y < area.maxY()) {
+                path = recorded.stream.path;
+                local = Point{to.x - area.x, to.y - area.y};
+            }
+        }
+    }
+    if (path.empty()) {
+        return false;
+    }
+    send("NotifyPointerMotionAbsolute", g_variant_new("(sdd)", path.c_str(), local.x, local.y));
+    return true;
+}
+
+void RemoteSession::nudgePointer() {
+    send("NotifyPointerMotionRelative", g_variant_new("(dd)", 1.0, 0.0));
+    send("NotifyPointerMotionRelative", g_variant_new("(dd)", -1.0, 0.0));
+    flush();
+}
+
+void RemoteSession::pressButton(std::int32_t evdevButton, bool down) {
+    send("NotifyPointerButton", g_variant_new("(ib)", evdevButton, static_cast<gboolean>(down)));
+}
+
+void RemoteSession::scrollSteps(std::uint32_t axis, std::int32_t steps) {
+    send("NotifyPointerAxisDiscrete", g_variant_new("(ui)", axis, steps));
+}
+
+void RemoteSession::pressKey(std::uint32_t evdevKey, bool down) {
+    waitForWarmUp();
+    send("NotifyKeyboardKeycode", g_variant_new("(ub)", evdevKey, static_cast<gboolean>(down)));
+}
+
+void RemoteSession::flush() {
+    g_dbus_connection_flush_sync(connection_.get(), nullptr, nullptr);
+}
+
+void RemoteSession::warmUp() {
+    send("NotifyKeyboardKeycode", g_variant_new("(ub)", shiftLeftKey, TRUE));
+    send("NotifyKeyboardKeycode", g_variant_new("(ub)", shiftLeftKey, FALSE));
+    flush();
+    keysFrom_ = std::chrono::steady_clock::now() + warmUpTime;
+}
+
+void RemoteSession::waitForWarmUp() {
+    // Only the first keys of a session wait, at most warmUpTime.
+    std::this_thread::sleep_until(keysFrom_);
+}
+
+std::shared_ptr<RemoteSession> SessionBroker::acquire(std::string& error, const std::string& connector) {
+    const std::lock_guard lock(mutex_);
+    auto session = current_.lock();
+    if (session && (connector.empty() || session->records(connector))) {
+        return session;
+    }
+    if (session) {
+        // A monitor plugged in after the session started: only a new session records it.
+        diagnosticLog().info("gnome: monitor {} is new; a new remote desktop session records it", connector);
+        session->supersede();
+    }
+    session = RemoteSession::open(error);
+    current_ = session;
+    return session;
+}
+
+}  // namespace vantrel::gnome

@@ -1,0 +1,210 @@
+// The desktop host as a user runs it in a GNOME session on Wayland (a headless compositor of the
+// test's own, PrivateMutter), with vantrel-probe as the phone: the welcome, the pictures, typing
+// into a terminal right after connecting, a display switch, and nothing left pressed. The pairing
+// link needs an address a phone could reach, so each test gives its private network namespace one.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <png.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ChildProcess.hpp"
+#include "PrivateMutter.hpp"
+#include "vantrel/testing/Waiting.hpp"
+
+namespace vantrel {
+namespace {
+
+using namespace std::chrono_literals;
+using nlohmann::json;
+using testing::ChildProcess;
+using testing::PrivateMutter;
+using testing::waitUntil;
+
+const std::string brisholm = VANTREL_BRISHOLM;
+const std::string probe = VANTREL_PROBE;
+
+std::string fileText(const std::string& path) {
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+struct ProbeRun {
+    std::vector<json> messages;
+    int status = -1;
+
+    [[nodiscard]] std::vector<json> ofKind(const std::string& kind) const {
+        std::vector<json> found;
+        for (const auto& message : messages) {
+            if (message.value("kind", "") == kind) {
+                found.push_back(message);
+            }
+        }
+        return found;
+    }
+};
+
+class GnomeHostTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (std::getenv("VANTREL_TEST_SESSION") == nullptr || ::geteuid() != 0) {
+            GTEST_SKIP() << "needs the private test session as root (scripts/test-session.sh): a network namespace "
+                            "of its own";
+        }
+        mutter_.emplace(PrivateMutter::Options{{"1280x720", "800x600"}, {}, {}});
+        if (mutter_->failure()) {
+            GTEST_SKIP() << "no headless GNOME compositor: " << *mutter_->failure();
+        }
+        interface_ = "vg" + std::to_string(::getpid() % 100000);
+        const std::string address = "192.168." + std::to_string(100 + ::getpid() % 100) + ".1/24";
+        if (std::system(("ip link add " + interface_ + " type veth peer name " + interface_ + "p && ip addr add " +
+                         address + " dev " + interface_ + " && ip link set " + interface_ + " up && ip link set " +
+                         interface_ + "p up")
+                            .c_str()) != 0) {
+            interface_.clear();
+            GTEST_SKIP() << "cannot give the namespace a private address";
+        }
+        directory_ = mutter_->directory() + "/e2e";
+        std::filesystem::create_directories(directory_);
+    }
+
+    void TearDown() override {
+        if (!interface_.empty()) {
+            (void)std::system(("ip link del " + interface_ + " 2>/dev/null").c_str());
+        }
+    }
+
+    // The host on the compositor's session (the environment PrivateMutter set); Qt draws its panel
+    // off screen, as no Qt platform for Wayland is installed.
+    std::unique_ptr<ChildProcess> startHost() {
+        auto host = std::make_unique<ChildProcess>(
+            brisholm, std::vector<std::string>{"--verbose", "--print-link"},
+            std::map<std::string, std::optional<std::string>>{{"QT_QPA_PLATFORM", "offscreen"}});
+        const auto line = host->waitForLine("pairing: ", 30s);
+        link_ = line ? line->substr(std::string("pairing: ").size()) : std::string();
+        return host;
+    }
+
+    ProbeRun runProbe(std::vector<std::string> arguments, const std::vector<std::string>& script = {}) {
+        if (!script.empty()) {
+            const auto path = directory_ + "/script" + std::to_string(++scripts_);
+            std::ofstream file(path);
+            for (const auto& line : script) {
+                file << line << "\n";
+            }
+            arguments.push_back("--script");
+            arguments.push_back(path);
+        }
+        arguments.push_back(link_);
+        ChildProcess client(probe, arguments);
+        ProbeRun result;
+        result.status = client.waitForExit(60s).value_or(-1);
+        for (const auto& line : client.lines()) {
+            auto message = json::parse(line, nullptr, false);
+            if (!message.is_discarded() && !message.contains("statistics")) {
+                result.messages.push_back(std::move(message));
+            }
+        }
+        return result;
+    }
+
+    // Whether a saved picture shows the terminal's colour in its middle.
+    bool aPictureShowsTheTerminal(const std::string& frames) const {
+        for (const auto& entry : std::filesystem::directory_iterator(frames)) {
+            png_image image{};
+            image.version = PNG_IMAGE_VERSION;
+            if (entry.path().extension() != ".png" ||
+                png_image_begin_read_from_file(&image, entry.path().c_str()) == 0) {
+                continue;
+            }
+            image.format = PNG_FORMAT_RGB;
+            std::vector<std::uint8_t> pixels(PNG_IMAGE_SIZE(image));
+            if (png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr) == 0) {
+                continue;
+            }
+            const auto* pixel = &pixels[((image.height / 2) * image.width + image.width / 2) * 3];
+            if (std::abs(pixel[0] - 0x33) < 12 && std::abs(pixel[1] - 0x66) < 12 && std::abs(pixel[2] - 0x99) < 12) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    std::optional<PrivateMutter> mutter_;
+    std::string interface_;
+    std::string directory_;
+    std::string link_;
+    int scripts_ = 0;
+};
+
+TEST_F(GnomeHostTest, APhoneWatchesTypesSwitchesAndLeavesNothingPressed) {
+    const std::string typed = directory_ + "/typed.txt";
+    mutter_->launch({"foot", "--fullscreen", "--override=colors.background=336699", "sh", "-c", "cat > " + typed});
+    const auto host = startHost();
+    ASSERT_FALSE(link_.empty()) << host->errorOutput();
+
+    // Text typed the moment the phone is in: the session is new, and no key of it may be lost.
+    const auto frames = directory_ + "/frames";
+    const auto first = runProbe({"--seconds", "2.5", "--save-frames", frames},
+                                {R"({"input": {"text": {"_0": "Hello from the phone, 1+1=2!\n"}}})"});
+    ASSERT_EQ(first.status, 0);
+    const auto welcomes = first.ofKind("welcome");
+    ASSERT_EQ(welcomes.size(), 1U);
+    const auto& welcome = welcomes[0]["body"];
+    ASSERT_EQ(welcome["displays"].size(), 2U);
+    EXPECT_EQ(welcome["displays"][0]["name"], "MetaVendor (Meta-0)");
+    EXPECT_EQ(welcome["displays"][0]["width"], 1280);
+    EXPECT_EQ(welcome["displays"][1]["name"], "MetaVendor (Meta-1)");
+    EXPECT_EQ(welcome["displays"][1]["height"], 600);
+    EXPECT_TRUE(welcome["canControl"].get<bool>());
+    EXPECT_TRUE(waitUntil([&] { return fileText(typed) == "Hello from the phone, 1+1=2!\n"; }, 10s)) << fileText(typed);
+    EXPECT_TRUE(aPictureShowsTheTerminal(frames)) << "no decoded picture shows the terminal";
+
+    // The second monitor: a new welcome naming it, then its stream from a key frame.
+    const auto second = welcome["displays"][1]["id"].get<std::uint32_t>();
+    const auto switched = runProbe({"--seconds", "2.5", "--no-decode"},
+                                   {R"({"delay": 300, "selectDisplay": {"id": )" + std::to_string(second) + "}}"});
+    ASSERT_EQ(switched.status, 0);
+    const auto later = switched.ofKind("welcome");
+    ASSERT_EQ(later.size(), 2U) << "the display choice republishes the welcome";
+    EXPECT_EQ(later[1]["body"]["activeDisplay"], second);
+    bool configured = false;
+    bool keyFrameAfter = false;
+    for (const auto& message : switched.messages) {
+        if (message.value("kind", "") == "videoConfig" && message["body"]["width"] == 800) {
+            configured = true;
+        } else if (configured && message.value("kind", "") == "videoFrame") {
+            keyFrameAfter = keyFrameAfter || message["body"]["isKeyframe"].get<bool>();
+        }
+    }
+    EXPECT_TRUE(configured) << "no stream configuration of the second monitor";
+    EXPECT_TRUE(keyFrameAfter) << "no key frame of the second monitor";
+
+    // A phone that leaves holding Shift leaves nothing pressed: the next one types small letters.
+    const auto left = runProbe({"--seconds", "1", "--no-decode"},
+                               {R"({"delay": 200, "input": {"key": {"code": 56, "down": true, "modifiers": 0}}})"});
+    ASSERT_EQ(left.status, 0);
+    // Back on the first monitor, where the terminal is.
+    const auto first_id = welcome["displays"][0]["id"].get<std::uint32_t>();
+    const auto after =
+        runProbe({"--seconds", "2", "--no-decode"}, {R"({"selectDisplay": {"id": )" + std::to_string(first_id) + "}}",
+                                                     R"({"delay": 300, "input": {"text": {"_0": "ab\n"}}})"});
+    ASSERT_EQ(after.status, 0);
+    EXPECT_TRUE(waitUntil([&] { return fileText(typed).ends_with("!\nab\n"); }, 10s)) << fileText(typed);
+
+    host->signal(SIGTERM);
+    EXPECT_EQ(host->waitForExit(), 0);
+    EXPECT_THAT(host->errorOutput(), ::testing::HasSubstr("desktop backend: wayland-gnome"));
+}
+
+}  // namespace
+}  // namespace vantrel

@@ -1,0 +1,398 @@
+// The GNOME backend against a headless GNOME compositor of the tests' own (PrivateMutter): the
+// choice of backend, the displays, frames of what a client drew, and typing into a terminal.
+#include <gio/gio.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "Backends/SessionBackend.hpp"
+#include "Backends/gnome/GnomeBackend.hpp"
+#include "Capture/Displays.hpp"
+#include "Capture/ScreenCapturer.hpp"
+#include "Input/InputDevice.hpp"
+#include "Input/InputInjector.hpp"
+#include "Platform/SessionChecks.hpp"
+#include "Platform/WindowList.hpp"
+#include "PrivateMutter.hpp"
+#include "vantrel/testing/Waiting.hpp"
+
+namespace vantrel {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::PrivateMutter;
+using testing::waitUntil;
+
+// foot's background in the tests, as BGRx bytes in a frame.
+constexpr std::uint8_t red = 0x33;
+constexpr std::uint8_t green = 0x66;
+constexpr std::uint8_t blue = 0x99;
+
+std::string fileText(const std::string& path) {
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+bool showsFootAt(const PixelBuffer& frame, std::int32_t x, std::int32_t y) {
+    const auto pixel = frame.row(y).subspan(static_cast<std::size_t>(x) * 4, 4);
+    return pixel[0] == blue && pixel[1] == green && pixel[2] == red;
+}
+
+class GnomeSessionTest : public ::testing::Test {
+protected:
+    // Starts the compositor; false when it cannot (the test then skips, saying why).
+    bool start(const PrivateMutter::Options& options) {
+        mutter_.emplace(options);
+        return !mutter_->failure();
+    }
+    [[nodiscard]] std::string why() const { return "no headless GNOME compositor: " + *mutter_->failure(); }
+
+    // A terminal filling the screen in the tests' colour, running command.
+    pid_t terminal(const std::string& command) {
+        return mutter_->launch({"foot", "--fullscreen", "--override=colors.background=336699",
+                                "--override=main.font=monospace:size=8", "sh", "-c", command});
+    }
+
+    // Looks until a frame shows the terminal's colour in the middle of the monitor at bounds.
+    static std::shared_ptr<const PixelBuffer> waitForTerminal(ScreenCapturer& capturer, const Rect& bounds) {
+        std::shared_ptr<const PixelBuffer> frame;
+        waitUntil(
+            [&] {
+                const auto changes = capturer.changes();
+                if (changes.status != CaptureStatus::ok || (!changes.picture && frame)) {
+                    return false;
+                }
+                const auto result = capturer.grab();
+                frame = result.frame;
+                return frame && showsFootAt(*frame, static_cast<std::int32_t>(bounds.width / 2),
+                                            static_cast<std::int32_t>(bounds.height / 2));
+            },
+            15s);
+        return frame && showsFootAt(*frame, static_cast<std::int32_t>(bounds.width / 2),
+                                    static_cast<std::int32_t>(bounds.height / 2))
+                   ? frame
+                   : nullptr;
+    }
+
+    std::optional<PrivateMutter> mutter_;
+};
+
+TEST_F(GnomeSessionTest, AGnomeSessionOnWaylandGetsTheBackendWithItsMonitorsAsDisplays) {
+    if (!start({{"1280x720", "800x600"}, {}, {}})) {
+        GTEST_SKIP() << why();
+    }
+    const auto facts = readSessionFacts();
+    EXPECT_TRUE(facts.gnomeRemoteDesktop);
+    ASSERT_EQ(chooseBackend(facts).kind, BackendKind::waylandGnome);
+
+    const auto backend = makeGnomeBackend();
+    EXPECT_EQ(backend.name, "wayland-gnome");
+    ASSERT_TRUE(backend.displays);
+    const auto displays = backend.displays->list();
+    ASSERT_EQ(displays.size(), 2U);
+    EXPECT_EQ(displays[0].name, "MetaVendor (Meta-0)");
+    EXPECT_EQ(displays[0].width, 1280);
+    EXPECT_EQ(displays[1].name, "MetaVendor (Meta-1)");
+    EXPECT_EQ(displays[1].height, 600);
+    const auto layout = backend.displays->layout();
+    ASSERT_EQ(layout.size(), 2U);
+    EXPECT_EQ(layout[1].bounds, (Rect{1280, 0, 800, 600}));
+
+    EXPECT_TRUE(backend.checks->screenReadable());
+    EXPECT_TRUE(backend.checks->offersSyntheticInput());
+    EXPECT_FALSE(backend.checks->pointerLocation()) << "Wayland tells nobody where the pointer is";
+    EXPECT_FALSE(backend.windows->windows()) << "no window list: the follower stays idle";
+}
+
+TEST_F(GnomeSessionTest, FramesShowWhatAClientDrewOnTheWatchedMonitor) {
+    if (!start({{"1280x720", "640x480"}, {}, {}})) {
+        GTEST_SKIP() << why();
+    }
+    const auto backend = makeGnomeBackend();
+    terminal("sleep 60");
+    auto capturer = backend.makeCapturer();
+    ASSERT_TRUE(capturer);
+    const auto monitors = capturer->monitors();
+    ASSERT_EQ(monitors.size(), 2U);
+    ASSERT_EQ(capturer->watch(monitors[0].bounds, {1280, 720}), CaptureStatus::ok);
+    ASSERT_TRUE(capturer->news());
+    const auto frame = waitForTerminal(*capturer, monitors[0].bounds);
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(frame->width(), 1280);
+    EXPECT_EQ(frame->height(), 720);
+    EXPECT_TRUE(showsFootAt(*frame, 640, 360));
+
+    // The other monitor, in a capturer of its own while the first lives (the same phone's session).
+    auto second = backend.makeCapturer();
+    ASSERT_TRUE(second);
+    ASSERT_EQ(second->watch(monitors[1].bounds, {640, 480}), CaptureStatus::ok);
+    const auto other = second->grab();
+    ASSERT_EQ(other.status, CaptureStatus::ok);
+    EXPECT_EQ(other.frame->width(), 640);
+    EXPECT_FALSE(showsFootAt(*other.frame, 320, 240)) << "the terminal is on the first monitor only";
+}
+
+TEST_F(GnomeSessionTest, EveryPhoneGetsAFirstFrameOfAStillScreen) {
+    if (!start({{"1280x720"}, {}, {}})) {
+        GTEST_SKIP() << why();
+    }
+    const auto backend = makeGnomeBackend();
+    // A phone watches a terminal flooded with text, and leaves; the flood ends.
+    const auto flood = terminal("while :; do cat /usr/share/common-licenses/GPL-3; done");
+    {
+        auto capturer = backend.makeCapturer();
+        ASSERT_TRUE(capturer);
+        ASSERT_EQ(capturer->watch({0, 0, 1280, 720}, {1280, 720}), CaptureStatus::ok);
+        ASSERT_TRUE(waitForTerminal(*capturer, {0, 0, 1280, 720}));
+    }
+    mutter_->end(flood);
+    // Nothing changes on screen any more: each new phone's stream must still bring a picture.
+    for (int phone = 0; phone < 4; ++phone) {
+        auto capturer = backend.makeCapturer();
+        ASSERT_TRUE(capturer);
+        ASSERT_EQ(capturer->watch({0, 0, 1280, 720}, {1280, 720}), CaptureStatus::ok) << "phone " << phone;
+        EXPECT_EQ(capturer->grab().status, CaptureStatus::ok);
+    }
+}
+
+TEST_F(GnomeSessionTest, AMonitorSwitchedOffLeavesItsCapturerWithoutItsMonitor) {
+    if (!start({{"1280x720", "800x600"}, {}, {}})) {
+        GTEST_SKIP() << why();
+    }
+    const auto backend = makeGnomeBackend();
+    auto capturer = backend.makeCapturer();
+    ASSERT_TRUE(capturer);
+    const auto monitors = capturer->monitors();
+    ASSERT_EQ(monitors.size(), 2U);
+    ASSERT_EQ(capturer->watch(monitors[1].bounds, {800, 600}), CaptureStatus::ok);
+    ASSERT_EQ(capturer->grab().status, CaptureStatus::ok);
+
+    // The layout with the first monitor alone, as the settings would apply it.
+    const auto state = mutter_->run(
+        "gdbus call --session --dest org.gnome.Mutter.DisplayConfig --object-path "
+        "/org/gnome/Mutter/DisplayConfig --method "
+        "org.gnome.Mutter.DisplayConfig.GetCurrentState");
+    const auto serial = std::stoul(state.substr(state.find("uint32 ") + 7));
+    const auto applied = mutter_->run(
+        "gdbus call --session --dest org.gnome.Mutter.DisplayConfig --object-path "
+        "/org/gnome/Mutter/DisplayConfig --method org.gnome.Mutter.DisplayConfig.ApplyMonitorsConfig " +
+        std::to_string(serial) +
+        " 1 \"[(0, 0, 1.0, 0, true, [(\\\"Meta-0\\\", \\\"1280x720@60.000\\\", @a{sv} {})])]\" \"{}\"");
+    ASSERT_EQ(applied, "()\n");
+    // The streamer hears of it from the capturer (a look at the monitors, or the stream's end)
+    // and ends the stream as gone when the monitor is no longer listed.
+    const bool gone = waitUntil(
+        [&] {
+            const auto changes = capturer->changes();
+            if (changes.status == CaptureStatus::permanentError) {
+                return true;
+            }
+            if (!changes.monitors) {
+                return false;
+            }
+            const auto now = capturer->monitors();
+            return now.size() == 1 && now[0].id == monitors[0].id;
+        },
+        10s);
+    EXPECT_TRUE(gone);
+}
+
+TEST_F(GnomeSessionTest, TextTypedRightAfterConnectingArrivesExactly) {
+    // No input source and no system keyboard set: the compositor and the backend both type with
+    // the XKB defaults (us).
+    if (!start({{"1280x720"}, {}, {}})) {
+        GTEST_SKIP() << why();
+    }
+    const auto backend = makeGnomeBackend();
+    const std::string file = mutter_->directory() + "/typed.txt";
+    terminal("cat > " + file);
+    {
+        // The terminal is up and in front once a frame shows it; this phone then leaves.
+        auto capturer = backend.makeCapturer();
+        ASSERT_TRUE(capturer);
+        const auto monitors = capturer->monitors();
+        ASSERT_EQ(capturer->watch(monitors.at(0).bounds, {1280, 720}), CaptureStatus::ok);
+        ASSERT_TRUE(waitForTerminal(*capturer, monitors[0].bounds));
+    }
+    // A new phone types at once: its session is new, and its first keys must not be lost.
+    const auto device = backend.openInputDevice();
+    ASSERT_TRUE(device);
+    InputInjector injector(device, [] { return Rect{0, 0, 1280, 720}; });
+    injector.handle(input::Text{"Typed at once: {Hello}, 1/2 & \"quotes\"; ~x_y@z!\n"});
+    EXPECT_TRUE(waitUntil([&] { return fileText(file).find('\n') != std::string::npos; }, 10s));
+    EXPECT_EQ(fileText(file), "Typed at once: {Hello}, 1/2 & \"quotes\"; ~x_y@z!\n");
+
+    // Characters the layout lacks are left out (the compositor takes no keymap of ours); the rest
+    // goes in exactly.
+    injector.handle(input::Text{"Grüße €5\n"});
+    EXPECT_TRUE(waitUntil([&] { return fileText(file).ends_with("Gre 5\n"); }, 10s)) << fileText(file);
+
+    // Shift held by the phone when it leaves is let go: the next phone types small letters.
+    injector.handle(input::Key{0x38, true, {}});
+    injector.releaseAll();
+    injector.handle(input::Text{"ab\n"});
+    EXPECT_TRUE(waitUntil([&] { return fileText(file).ends_with("\nab\n"); }, 10s)) << fileText(file);
+}
+
+TEST_F(GnomeSessionTest, AClickFocusesTheWindowUnderThePointer) {
+    if (!start({{"1280x720"}, {}, {}})) {
+        GTEST_SKIP() << why();
+    }
+    const auto backend = makeGnomeBackend();
+    const std::string behind = mutter_->directory() + "/behind.txt";
+    const std::string front = mutter_->directory() + "/front.txt";
+    // Two terminals of two colours; the later one has the focus.
+    const auto window = [this](const std::string& colour, const std::string& file) {
+        mutter_->launch({"foot", "--window-size-pixels=560x400", "--override=colors.background=" + colour, "sh", "-c",
+                         "cat > " + file});
+    };
+    auto capturer = backend.makeCapturer();
+    ASSERT_TRUE(capturer);
+    ASSERT_EQ(capturer->watch({0, 0, 1280, 720}, {1280, 720}), CaptureStatus::ok);
+    // Where a frame shows a colour (0xRRGGBB), looking at every eighth pixel.
+    const auto find = [&](std::uint32_t colour) -> std::optional<Point> {
+        std::optional<Point> found;
+        waitUntil(
+            [&] {
+                (void)capturer->changes();
+                const auto frame = capturer->grab().frame;
+                for (std::int32_t y = 40; frame && y < frame->height() - 40 && !found; y += 8) {
+                    for (std::int32_t x = 40; x < frame->width() - 40 && !found; x += 8) {
+                        const auto pixel = frame->row(y).subspan(static_cast<std::size_t>(x) * 4, 3);
+                        const std::uint32_t bgr = pixel[0] | (pixel[1] << 8U) | (pixel[2] << 16U);
+                        if (bgr == colour) {
+                            found = Point{static_cast<double>(x), static_cast<double>(y)};
+                        }
+                    }
+                }
+                return found.has_value();
+            },
+            15s);
+        return found;
+    };
+    window("aa2222", behind);
+    ASSERT_TRUE(find(0xaa2222)) << "the first terminal never showed";
+    window("22aa22", front);
+    ASSERT_TRUE(find(0x22aa22)) << "the second terminal never showed";
+    const auto target = find(0xaa2222);
+    ASSERT_TRUE(target) << "the first terminal is hidden entirely";
+
+    const auto device = backend.openInputDevice();
+    ASSERT_TRUE(device);
+    InputInjector injector(device, [] { return Rect{0, 0, 1280, 720}; });
+    injector.handle(input::PointerMoveAbsolute{target->x / 1280, target->y / 720});
+    injector.handle(input::Button{MouseButton::left, true});
+    injector.handle(input::Button{MouseButton::left, false});
+    injector.handle(input::Text{"clicked\n"});
+    EXPECT_TRUE(waitUntil([&] { return fileText(behind) == "clicked\n"; }, 10s))
+        << "behind: '" << fileText(behind) << "', front: '" << fileText(front) << "'";
+}
+
+TEST_F(GnomeSessionTest, TheWheelScrollsATerminalBackAndForth) {
+    if (!start({{"1280x720"}, {}, {}})) {
+        GTEST_SKIP() << why();
+    }
+    const auto backend = makeGnomeBackend();
+    // A terminal at the end of a long output: only scrolling up can move it.
+    terminal("seq 1 2000; sleep 60");
+    auto capturer = backend.makeCapturer();
+    ASSERT_TRUE(capturer);
+    ASSERT_EQ(capturer->watch({0, 0, 1280, 720}, {1280, 720}), CaptureStatus::ok);
+    ASSERT_TRUE(waitForTerminal(*capturer, {0, 0, 1280, 720}));
+    // The newest picture once the screen has been still for a while, copied: the capturer lends
+    // out only three buffers.
+    const auto settled = [&] {
+        std::vector<std::uint8_t> last;
+        const auto keep = [&last](const std::shared_ptr<const PixelBuffer>& frame) {
+            if (frame) {
+                last.clear();
+                for (std::int32_t y = 0; y < frame->height(); ++y) {
+                    last.insert(last.end(), frame->row(y).begin(), frame->row(y).end());
+                }
+            }
+        };
+        keep(capturer->grab().frame);
+        auto stillSince = std::chrono::steady_clock::now();
+        waitUntil(
+            [&] {
+                if (capturer->changes().picture) {
+                    keep(capturer->grab().frame);
+                    stillSince = std::chrono::steady_clock::now();
+                }
+                return std::chrono::steady_clock::now() - stillSince > 500ms;
+            },
+            10s);
+        return last;
+    };
+    const auto device = backend.openInputDevice();
+    ASSERT_TRUE(device);
+    InputInjector injector(device, [] { return Rect{0, 0, 1280, 720}; });
+    injector.handle(input::PointerMoveAbsolute{0.5, 0.5});  // the pointer is in every picture below
+    const auto bottom = settled();
+    ASSERT_FALSE(bottom.empty());
+    injector.handle(input::Scroll{0, 3 * InputInjector::pixelsPerWheelClick});  // three clicks up
+    EXPECT_TRUE(settled() != bottom) << "scrolling up did not move the terminal";
+    injector.handle(input::Scroll{0, -3 * InputInjector::pixelsPerWheelClick});
+    EXPECT_TRUE(settled() == bottom) << "as many clicks down bring the end back";
+}
+
+TEST_F(GnomeSessionTest, TextArrivesExactlyOnTheSystemsGermanKeyboard) {
+    // Without GNOME's shell the compositor types with the system's keyboard; so does the backend.
+    if (!start({{"1280x720"}, {}, "de"})) {
+        GTEST_SKIP() << why();
+    }
+    const auto backend = makeGnomeBackend();
+    const std::string file = mutter_->directory() + "/typed.txt";
+    terminal("cat > " + file);
+    {
+        auto capturer = backend.makeCapturer();
+        ASSERT_TRUE(capturer);
+        ASSERT_EQ(capturer->watch({0, 0, 1280, 720}, {1280, 720}), CaptureStatus::ok);
+        ASSERT_TRUE(waitForTerminal(*capturer, {0, 0, 1280, 720}));
+    }
+    const auto device = backend.openInputDevice();
+    ASSERT_TRUE(device);
+    InputInjector injector(device, [] { return Rect{0, 0, 1280, 720}; });
+    injector.handle(input::Text{"Grüße aus Köln: 3 € für 1/2 Maß, yz@{}\\|~\n"});
+    EXPECT_TRUE(waitUntil([&] { return fileText(file).find('\n') != std::string::npos; }, 10s));
+    EXPECT_EQ(fileText(file), "Grüße aus Köln: 3 € für 1/2 Maß, yz@{}\\|~\n");
+}
+
+TEST_F(GnomeSessionTest, KeysFollowTheLayoutOfGnomesInputSources) {
+    if (!start({{"1280x720"}, "de", {}})) {
+        GTEST_SKIP() << why();
+    }
+    const auto device = makeGnomeBackend().openInputDevice();
+    ASSERT_TRUE(device);
+    // On a German keyboard Z sits where Y is on an American one, and ü has a key of its own.
+    const auto z = device->strokeForCharacter(U'z');
+    ASSERT_TRUE(z);
+    EXPECT_EQ(z->keycode, device->keycodeForKeyName("AD06"));
+    const auto u = device->strokeForCharacter(U'ü');
+    ASSERT_TRUE(u);
+    EXPECT_EQ(u->keycode, device->keycodeForKeyName("AD11"));
+    EXPECT_TRUE(device->spareKeycodes().empty()) << "the compositor's keymap cannot be changed from here";
+
+    // The desk switches to French between two phones: the next phone types with it.
+    std::ofstream(mutter_->directory() + "/config/glib-2.0/settings/keyfile")
+        << "[org/gnome/desktop/input-sources]\nsources=[('xkb', 'fr')]\n";
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            g_main_context_iteration(nullptr, FALSE);  // the settings hear of the change
+            device->sessionOver();
+            const auto a = device->strokeForCharacter(U'a');
+            return a && a->keycode == device->keycodeForKeyName("AD01");
+        },
+        10s))
+        << "A is still not where it is on a French keyboard";
+}
+
+}  // namespace
+}  // namespace vantrel
