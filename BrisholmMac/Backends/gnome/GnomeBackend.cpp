@@ -16,6 +16,7 @@
 #include "Platform/SessionChecks.hpp"
 #include "Platform/WindowList.hpp"
 #include "Platform/desktop/DesktopWorkspace.hpp"
+#include "Platform/desktop/ProcessWindows.hpp"
 #include "Platform/desktop/SessionKeepAwake.hpp"
 
 namespace vantrel {
@@ -63,7 +64,8 @@ DesktopBackend makeGnomeBackend() {
     backend.noFollowingReason =
         "Unter GNOME auf Wayland sieht Vantrel die Fenster anderer Programme nicht: Neuen Fenstern folgen ist hier "
         "aus.";
-    backend.workspace = std::make_shared<desktop::DesktopWorkspace>(desktop::IconRenderer::createQt(), nullptr);
+    backend.workspace = std::make_shared<desktop::DesktopWorkspace>(desktop::IconRenderer::createQt(),
+                                                                    std::make_shared<desktop::ProcessWindows>());
     backend.checks = std::make_shared<GnomeSessionChecks>(gnome::sessionBus());
     backend.keepAwake = desktop::makeSessionKeepAwake();
     return backend;
