@@ -51,6 +51,8 @@ public:
     [[nodiscard]] std::int64_t pairingRevision() const { return host_->pairingRevision(); }
     [[nodiscard]] bool showCode() const { return host_->showCode(); }
     [[nodiscard]] bool followWindows() const { return host_->followWindows(); }
+    [[nodiscard]] bool canFollowWindows() const { return host_->canFollowWindows(); }
+    [[nodiscard]] const std::string& noFollowingReason() const { return host_->noFollowingReason(); }
     [[nodiscard]] const PairingKey& pairingKey() const { return host_->pairingKey(); }
     [[nodiscard]] const std::optional<std::string>& keyError() const { return host_->keyError(); }
     [[nodiscard]] std::optional<std::string> pairingURL() const { return host_->pairingURL(); }

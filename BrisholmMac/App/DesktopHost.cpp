@@ -188,6 +188,9 @@ void DesktopHost::setShowCode(bool show) {
 
 void DesktopHost::setFollowWindows(bool follow) {
     checkThread();
+    if (!canFollowWindows()) {
+        return;
+    }
     followWindows_ = follow;
     if (services_.saveFollowWindows) {
         services_.saveFollowWindows(follow);
@@ -244,8 +247,10 @@ void DesktopHost::clientChanged(const std::optional<std::string>& name) {
     followTask_.stop();
     if (name && !shutDown_) {
         centrePointerIfOutside(activeDisplay());
-        follower_->primed = false;
-        followTask_.start();
+        if (canFollowWindows()) {
+            follower_->primed = false;
+            followTask_.start();
+        }
         reportedPointer_.reset();  // a new phone hears of it at once
         pointerTask_.start();
     }

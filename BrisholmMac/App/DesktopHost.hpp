@@ -128,7 +128,13 @@ public:
     [[nodiscard]] const std::optional<std::string>& captureError() const { return captureError_; }
     [[nodiscard]] std::int64_t pairingRevision() const { return pairingRevision_; }
     [[nodiscard]] bool showCode() const { return showCode_; }
-    [[nodiscard]] bool followWindows() const { return followWindows_; }
+    // Whether the stream follows new windows to another display; never where the backend cannot
+    // see other programs' windows (canFollowWindows), whatever the user chose elsewhere.
+    [[nodiscard]] bool followWindows() const { return followWindows_ && canFollowWindows(); }
+    // Fixed for the host's life: the backend's. Where it is false the panel hides the switch and
+    // shows noFollowingReason, and the follower never runs.
+    [[nodiscard]] bool canFollowWindows() const { return services_.backend.followsWindows; }
+    [[nodiscard]] const std::string& noFollowingReason() const { return services_.backend.noFollowingReason; }
     // Where the key came from (the menu warns when it lives for this session only). Empty until
     // the keyring has answered (it may first ask the user to unlock it); the server starts then.
     [[nodiscard]] const PairingKey& pairingKey() const { return key_; }
@@ -141,6 +147,7 @@ public:
     // Editable state.
     void setSharingEnabled(bool enabled);
     void setShowCode(bool show);
+    // Ignored where the host cannot follow windows: the choice kept for other sessions stays.
     void setFollowWindows(bool follow);
 
     // Streams and controls display (one of displays()); with a pointer, the pointer goes there,

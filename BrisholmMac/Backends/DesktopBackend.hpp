@@ -25,6 +25,11 @@ struct DesktopBackend {
     // Set when no backend serves this session: why, in the panel's words. The parts then answer
     // nothing (no displays, no capture, no input) and the host says so instead of streaming black.
     std::optional<std::string> unsupported;
+    // Whether the window list shows other programs' windows, so that the stream can follow a new
+    // one to another display. When not (GNOME on Wayland), the host never runs the follower and
+    // the panel shows noFollowingReason, in its words, instead of the switch.
+    bool followsWindows = true;
+    std::string noFollowingReason;
 
     // Null when the session's displays cannot be read (no backend serves the session; an X server
     // without RandR 1.5 monitors).

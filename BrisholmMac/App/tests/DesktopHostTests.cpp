@@ -182,6 +182,56 @@ TEST_F(DesktopHostRulesTest, SharingAndANewKey) {
     EXPECT_EQ(savedFollow, false);
 }
 
+// Following new windows, on a session whose windows the host sees and on one that hides them.
+class DesktopHostFollowingTest : public DesktopHostRulesTest {
+protected:
+    // An editor comes to the front with a new window on the right display.
+    void openWindowOnTheRight() const {
+        windows->onScreen = std::vector<WindowList::Window>{{5, 4242, Rect{340, 20, 200, 120}}};
+        windows->front = {4242, std::string("org.example.Editor")};
+    }
+
+    std::shared_ptr<testing::FakeWindowList> windows = desktop.windows;
+};
+
+TEST_F(DesktopHostFollowingTest, ANewWindowOnTheOtherDisplayTakesTheStreamThere) {
+    EXPECT_TRUE(model->canFollowWindows());
+    auto phone = connectedPhone();
+    ASSERT_TRUE(pumpUntil([&] { return windows->reads > 0; })) << "the follower has seen the desktop";
+    openWindowOnTheRight();
+    ASSERT_TRUE(pumpUntil([&] { return model->activeDisplay() == 22u; }));
+    EXPECT_EQ(device->pointer, (Point{440, 80})) << "the pointer goes to the new window";
+}
+
+// GNOME on Wayland: the follower never reads the list, the switch is off whatever was kept, and
+// switching it on changes neither the state nor the choice kept for other sessions.
+TEST_F(DesktopHostFollowingTest, ASessionThatHidesWindowsNeverFollows) {
+    desktop.followsWindows = false;
+    desktop.noFollowingReason = "Hier nicht.";
+    savedFollow = true;
+    restartWith(services());
+    EXPECT_FALSE(model->canFollowWindows());
+    EXPECT_EQ(model->noFollowingReason(), "Hier nicht.");
+    EXPECT_FALSE(model->followWindows());
+    model->setFollowWindows(false);
+    model->setFollowWindows(true);
+    EXPECT_FALSE(model->followWindows());
+    EXPECT_EQ(savedFollow, true);
+
+    auto phone = connectedPhone();
+    openWindowOnTheRight();
+    // The pointer reports are the clock: one at most every 50 ms, so a dozen moved pointers take
+    // longer than the window check's 400 ms.
+    ASSERT_TRUE(pumpUntil([&] { return phone->count(MessageType::pointer) > 0; }));
+    for (int move = 1; move <= 12; ++move) {
+        const auto reports = phone->count(MessageType::pointer);
+        device->pointer = Point{100.0 + move, 90};
+        ASSERT_TRUE(pumpUntil([&] { return phone->count(MessageType::pointer) > reports; }));
+    }
+    EXPECT_EQ(windows->reads, 0);
+    EXPECT_EQ(model->activeDisplay(), 11u);
+}
+
 // The screen going away ends the stream: the menu says why and the phone is let go.
 TEST_F(DesktopHostRulesTest, CaptureEndingByItselfLetsThePhoneGo) {
     auto phone = connectedPhone();

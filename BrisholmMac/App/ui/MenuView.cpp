@@ -208,6 +208,11 @@ MenuView::MenuView(AppModel& model, std::optional<Autostart> autostart, QWidget*
         QStringLiteral("Öffnet sich etwas auf dem anderen Display, zeigt das Telefon dieses Display."));
     connect(followWindows_, &QCheckBox::clicked, this, [this](bool on) { model_.setFollowWindows(on); });
     displays->addWidget(followWindows_);
+    // Where the session hides other programs' windows there is nothing to switch: the reason
+    // stands in the switch's place.
+    noFollowing_ = caption(QString::fromStdString(model_.noFollowingReason()), displayGroup_);
+    noFollowing_->setObjectName(QStringLiteral("noFollowing"));
+    displays->addWidget(noFollowing_);
     stack->addWidget(displayGroup_);
 
     captureError_ = errorCaption(QStringLiteral("captureError"), this);
@@ -345,6 +350,8 @@ void MenuView::renderDisplays() {
     }
     displayPicker_->setCurrentIndex(displayPicker_->findData(QVariant::fromValue(model_.activeDisplay())));
     followWindows_->setChecked(model_.followWindows());
+    followWindows_->setVisible(model_.canFollowWindows());
+    noFollowing_->setVisible(!model_.canFollowWindows());
 }
 
 void MenuView::renderPairing() {

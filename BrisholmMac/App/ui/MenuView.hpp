@@ -66,6 +66,7 @@ private:
     QWidget* displayGroup_;
     QComboBox* displayPicker_;
     QCheckBox* followWindows_;
+    QLabel* noFollowing_;  // instead of followWindows_ where the host cannot follow windows
     QLabel* captureError_;
     QToolButton* pairingToggle_;
     QWidget* pairingSection_;

@@ -16,6 +16,7 @@
 #include "Platform/SessionChecks.hpp"
 #include "Platform/WindowList.hpp"
 #include "Platform/desktop/DesktopWorkspace.hpp"
+#include "Platform/desktop/ProcessWindows.hpp"
 #include "Platform/desktop/SessionKeepAwake.hpp"
 
 namespace vantrel {
@@ -25,8 +26,7 @@ namespace {
 using gnome::GDBusConnectionPtr;
 
 // GNOME on Wayland shows no program the windows of others, so there is no list to follow: the
-// list cannot be read, which leaves the window follower idle rather than taking the desktop for
-// empty.
+// list cannot be read (the backend also says it follows no windows, so the host never asks).
 class NoWindowList final : public WindowList {
 public:
     std::optional<std::vector<Window>> windows() override { return std::nullopt; }
@@ -60,7 +60,12 @@ DesktopBackend makeGnomeBackend() {
     backend.makeCapturer = [sessions] { return gnome::makePipeWireCapturer(sessions); };
     backend.openInputDevice = [sessions] { return gnome::openGnomeInputDevice(sessions); };
     backend.windows = std::make_shared<NoWindowList>();
-    backend.workspace = std::make_shared<desktop::DesktopWorkspace>(desktop::IconRenderer::createQt(), nullptr);
+    backend.followsWindows = false;
+    backend.noFollowingReason =
+        "Unter GNOME auf Wayland sieht Vantrel die Fenster anderer Programme nicht: Neuen Fenstern folgen ist hier "
+        "aus.";
+    backend.workspace = std::make_shared<desktop::DesktopWorkspace>(desktop::IconRenderer::createQt(),
+                                                                    std::make_shared<desktop::ProcessWindows>());
     backend.checks = std::make_shared<GnomeSessionChecks>(gnome::sessionBus());
     backend.keepAwake = desktop::makeSessionKeepAwake();
     return backend;

@@ -28,6 +28,9 @@ struct FakeDesktopSession {
     // Whether the input device opens (a session that takes no synthetic input says no earlier).
     bool deviceOpens = true;
     std::optional<std::string> unsupported;
+    // Whether the session shows other programs' windows; why not, when it does not.
+    bool followsWindows = true;
+    std::string noFollowingReason;
 
     FakeDesktopSession() {
         checks->pointer = [device = device] { return device->pointerLocation(); };
@@ -43,6 +46,8 @@ struct FakeDesktopSession {
         DesktopBackend backend;
         backend.name = "fake";
         backend.unsupported = unsupported;
+        backend.followsWindows = followsWindows;
+        backend.noFollowingReason = noFollowingReason;
         backend.displays = displays;
         backend.makeCapturer = fakeCapturers(screen);
         backend.openInputDevice = [this]() -> std::shared_ptr<InputDevice> { return deviceOpens ? device : nullptr; };

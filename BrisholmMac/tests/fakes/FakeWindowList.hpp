@@ -13,13 +13,17 @@ namespace vantrel::testing {
 // changed. Main thread only, like the real one.
 class FakeWindowList final : public WindowList {
 public:
-    std::optional<std::vector<Window>> windows() override { return onScreen; }
+    std::optional<std::vector<Window>> windows() override {
+        ++reads;
+        return onScreen;
+    }
     FrontApplication frontApplication() override { return front; }
     std::optional<std::string> fileBrowserId() override { return fileBrowser; }
 
     std::optional<std::vector<Window>> onScreen = std::vector<Window>{};  // absent: the list cannot be read
     FrontApplication front;
     std::optional<std::string> fileBrowser;
+    int reads = 0;  // how often the list was read
 };
 
 }  // namespace vantrel::testing

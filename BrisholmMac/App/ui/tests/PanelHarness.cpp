@@ -48,6 +48,8 @@ PanelWorld::PanelWorld(Config config) {
     desktop_->deviceOpens = config.canInject;
     desktop_->checks->pointer = [] { return std::optional<Point>(); };
     desktop_->unsupported = config.unsupportedSession;
+    desktop_->followsWindows = !config.noFollowing.has_value();
+    desktop_->noFollowingReason = config.noFollowing.value_or("");
 
     // The server as in production, but on loopback, with TLS and nothing advertised.
     SyncServer::Options options;

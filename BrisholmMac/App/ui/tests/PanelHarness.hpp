@@ -38,6 +38,7 @@ public:
         bool canListen = true;  // false: no listener can be made (the server never gets a port)
         bool canInject = true;
         std::optional<std::string> unsupportedSession;  // the capture error the model starts with
+        std::optional<std::string> noFollowing;         // set: the session hides windows, this is why
         std::shared_ptr<CredentialStore> credentials;   // the key's store; one in memory when null
     };
 

@@ -156,6 +156,17 @@ TEST(PanelScreenshotTest, DisplayChoiceOnlyWithTwoDisplaysAndCaptureErrorInRed) 
 
     two.click("Neuen Fenstern folgen");
     EXPECT_FALSE(two.model().followWindows());
+    EXPECT_FALSE(two.shows("noFollowing"));
+}
+
+TEST(PanelScreenshotTest, ASessionThatHidesWindowsSaysSoInsteadOfTheFollowSwitch) {
+    PanelWorld::Config config;
+    config.noFollowing = "Hier sieht Vantrel keine Fenster.";
+    PanelWorld world(config);
+    world.app().show();
+    EXPECT_TRUE(world.shows("displayPicker"));
+    EXPECT_FALSE(world.shows("Neuen Fenstern folgen"));
+    EXPECT_TRUE(world.shows("Hier sieht Vantrel keine Fenster."));
 }
 
 TEST(PanelScreenshotTest, StartAtLoginSwitchWritesAndRemovesTheUsersEntryAndShowsItsState) {
