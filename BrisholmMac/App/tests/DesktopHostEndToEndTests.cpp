@@ -3,7 +3,6 @@
 // gives its private network namespace one (a veth pair on a private network).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <png.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +15,7 @@
 #include <vector>
 
 #include "ChildProcess.hpp"
+#include "PhoneVisit.hpp"
 #include "PrivateAddress.hpp"
 #include "vantrel/PairingInfo.hpp"
 #include "vantrel/testing/Waiting.hpp"
@@ -72,33 +72,8 @@ protected:
     std::optional<testing::PrivateAddress> address_;
 };
 
-struct ProbeRun {
-    std::vector<json> messages;
-    int status = -1;
-
-    [[nodiscard]] std::vector<json> ofKind(const std::string& kind) const {
-        std::vector<json> found;
-        for (const auto& message : messages) {
-            if (message.value("kind", "") == kind) {
-                found.push_back(message);
-            }
-        }
-        return found;
-    }
-};
-
-ProbeRun runProbe(const std::string& link, std::vector<std::string> arguments) {
-    arguments.push_back(link);
-    ChildProcess client(probe, arguments);
-    ProbeRun result;
-    result.status = client.waitForExit(60s).value_or(-1);
-    for (const auto& line : client.lines()) {
-        auto message = json::parse(line, nullptr, false);
-        if (!message.is_discarded() && !message.contains("statistics")) {
-            result.messages.push_back(std::move(message));
-        }
-    }
-    return result;
+testing::PhoneVisit runProbe(const std::string& link, std::vector<std::string> arguments) {
+    return testing::visitHost(probe, link, std::move(arguments));
 }
 
 // Connect, watch and operate: the welcome names both monitors and offers control; the pointer is
@@ -137,22 +112,8 @@ TEST_F(DesktopHostTest, APhoneWatchesControlsAndSwitchesMonitors) {
     EXPECT_LT(x, 1920);
     // A decoded picture shows the desktop: the root's colour away from the pointer.
     bool sawDesktop = false;
-    for (const auto& entry : std::filesystem::directory_iterator(directory)) {
-        if (entry.path().extension() != ".png") {
-            continue;
-        }
-        png_image image{};
-        image.version = PNG_IMAGE_VERSION;
-        if (png_image_begin_read_from_file(&image, entry.path().c_str()) == 0) {
-            continue;
-        }
-        image.format = PNG_FORMAT_RGB;
-        std::vector<std::uint8_t> pixels(PNG_IMAGE_SIZE(image));
-        if (png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr) != 0) {
-            const auto* pixel = &pixels[(1000 * image.width + 1800) * 3];  // clear of the host's own window
-            sawDesktop = sawDesktop || (std::abs(pixel[0] - 0x20) < 12 && std::abs(pixel[1] - 0x80) < 12 &&
-                                        std::abs(pixel[2] - 0xc0) < 12);
-        }
+    for (const auto& picture : testing::savedPictures(directory)) {
+        sawDesktop = sawDesktop || picture.near(1800, 1000, 0x2080c0);  // clear of the host's own window
     }
     EXPECT_TRUE(sawDesktop) << "no decoded picture shows the desktop's colour";
 

@@ -4,18 +4,21 @@
 // link needs an address a phone could reach, so each test gives its private network namespace one.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <png.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "ChildProcess.hpp"
+#include "PhoneVisit.hpp"
+#include "PrivateAddress.hpp"
 #include "PrivateMutter.hpp"
 #include "vantrel/testing/Waiting.hpp"
 
@@ -38,21 +41,6 @@ std::string fileText(const std::string& path) {
     return text.str();
 }
 
-struct ProbeRun {
-    std::vector<json> messages;
-    int status = -1;
-
-    [[nodiscard]] std::vector<json> ofKind(const std::string& kind) const {
-        std::vector<json> found;
-        for (const auto& message : messages) {
-            if (message.value("kind", "") == kind) {
-                found.push_back(message);
-            }
-        }
-        return found;
-    }
-};
-
 class GnomeHostTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -64,23 +52,12 @@ protected:
         if (mutter_->failure()) {
             GTEST_SKIP() << "no headless GNOME compositor: " << *mutter_->failure();
         }
-        interface_ = "vg" + std::to_string(::getpid() % 100000);
-        const std::string address = "192.168." + std::to_string(100 + ::getpid() % 100) + ".1/24";
-        if (std::system(("ip link add " + interface_ + " type veth peer name " + interface_ + "p && ip addr add " +
-                         address + " dev " + interface_ + " && ip link set " + interface_ + " up && ip link set " +
-                         interface_ + "p up")
-                            .c_str()) != 0) {
-            interface_.clear();
+        address_.emplace();
+        if (!address_->ok()) {
             GTEST_SKIP() << "cannot give the namespace a private address";
         }
         directory_ = mutter_->directory() + "/e2e";
         std::filesystem::create_directories(directory_);
-    }
-
-    void TearDown() override {
-        if (!interface_.empty()) {
-            (void)std::system(("ip link del " + interface_ + " 2>/dev/null").c_str());
-        }
     }
 
     // The host on the compositor's session (the environment PrivateMutter set); Qt draws its panel
@@ -94,7 +71,7 @@ protected:
         return host;
     }
 
-    ProbeRun runProbe(std::vector<std::string> arguments, const std::vector<std::string>& script = {}) {
+    testing::PhoneVisit runProbe(std::vector<std::string> arguments, const std::vector<std::string>& script = {}) {
         if (!script.empty()) {
             const auto path = directory_ + "/script" + std::to_string(++scripts_);
             std::ofstream file(path);
@@ -104,43 +81,19 @@ protected:
             arguments.push_back("--script");
             arguments.push_back(path);
         }
-        arguments.push_back(link_);
-        ChildProcess client(probe, arguments);
-        ProbeRun result;
-        result.status = client.waitForExit(60s).value_or(-1);
-        for (const auto& line : client.lines()) {
-            auto message = json::parse(line, nullptr, false);
-            if (!message.is_discarded() && !message.contains("statistics")) {
-                result.messages.push_back(std::move(message));
-            }
-        }
-        return result;
+        return testing::visitHost(probe, link_, std::move(arguments));
     }
 
     // Whether a saved picture shows the terminal's colour in its middle.
-    bool aPictureShowsTheTerminal(const std::string& frames) const {
-        for (const auto& entry : std::filesystem::directory_iterator(frames)) {
-            png_image image{};
-            image.version = PNG_IMAGE_VERSION;
-            if (entry.path().extension() != ".png" ||
-                png_image_begin_read_from_file(&image, entry.path().c_str()) == 0) {
-                continue;
-            }
-            image.format = PNG_FORMAT_RGB;
-            std::vector<std::uint8_t> pixels(PNG_IMAGE_SIZE(image));
-            if (png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr) == 0) {
-                continue;
-            }
-            const auto* pixel = &pixels[((image.height / 2) * image.width + image.width / 2) * 3];
-            if (std::abs(pixel[0] - 0x33) < 12 && std::abs(pixel[1] - 0x66) < 12 && std::abs(pixel[2] - 0x99) < 12) {
-                return true;
-            }
-        }
-        return false;
+    static bool aPictureShowsTheTerminal(const std::string& frames) {
+        const auto pictures = testing::savedPictures(frames);
+        return std::any_of(pictures.begin(), pictures.end(), [](const testing::SavedPicture& picture) {
+            return picture.near(picture.width / 2, picture.height / 2, 0x336699);
+        });
     }
 
     std::optional<PrivateMutter> mutter_;
-    std::string interface_;
+    std::optional<testing::PrivateAddress> address_;
     std::string directory_;
     std::string link_;
     int scripts_ = 0;

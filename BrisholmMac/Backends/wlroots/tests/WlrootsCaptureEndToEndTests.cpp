@@ -4,7 +4,6 @@
 // so the test gives its private network namespace one (a veth pair on a private network).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <png.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -16,6 +15,7 @@
 #include <vector>
 
 #include "ChildProcess.hpp"
+#include "PhoneVisit.hpp"
 #include "PrivateAddress.hpp"
 #include "PrivateSway.hpp"
 #include "vantrel/testing/Waiting.hpp"
@@ -30,40 +30,6 @@ using testing::PrivateSway;
 
 const std::string brisholm = VANTREL_BRISHOLM;
 const std::string probe = VANTREL_PROBE;
-
-// A decoded picture saved by the probe.
-struct SavedPicture {
-    std::uint32_t width = 0;
-    std::uint32_t height = 0;
-    std::vector<std::uint8_t> rgb;
-
-    [[nodiscard]] bool near(std::uint32_t x, std::uint32_t y, std::uint32_t colour) const {
-        const auto* pixel = &rgb[(static_cast<std::size_t>(y) * width + x) * 3];
-        const auto close = [](int value, std::uint32_t expected) { return std::abs(value - int(expected)) < 12; };
-        return close(pixel[0], colour >> 16 & 0xff) && close(pixel[1], colour >> 8 & 0xff) &&
-               close(pixel[2], colour & 0xff);
-    }
-};
-
-std::vector<SavedPicture> savedPictures(const std::filesystem::path& directory) {
-    std::vector<SavedPicture> pictures;
-    for (const auto& entry : std::filesystem::directory_iterator(directory)) {
-        if (entry.path().extension() != ".png") {
-            continue;
-        }
-        png_image image{};
-        image.version = PNG_IMAGE_VERSION;
-        if (png_image_begin_read_from_file(&image, entry.path().c_str()) == 0) {
-            continue;
-        }
-        image.format = PNG_FORMAT_RGB;
-        SavedPicture picture{image.width, image.height, std::vector<std::uint8_t>(PNG_IMAGE_SIZE(image))};
-        if (png_image_finish_read(&image, nullptr, picture.rgb.data(), 0, nullptr) != 0) {
-            pictures.push_back(std::move(picture));
-        }
-    }
-    return pictures;
-}
 
 class WlrootsHostTest : public ::testing::Test {
 protected:
@@ -134,7 +100,7 @@ TEST_F(WlrootsHostTest, APhoneSeesBothOutputsByNameAndWhatWasDrawnOnEach) {
     ASSERT_EQ(watching.waitForExit(60s), 0);
     bool sawTerminal = false;
     bool sawGreen = false;
-    for (const auto& picture : savedPictures(directory)) {
+    for (const auto& picture : testing::savedPictures(directory)) {
         if (picture.width == 1280) {
             sawTerminal = sawTerminal || picture.near(640, 500, 0xff8800);
         } else if (picture.width == 1024) {
