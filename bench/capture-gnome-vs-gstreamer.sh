@@ -20,29 +20,25 @@ set -euo pipefail
 seconds=${1:-10}
 build=$(realpath "${2:-build/default}")
 top=$(cd "$(dirname "$0")/.." && pwd)
+bench=capture-gnome-vs-gstreamer
+source "$top/bench/lib/session.sh"
 
-for tool in "$build/BrisholmMac/brisholm" "$build/tools/probe/vantrel-probe"; do
-  [ -x "$tool" ] || { echo "capture-gnome-vs-gstreamer: $tool is missing; build it first" >&2; exit 2; }
-done
-for tool in mutter pipewire wireplumber gst-launch-1.0 foot dbus-daemon; do
-  command -v "$tool" >/dev/null || { echo "capture-gnome-vs-gstreamer: $tool is missing (scripts/install-deps.sh)" >&2; exit 2; }
-done
-
-if [ -z "${VANTREL_TEST_SESSION:-}" ]; then
-  exec "$top/scripts/test-session.sh" "$0" "$seconds" "$build"
-fi
-ip link add vtgnm type veth peer name vtgnmp && ip addr add 192.168.252.1/24 dev vtgnm &&
-  ip link set vtgnm up && ip link set vtgnmp up
+bench_require_built "$build/BrisholmMac/brisholm" "$build/tools/probe/vantrel-probe"
+bench_require_installed mutter pipewire wireplumber gst-launch-1.0 foot dbus-daemon
+bench_enter_session "$0" "$seconds" "$build"
+bench_private_address vtgnm 192.168.252.1/24
 
 # GLib's Python bindings live with the system's Python.
-exec /usr/bin/python3 - "$build" "$seconds" <<'PYTHON'
+exec /usr/bin/python3 - "$build" "$seconds" "$top" <<'PYTHON'
 import json, os, re, signal, subprocess, sys, tempfile, time
 from gi.repository import Gio, GLib
+
+sys.path.insert(0, os.path.join(sys.argv[3], "bench/lib"))
+from hostbench import cpu_seconds, probe_frames, stop, thread_seconds as cpu_seconds_precise
 
 build, seconds = sys.argv[1], float(sys.argv[2])
 host_program = f"{build}/BrisholmMac/brisholm"
 probe_program = f"{build}/tools/probe/vantrel-probe"
-tick = os.sysconf("SC_CLK_TCK")
 warmup = 3.0
 work = tempfile.mkdtemp(prefix="capture-gnome.")
 run = os.path.join(work, "run")
@@ -76,28 +72,6 @@ def wait_for(condition, what, timeout=20):
             sys.exit(f"capture-gnome-vs-gstreamer: {what} did not start")
         time.sleep(0.05)
 
-def stop(process):
-    if process.poll() is None:
-        process.send_signal(signal.SIGINT)
-        try:
-            process.wait(5)
-        except subprocess.TimeoutExpired:
-            process.kill()
-            process.wait()
-
-def cpu_seconds(pid):
-    fields = open(f"/proc/{pid}/stat").read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / tick  # utime + stime, all threads
-
-def cpu_seconds_precise(pid):
-    total = 0
-    for task in os.listdir(f"/proc/{pid}/task"):
-        try:
-            total += int(open(f"/proc/{pid}/task/{task}/schedstat").read().split()[0])
-        except (OSError, ValueError):
-            pass
-    return total / 1e9
-
 def owned(connection, name):
     reply = connection.call_sync("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
                                  "NameHasOwner", GLib.Variant("(s)", (name,)), None, 0, 2000, None)
@@ -124,13 +98,6 @@ def screen_cast_node(connection):
     if not nodes:
         sys.exit("capture-gnome-vs-gstreamer: the compositor named no node")
     return nodes[0], lambda: call(path, "org.gnome.Mutter.ScreenCast.Session", "Stop", None, None)
-
-def probe_frames(path):
-    frames = 0
-    for line in open(path):
-        if '"videoFrame"' in line:
-            frames += 1
-    return frames
 
 def gst_frames(path):
     # x264enc starts every picture with an access unit delimiter.
@@ -175,7 +142,7 @@ try:
     probe_output = os.path.join(work, "probe-scroll")
     probe = subprocess.Popen([probe_program, "--ack", "--no-decode", "--host", "127.0.0.1", link],
                              stdout=open(probe_output, "w"), stderr=subprocess.DEVNULL)
-    ours = window(host.pid, mutter.pid, lambda: probe_frames(probe_output))
+    ours = window(host.pid, mutter.pid, lambda: probe_frames(probe_output)[0])
     stop(probe)
 
     stop(flood)

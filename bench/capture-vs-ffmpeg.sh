@@ -29,55 +29,26 @@ set -euo pipefail
 seconds=${1:-10}
 build=$(realpath "${2:-build/default}")
 top=$(cd "$(dirname "$0")/.." && pwd)
+bench=capture-vs-ffmpeg
+source "$top/bench/lib/session.sh"
 
-for tool in "$build/BrisholmMac/brisholm" "$build/tools/probe/vantrel-probe" "$build/bench/bench_capture_load"; do
-  [ -x "$tool" ] || { echo "capture-vs-ffmpeg: $tool is missing; build it first" >&2; exit 2; }
-done
-for tool in ffmpeg xterm Xvfb; do
-  command -v "$tool" >/dev/null || { echo "capture-vs-ffmpeg: $tool is missing (scripts/install-deps.sh)" >&2; exit 2; }
-done
+bench_require_built "$build/BrisholmMac/brisholm" "$build/tools/probe/vantrel-probe" "$build/bench/bench_capture_load"
+bench_require_installed ffmpeg xterm Xvfb
+bench_enter_session "$0" "$seconds" "$build"
+bench_private_address vtcap 192.168.251.1/24
 
-if [ -z "${VANTREL_TEST_SESSION:-}" ]; then
-  exec "$top/scripts/test-session.sh" "$0" "$seconds" "$build"
-fi
-# The pairing link needs an address a phone could reach; loopback is not one.
-ip link add vtcap type veth peer name vtcapp && ip addr add 192.168.251.1/24 dev vtcap &&
-  ip link set vtcap up && ip link set vtcapp up
-
-exec python3 - "$build" "$seconds" <<'PYTHON'
+exec python3 - "$build" "$seconds" "$top" <<'PYTHON'
 import json, os, re, signal, subprocess, sys, tempfile, time
+
+sys.path.insert(0, os.path.join(sys.argv[3], "bench/lib"))
+from hostbench import cpu_seconds, probe_frames, stop, thread_seconds as cpu_seconds_precise
 
 build, seconds = sys.argv[1], float(sys.argv[2])
 host_program = f"{build}/BrisholmMac/brisholm"
 probe_program = f"{build}/tools/probe/vantrel-probe"
 load = f"{build}/bench/bench_capture_load"
-tick = os.sysconf("SC_CLK_TCK")
 warmup = 3.0
 work = tempfile.mkdtemp(prefix="capture-vs-ffmpeg.")
-
-def cpu_seconds(pid):
-    fields = open(f"/proc/{pid}/stat").read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / tick  # utime + stime, all threads
-
-def cpu_seconds_precise(pid):
-    """The run time of the process's threads in nanoseconds' precision (the clock ticks of
-    cpu_seconds are 10 ms: too coarse for a still screen)."""
-    total = 0
-    for task in os.listdir(f"/proc/{pid}/task"):
-        try:
-            total += int(open(f"/proc/{pid}/task/{task}/schedstat").read().split()[0])
-        except (OSError, ValueError):
-            pass  # a thread that just ended
-    return total / 1e9
-
-def stop(process):
-    if process.poll() is None:
-        process.send_signal(signal.SIGINT)
-        try:
-            process.wait(5)
-        except subprocess.TimeoutExpired:
-            process.kill()
-            process.wait()
 
 def start_xvfb(width, height):
     read_end, write_end = os.pipe()
@@ -118,18 +89,6 @@ def start_content(kind, width, height):
                                  "-fs", "10", "+sb", "-bg", "white", "-fg", "black", "-e", load, "text", length],
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     return subprocess.Popen([load, {"motion": "motion", "bar": "bar", "idle": "still"}[kind], length])
-
-def probe_frames(path):
-    """Frames and payload bytes the probe has received so far."""
-    frames, size = 0, 0
-    for line in open(path):
-        if '"videoFrame"' in line:
-            try:
-                size += json.loads(line)["size"]
-                frames += 1
-            except ValueError:
-                pass  # the line being written
-    return frames, size
 
 def ffmpeg_frames(path):
     text = open(path).read() if os.path.exists(path) else ""

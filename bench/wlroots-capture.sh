@@ -23,23 +23,19 @@ set -euo pipefail
 seconds=${1:-10}
 build=$(realpath "${2:-build/default}")
 top=$(cd "$(dirname "$0")/.." && pwd)
+bench=wlroots-capture
+source "$top/bench/lib/session.sh"
 
-for tool in "$build/BrisholmMac/brisholm" "$build/tools/probe/vantrel-probe" "$build/bench/bench_capture_load"; do
-  [ -x "$tool" ] || { echo "wlroots-capture: $tool is missing; build it first" >&2; exit 2; }
-done
-for tool in sway swaymsg foot; do
-  command -v "$tool" >/dev/null || { echo "wlroots-capture: $tool is missing (scripts/install-deps.sh)" >&2; exit 2; }
-done
+bench_require_built "$build/BrisholmMac/brisholm" "$build/tools/probe/vantrel-probe" "$build/bench/bench_capture_load"
+bench_require_installed sway swaymsg foot
+bench_enter_session "$0" "$seconds" "$build"
+bench_private_address vtwlr 192.168.252.1/24
 
-if [ -z "${VANTREL_TEST_SESSION:-}" ]; then
-  exec "$top/scripts/test-session.sh" "$0" "$seconds" "$build"
-fi
-# The pairing link needs an address a phone could reach; loopback is not one.
-ip link add vtwlr type veth peer name vtwlrp && ip addr add 192.168.252.1/24 dev vtwlr &&
-  ip link set vtwlr up && ip link set vtwlrp up
-
-exec python3 - "$build" "$seconds" <<'PYTHON'
+exec python3 - "$build" "$seconds" "$top" <<'PYTHON'
 import glob, json, os, re, shutil, signal, subprocess, sys, tempfile, time
+
+sys.path.insert(0, os.path.join(sys.argv[3], "bench/lib"))
+from hostbench import probe_frames, stop, thread_seconds
 
 build, seconds = sys.argv[1], float(sys.argv[2])
 host_program = f"{build}/BrisholmMac/brisholm"
@@ -49,28 +45,6 @@ warmup = 3.0
 work = tempfile.mkdtemp(prefix="wlroots-capture.")
 os.chmod(work, 0o777)
 root = os.geteuid() == 0
-
-def thread_seconds(pid, name=None):
-    """Run time of the process's threads (those called name, when given), in seconds, with
-    nanoseconds' precision."""
-    total = 0
-    for task in os.listdir(f"/proc/{pid}/task"):
-        try:
-            if name is not None and open(f"/proc/{pid}/task/{task}/comm").read().strip() != name:
-                continue
-            total += int(open(f"/proc/{pid}/task/{task}/schedstat").read().split()[0])
-        except (OSError, ValueError):
-            pass  # a thread that just ended
-    return total / 1e9
-
-def stop(process):
-    if process.poll() is None:
-        process.send_signal(signal.SIGINT)
-        try:
-            process.wait(5)
-        except subprocess.TimeoutExpired:
-            process.kill()
-            process.wait()
 
 def start_sway():
     run = os.path.join(work, "run")
@@ -118,13 +92,6 @@ def start_host(display):
     stop(host)
     sys.exit("wlroots-capture: the host printed no pairing link: " + open(os.path.join(work, "host.err")).read()[-400:])
 
-def probe_frames(path):
-    frames = 0
-    for line in open(path):
-        if '"videoFrame"' in line:
-            frames += 1
-    return frames
-
 def sway_share(sway):
     """sway's share of a core, nobody watching."""
     before, wall = thread_seconds(sway.pid), time.monotonic()
@@ -138,7 +105,7 @@ def measure(host, link, sway, name):
                              stdout=open(probe_out, "w"), stderr=subprocess.DEVNULL)
     time.sleep(warmup)
     sample = lambda: (thread_seconds(host.pid, "vantrel.capture"), thread_seconds(host.pid),
-                      thread_seconds(sway.pid), probe_frames(probe_out), time.monotonic())
+                      thread_seconds(sway.pid), probe_frames(probe_out)[0], time.monotonic())
     start = sample()
     time.sleep(seconds)
     end = sample()

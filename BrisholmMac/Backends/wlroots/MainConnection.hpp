@@ -11,10 +11,10 @@
 
 namespace vantrel::wayland {
 
-// The connection every main-thread part of the wlroots backend shares (displays, session checks,
-// input device, windows), with the outputs followed on it. When the compositor went away, the
-// next user opens a new one, at most once a second, so a session without its compositor costs
-// one failed connect per second and one log line.
+// The connection the main-thread parts of the wlroots backend share (displays, session checks,
+// windows; the input device keeps its own), with the outputs followed on it. When the compositor
+// went away, the next user opens a new one, at most once a second, so a session without its
+// compositor costs one failed connect per second and one log line.
 //
 // Lives on the main thread.
 class MainConnection {

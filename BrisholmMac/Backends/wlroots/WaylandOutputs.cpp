@@ -51,27 +51,8 @@ struct WaylandOutputs::Output {
     ProxyPtr<wl_output> output;
     ProxyPtr<zxdg_output_v1> xdgOutput;
     bool sized = false;
-    bool done = false;
+    std::uint64_t* revision = nullptr;  // the owner's, raised by every change of the facts
 };
-
-namespace {
-
-const wl_output_listener outputListener = {
-    .geometry =
-        [](void* data, wl_output*, std::int32_t, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
-           const char* make, const char* model, std::int32_t) {
-            auto& facts = *static_cast<OutputFacts*>(data);
-            facts.make = make != nullptr ? make : "";
-            facts.model = model != nullptr ? model : "";
-        },
-    .mode = [](void*, wl_output*, std::uint32_t, std::int32_t, std::int32_t, std::int32_t) {},
-    .done = [](void*, wl_output*) {},
-    .scale = [](void*, wl_output*, std::int32_t) {},
-    .name = [](void*, wl_output*, const char*) {},
-    .description = [](void*, wl_output*, const char*) {},
-};
-
-}  // namespace
 
 WaylandOutputs::WaylandOutputs(WaylandConnection& connection) : connection_(connection) {
     manager_.reset(connection.bindFirst<zxdg_output_manager_v1>(zxdg_output_manager_v1_interface, 3));
@@ -83,7 +64,11 @@ WaylandOutputs::WaylandOutputs(WaylandConnection& connection) : connection_(conn
         add(global);
     }
     connection.followGlobals([this](const Global& global) { add(global); },
-                             [this](std::uint32_t name) { outputs_.erase(name); });
+                             [this](std::uint32_t name) {
+                                 if (outputs_.erase(name) != 0) {
+                                     ++revision_;
+                                 }
+                             });
     connection.roundtrip();
 }
 
@@ -95,8 +80,24 @@ void WaylandOutputs::add(const Global& global) {
     }
     auto output = std::make_unique<Output>();
     output->facts.id = global.name;
+    output->revision = &revision_;
     output->output.reset(static_cast<wl_output*>(connection_.bind(global, wl_output_interface, 3)));
-    wl_output_add_listener(output->output.get(), &outputListener, &output->facts);
+    static const wl_output_listener outputListener = {
+        .geometry =
+            [](void* data, wl_output*, std::int32_t, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
+               const char* make, const char* model, std::int32_t) {
+                auto& self = *static_cast<Output*>(data);
+                self.facts.make = make != nullptr ? make : "";
+                self.facts.model = model != nullptr ? model : "";
+                ++*self.revision;
+            },
+        .mode = [](void*, wl_output*, std::uint32_t, std::int32_t, std::int32_t, std::int32_t) {},
+        .done = [](void*, wl_output*) {},
+        .scale = [](void*, wl_output*, std::int32_t) {},
+        .name = [](void*, wl_output*, const char*) {},
+        .description = [](void*, wl_output*, const char*) {},
+    };
+    wl_output_add_listener(output->output.get(), &outputListener, output.get());
     output->xdgOutput.reset(zxdg_output_manager_v1_get_xdg_output(manager_.get(), output->output.get()));
     static const zxdg_output_v1_listener xdgListener = {
         .logical_position =
@@ -104,6 +105,7 @@ void WaylandOutputs::add(const Global& global) {
                 auto& self = *static_cast<Output*>(data);
                 self.facts.logical.x = x;
                 self.facts.logical.y = y;
+                ++*self.revision;
             },
         .logical_size =
             [](void* data, zxdg_output_v1*, std::int32_t width, std::int32_t height) {
@@ -111,13 +113,23 @@ void WaylandOutputs::add(const Global& global) {
                 self.facts.logical.width = width;
                 self.facts.logical.height = height;
                 self.sized = width > 0 && height > 0;
+                ++*self.revision;
             },
         // Version 3 leaves the atomic end of a change to wl_output's done, which we bind below
         // version 4; the first logical size is what makes an output listable either way.
-        .done = [](void* data, zxdg_output_v1*) { static_cast<Output*>(data)->done = true; },
-        .name = [](void* data, zxdg_output_v1*, const char* name) { static_cast<Output*>(data)->facts.name = name; },
-        .description = [](void* data, zxdg_output_v1*,
-                          const char* description) { static_cast<Output*>(data)->facts.description = description; },
+        .done = [](void*, zxdg_output_v1*) {},
+        .name =
+            [](void* data, zxdg_output_v1*, const char* name) {
+                auto& self = *static_cast<Output*>(data);
+                self.facts.name = name;
+                ++*self.revision;
+            },
+        .description =
+            [](void* data, zxdg_output_v1*, const char* description) {
+                auto& self = *static_cast<Output*>(data);
+                self.facts.description = description;
+                ++*self.revision;
+            },
     };
     zxdg_output_v1_add_listener(output->xdgOutput.get(), &xdgListener, output.get());
     outputs_[global.name] = std::move(output);
@@ -131,6 +143,16 @@ std::vector<OutputFacts> WaylandOutputs::outputs() const {
         }
     }
     return listed;
+}
+
+std::vector<Rect> WaylandOutputs::logicalRects() const {
+    std::vector<Rect> rects;
+    for (const auto& [name, output] : outputs_) {
+        if (output->sized) {
+            rects.push_back(output->facts.logical);
+        }
+    }
+    return rects;
 }
 
 bool WaylandOutputs::settled() const {

@@ -45,6 +45,12 @@ public:
 
     // The outputs with complete facts, in the registry's order (the order they were plugged in).
     [[nodiscard]] std::vector<OutputFacts> outputs() const;
+    // The logical rectangles of outputs(), in its order, without copying the rest of the facts
+    // (the input device places the pointer with them at every move).
+    [[nodiscard]] std::vector<Rect> logicalRects() const;
+    // Goes up whenever an output comes, goes or changes its facts: a user that keeps what it saw
+    // compares numbers instead of lists.
+    [[nodiscard]] std::uint64_t revision() const { return revision_; }
     // Whether every output bound so far has its facts: an output announced during a round trip is
     // bound in it, and its facts come with the next one.
     [[nodiscard]] bool settled() const;
@@ -62,6 +68,7 @@ private:
     WaylandConnection& connection_;
     ProxyPtr<zxdg_output_manager_v1> manager_;
     std::map<std::uint32_t, std::unique_ptr<Output>> outputs_;
+    std::uint64_t revision_ = 0;
 };
 
 }  // namespace vantrel::wayland

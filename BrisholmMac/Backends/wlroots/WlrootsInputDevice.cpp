@@ -391,11 +391,7 @@ void WlrootsInputDevice::movePointer(Point to) {
     if (!s.usable()) {
         return;
     }
-    std::vector<Rect> rects;
-    for (const auto& output : s.outputs->outputs()) {
-        rects.push_back(output.logical);
-    }
-    const auto box = wayland::layoutBox(rects);
+    const auto box = wayland::layoutBox(s.outputs->logicalRects());
     const auto motion = box ? wayland::absoluteMotion(to, *box) : std::nullopt;
     if (!motion) {
         if (!s.noOutputsLogged) {

@@ -8,10 +8,12 @@
 #include <wayland-client.h>
 #include <wlr-screencopy-unstable-v1-client-protocol.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <ranges>
 #include <set>
 #include <utility>
 #include <vector>
@@ -142,7 +144,7 @@ public:
           outputs_(std::make_unique<WaylandOutputs>(*connection_)),
           manager_(manager),
           shm_(shm) {
-        seenOutputs_ = outputs_->outputs();
+        seenOutputs_ = outputs_->revision();
     }
 
     ~WlrootsScreenCapturer() override {
@@ -181,7 +183,6 @@ public:
         request_.reset();
         ready_.reset();
         output_ = output;
-        area_ = area;
         size_ = size;
         copied_ = false;
         lastFrame_ = 0;
@@ -196,9 +197,8 @@ public:
             return failed("the connection to the Wayland compositor broke");
         }
         ScreenChanges changes;
-        auto outputs = outputs_->outputs();
-        changes.monitors = std::exchange(copyFailed_, false) || outputs != seenOutputs_;
-        seenOutputs_ = std::move(outputs);
+        changes.monitors = std::exchange(copyFailed_, false) || outputs_->revision() != seenOutputs_;
+        seenOutputs_ = outputs_->revision();
         if (failures_ >= failuresTolerated) {
             return failed("the compositor keeps failing to copy the output");
         }
@@ -220,11 +220,12 @@ public:
         requestCopy();
         // With no copy in flight (every buffer still lent out) nothing would come: look again.
         const bool waitingForNothing = !request_ && !ready_ && output_ && outputs_->proxy(*output_) != nullptr;
-        return ready_ || copyFailed_ || outputs_->outputs() != seenOutputs_ || waitingForNothing;
+        return ready_ || copyFailed_ || outputs_->revision() != seenOutputs_ || waitingForNothing;
     }
 
     CaptureResult grab() override {
-        if (!connection_->dispatchPending()) {
+        // changes() has just read what came; a copy finishing since is news for the next look.
+        if (connection_->broken()) {
             return {CaptureStatus::permanentError, nullptr, "the connection to the Wayland compositor broke"};
         }
         if (!output_) {
@@ -299,15 +300,8 @@ private:
 
     // A buffer no picture holds and no copy waits in, for a request about to be made.
     [[nodiscard]] bool slotAvailable() const {
-        if (slots_.size() < frameBuffers) {
-            return true;
-        }
-        for (std::size_t index = 0; index < slots_.size(); ++index) {
-            if (isFree(index)) {
-                return true;
-            }
-        }
-        return false;
+        return slots_.size() < frameBuffers || std::ranges::any_of(std::views::iota(std::size_t{0}, slots_.size()),
+                                                                   [this](std::size_t index) { return isFree(index); });
     }
 
     [[nodiscard]] bool isFree(std::size_t index) const {
@@ -445,16 +439,15 @@ private:
     std::optional<Copy> ready_;
 
     std::optional<std::uint32_t> output_;  // the watched output's registry name
-    Rect area_;
     StreamSize size_;
     bool copied_ = false;  // a copy was handed out since watch()
     // Outputs copied with damage on this connection: the compositor keeps counting damage for them.
     std::set<std::uint32_t> followedWithDamage_;
     std::uint64_t lastFrame_ = 0;  // serial of the last frame lent in place; 0 for none
     std::weak_ptr<const PixelBuffer> lastPicture_;
-    std::vector<OutputFacts> seenOutputs_;  // the outputs as the last changes() saw them
-    bool copyFailed_ = false;               // a copy failed since the last changes()
-    int failures_ = 0;                      // copies failed in a row
+    std::uint64_t seenOutputs_ = 0;  // the outputs' revision as the last changes() saw it
+    bool copyFailed_ = false;        // a copy failed since the last changes()
+    int failures_ = 0;               // copies failed in a row
 };
 
 const zwlr_screencopy_frame_v1_listener WlrootsScreenCapturer::frameListener = {

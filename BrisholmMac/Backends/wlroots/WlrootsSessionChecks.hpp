@@ -1,5 +1,6 @@
 #pragma once
 
+#include <initializer_list>
 #include <memory>
 
 #include "Platform/SessionChecks.hpp"
@@ -19,7 +20,8 @@ public:
     std::optional<Point> pointerLocation() override { return std::nullopt; }
 
 private:
-    bool offers(const char* interface);
+    // Whether the compositor offers every one of interfaces now (one look at its news).
+    bool offers(std::initializer_list<const char*> interfaces);
 
     std::shared_ptr<MainConnection> connection_;
 };
