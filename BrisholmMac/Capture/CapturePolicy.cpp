@@ -22,14 +22,18 @@ CapturePolicy::Action CapturePolicy::onTick(Clock::time_point now, bool screenCh
 
 void CapturePolicy::encoded(Clock::time_point now) {
     needsFirstFrame_ = false;
+    lastEncoded_ = now;
     nextRefinement_ = now + timing_.refinementDelay;
     passes_ = 0;
 }
 
-void CapturePolicy::refined(Clock::time_point now, bool sharpenable) {
+void CapturePolicy::refined(Clock::time_point started, bool sharpenable) {
+    if (lastEncoded_ && started < *lastEncoded_) {
+        return;
+    }
     ++passes_;
     if (sharpenable && passes_ < timing_.maxRefinementPasses) {
-        nextRefinement_ = now + timing_.refinementInterval;
+        nextRefinement_ = started + timing_.refinementInterval;
     } else {
         nextRefinement_.reset();
     }

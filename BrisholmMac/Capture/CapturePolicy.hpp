@@ -43,8 +43,10 @@ public:
     // has the motion's quality, so refinement starts over.
     void encoded(Clock::time_point now);
 
-    // A refinement pass was encoded at now; sharpenable says whether another would still help.
-    void refined(Clock::time_point now, bool sharpenable);
+    // A refinement pass that started at started was encoded; sharpenable says whether another
+    // would still help. A pass that started before the latest encoded() says nothing about the
+    // picture now, and changes nothing.
+    void refined(Clock::time_point started, bool sharpenable);
 
     // After a tick at now, for a streamer that can wait for the screen's news: none when it must
     // tick again one interval on (the screen or pointer changed this tick, the first picture is
@@ -63,6 +65,7 @@ private:
     RefinementTiming timing_;
     bool needsFirstFrame_ = true;
     std::optional<Clock::time_point> nextRefinement_;
+    std::optional<Clock::time_point> lastEncoded_;
     int passes_ = 0;
 };
 

@@ -35,11 +35,6 @@ struct ScreenStreamer::NewsWatch {
     asio::posix::stream_descriptor descriptor;
 };
 
-std::uint64_t hostClockMicros(std::chrono::steady_clock::time_point time) {
-    const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(time.time_since_epoch()).count();
-    return micros < 0 ? 0 : static_cast<std::uint64_t>(micros);
-}
-
 std::shared_ptr<ScreenStreamer> ScreenStreamer::create(std::shared_ptr<VideoEncoder> encoder,
                                                        CapturerFactory makeCapturer, RefinementTiming timing,
                                                        std::optional<std::chrono::nanoseconds> interval) {
@@ -268,7 +263,6 @@ void ScreenStreamer::tick(std::uint64_t generation) {
                     // A frame the server would drop is not worth encoding; the key frame it
                     // resumes with is.
                     if (!congested_ || encoder_->keyframeRequested()) {
-                        ++framesHandedOver_;
                         handOver({EncodeJob::Kind::frame, lastFrame_, grabbed});
                     }
                     policy_.encoded(grabbed);
@@ -367,8 +361,7 @@ void ScreenStreamer::handOver(EncodeJob job) {
 }
 
 void ScreenStreamer::encodeOnQueue(EncodeJob job) {
-    encodeQueue_.post([weak = weak_from_this(), job = std::move(job), generation = generation_,
-                       framesBefore = framesHandedOver_]() mutable {
+    encodeQueue_.post([weak = weak_from_this(), job = std::move(job), generation = generation_]() mutable {
         const auto self = weak.lock();
         if (!self) {
             return;
@@ -383,23 +376,21 @@ void ScreenStreamer::encodeOnQueue(EncodeJob job) {
         }
         // The frame buffer goes back to the capturer now (unless it is the last frame).
         job.picture.reset();
-        self->queue_.post([weak, kind = job.kind, at = job.at, sharpenable, generation, framesBefore] {
+        self->queue_.post([weak, kind = job.kind, at = job.at, sharpenable, generation] {
             if (const auto self = weak.lock()) {
-                self->encoded(kind, at, sharpenable, generation, framesBefore);
+                self->encoded(kind, at, sharpenable, generation);
             }
         });
     });
 }
 
 void ScreenStreamer::encoded(EncodeJob::Kind kind, CapturePolicy::Clock::time_point at, bool sharpenable,
-                             std::uint64_t generation, std::uint64_t framesBefore) {
+                             std::uint64_t generation) {
     checkQueue();
     if (kind == EncodeJob::Kind::refinement && generation == generation_) {
         refining_ = false;
-        // A frame grabbed meanwhile restarted the refinement: this pass says nothing about it.
-        if (framesBefore == framesHandedOver_) {
-            policy_.refined(at, sharpenable);
-        }
+        // A picture encoded meanwhile restarted the refinement; the policy tells by the times.
+        policy_.refined(at, sharpenable);
     }
     if (auto next = handoff_.finished()) {
         encodeOnQueue(std::move(*next));

@@ -10,6 +10,7 @@
 
 #include "CapturePolicy.hpp"
 #include "EncodeHandoff.hpp"
+#include "HostClock.hpp"
 #include "ScreenCapturer.hpp"
 #include "VideoEncoder.hpp"
 #include "vantrel/SerialQueue.hpp"
@@ -128,8 +129,7 @@ private:
     void handOver(EncodeJob job);
     // Runs job on the encoding queue, then reports its end back to the capture queue.
     void encodeOnQueue(EncodeJob job);
-    void encoded(EncodeJob::Kind kind, CapturePolicy::Clock::time_point at, bool sharpenable, std::uint64_t generation,
-                 std::uint64_t framesBefore);
+    void encoded(EncodeJob::Kind kind, CapturePolicy::Clock::time_point at, bool sharpenable, std::uint64_t generation);
 
     const std::shared_ptr<VideoEncoder> encoder_;
     const CapturerFactory makeCapturer_;
@@ -150,8 +150,7 @@ private:
     std::shared_ptr<const PixelBuffer> lastFrame_;
     CapturePolicy policy_;
     EncodeHandoff handoff_;
-    bool refining_ = false;               // a refinement pass is with the encoder
-    std::uint64_t framesHandedOver_ = 0;  // grabbed frames given to the encoder, ever
+    bool refining_ = false;  // a refinement pass is with the encoder
     // Bumped by every start and end, so that ticks of an earlier stream do nothing.
     std::uint64_t generation_ = 0;
     CapturePolicy::Clock::time_point served_;
@@ -161,8 +160,5 @@ private:
     SerialQueue encodeQueue_{"vantrel.encode"};
     SerialQueue queue_{"vantrel.capture"};
 };
-
-// Microseconds of the host clock (monotonic) at time; the video frames' time stamps.
-[[nodiscard]] std::uint64_t hostClockMicros(std::chrono::steady_clock::time_point time);
 
 }  // namespace vantrel

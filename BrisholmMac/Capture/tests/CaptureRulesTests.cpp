@@ -49,6 +49,20 @@ TEST(CapturePolicyTest, GrabsOnChangeRefinesAStillPictureInPassesAndOtherwiseRes
     EXPECT_EQ(policy.onTick(t0 + 4s, false, false), Action::grab);
 }
 
+// A pass is encoded on another queue: a picture encoded while it ran (a key frame the phone asked
+// for, a grab kept back while congested) is what must be refined now, so the late pass changes
+// nothing, not even when it says no further pass would help.
+TEST(CapturePolicyTest, APassThatStartedBeforeTheLatestPictureSaysNothingAboutIt) {
+    const CapturePolicy::Clock::time_point t0{};
+    CapturePolicy policy({250ms, 100ms, 3});
+    policy.encoded(t0);
+    EXPECT_EQ(policy.onTick(t0 + 250ms, false, false), Action::refine);
+    policy.encoded(t0 + 260ms);  // a key frame while the pass encodes
+    policy.refined(t0 + 250ms, false);
+    EXPECT_EQ(policy.onTick(t0 + 500ms, false, false), Action::none);
+    EXPECT_EQ(policy.onTick(t0 + 510ms, false, false), Action::refine) << "the key frame is refined in turn";
+}
+
 TEST(CapturePolicyTest, ARestingStreamerLooksAgainOnlyForARefinementOrAfterItsLongestRest) {
     const CapturePolicy::Clock::time_point t0{};
     CapturePolicy policy({250ms, 100ms, 3});
