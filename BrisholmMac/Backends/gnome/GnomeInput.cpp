@@ -205,21 +205,24 @@ public:
         }
     }
 
-    std::optional<Keycode> keycodeForKeyName(std::string_view name) override { return keymap_.keycodeForName(name); }
-    std::optional<Keycode> modifierKeycode(ModifierKey key) override { return keymap_.modifierKeycode(key); }
+    std::optional<Keycode> keycodeForKeyName(std::string_view name) override { return keymap().keycodeForName(name); }
+    std::optional<Keycode> modifierKeycode(ModifierKey key) override { return keymap().modifierKeycode(key); }
     std::optional<KeyStroke> strokeForCharacter(char32_t character) override {
         const xkb_keysym_t keysym = keysymForCharacter(character);
         if (keysym == 0) {
             return std::nullopt;
         }
         // The first layout with no lock held: what a desk keyboard types unless Caps Lock is on.
-        return keymap_.strokeFor(keysym, 0, 0);
+        return keymap().strokeFor(keysym, 0, 0);
     }
 
     std::vector<Keycode> spareKeycodes() override { return {}; }
     bool bindKeycode(Keycode /*keycode*/, std::optional<char32_t> /*character*/) override { return false; }
     bool syncWithFocusedClient() override { return false; }
-    std::uint64_t keymapGeneration() override { return generation_; }
+    std::uint64_t keymapGeneration() override {
+        (void)keymap();
+        return generation_;
+    }
 
     void flush() override {
         if (session_) {
@@ -231,14 +234,23 @@ public:
         session_.reset();
         placed_.reset();
         // The desk may choose another layout between phones: the next phone types with the one
-        // chosen then.
-        if (auto keymap = compileKeymap()) {
-            keymap_ = std::move(*keymap);
-            ++generation_;
-        }
+        // chosen then. Read when it first types, not now: a phone leaving on the way to the host's
+        // end needs none.
+        keymapStale_ = true;
     }
 
 private:
+    // The layout, read again when a phone left since it was last read.
+    const XkbKeymap& keymap() {
+        if (std::exchange(keymapStale_, false)) {
+            if (auto fresh = compileKeymap()) {
+                keymap_ = std::move(*fresh);
+                ++generation_;
+            }
+        }
+        return keymap_;
+    }
+
     // The phone's session, opened by the first event when its capturer has not opened it yet.
     RemoteSession* current() {
         if (session_ && session_->superseded()) {
@@ -256,6 +268,7 @@ private:
 
     std::shared_ptr<SessionBroker> broker_;
     XkbKeymap keymap_;
+    bool keymapStale_ = false;
     std::shared_ptr<RemoteSession> session_;
     std::optional<Point> placed_;
     std::uint64_t generation_ = 0;

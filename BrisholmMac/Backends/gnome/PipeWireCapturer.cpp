@@ -341,16 +341,17 @@ private:
             return;
         }
         const auto* region = static_cast<const spa_meta_region*>(meta->data);
-        const std::size_t count = meta->size / sizeof(spa_meta_region);
-        bool any = false;
-        for (std::size_t index = 0; index < count && spa_meta_region_is_valid(&region[index]); ++index) {
-            const auto& r = region[index].region;
+        // The meta has room for every region we asked for; the compositor fills them from the
+        // front and ends the list with an invalid one where fewer changed.
+        const std::size_t room = meta->size / sizeof(spa_meta_region);
+        std::size_t filled = 0;
+        for (; filled < room && spa_meta_region_is_valid(&region[filled]); ++filled) {
+            const auto& r = region[filled].region;
             frames_.damaged({r.position.x, r.position.y, static_cast<std::int32_t>(r.size.width),
                              static_cast<std::int32_t>(r.size.height)});
-            any = true;
         }
-        if (!any || count == damageRegions) {
-            // No region, or perhaps more than fit: find out by comparing.
+        if (filled == 0 || filled == room) {
+            // No region, or every slot used and perhaps more changed: find out by comparing.
             frames_.damageUnknown();
         }
     }
