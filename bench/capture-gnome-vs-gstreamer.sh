@@ -30,7 +30,7 @@ bench_private_address vtgnm 192.168.252.1/24
 
 # GLib's Python bindings live with the system's Python.
 exec /usr/bin/python3 - "$build" "$seconds" "$top" <<'PYTHON'
-import json, os, re, signal, subprocess, sys, tempfile, time
+import json, os, re, subprocess, sys, tempfile, time
 from gi.repository import Gio, GLib
 
 sys.path.insert(0, os.path.join(sys.argv[3], "bench/lib"))

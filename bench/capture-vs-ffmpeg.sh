@@ -38,7 +38,7 @@ bench_enter_session "$0" "$seconds" "$build"
 bench_private_address vtcap 192.168.251.1/24
 
 exec python3 - "$build" "$seconds" "$top" <<'PYTHON'
-import json, os, re, signal, subprocess, sys, tempfile, time
+import json, os, re, subprocess, sys, tempfile, time
 
 sys.path.insert(0, os.path.join(sys.argv[3], "bench/lib"))
 from hostbench import cpu_seconds, probe_frames, stop, thread_seconds as cpu_seconds_precise

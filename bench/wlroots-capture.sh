@@ -32,7 +32,7 @@ bench_enter_session "$0" "$seconds" "$build"
 bench_private_address vtwlr 192.168.252.1/24
 
 exec python3 - "$build" "$seconds" "$top" <<'PYTHON'
-import glob, json, os, re, shutil, signal, subprocess, sys, tempfile, time
+import glob, json, os, re, shutil, subprocess, sys, tempfile, time
 
 sys.path.insert(0, os.path.join(sys.argv[3], "bench/lib"))
 from hostbench import probe_frames, stop, thread_seconds
