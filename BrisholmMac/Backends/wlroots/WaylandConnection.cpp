@@ -148,6 +148,27 @@ bool WaylandConnection::flush() {
     return !broken();
 }
 
+bool WaylandConnection::makeRoom(std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (wl_display_flush(display_) < 0) {
+        if (errno != EAGAIN) {
+            noteBroken();
+            return false;
+        }
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            return false;
+        }
+        pollfd watched{descriptor(), POLLOUT, 0};
+        if (::poll(&watched, 1, static_cast<int>(left.count())) < 0 && errno != EINTR) {
+            noteBroken();
+            return false;
+        }
+    }
+    return !broken();
+}
+
 bool WaylandConnection::readEvents(std::chrono::milliseconds timeout) {
     while (wl_display_prepare_read(display_) != 0) {
         if (wl_display_dispatch_pending(display_) < 0) {

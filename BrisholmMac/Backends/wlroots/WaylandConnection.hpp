@@ -85,6 +85,11 @@ public:
     bool dispatchUntil(std::chrono::milliseconds timeout, const std::function<bool()>& done);
     // Sends what is queued. False when the connection broke.
     bool flush();
+    // Sends what is queued, waiting up to timeout while the compositor's socket is full, so that
+    // the next requests fit: libwayland ends a connection whose buffer fills up while the socket
+    // is full, so a client that sends faster than the compositor reads must wait here first.
+    // False when the socket stayed full (the connection stays usable) or the connection broke.
+    bool makeRoom(std::chrono::milliseconds timeout);
 
 private:
     WaylandConnection(wl_display* display, std::string purpose);

@@ -116,6 +116,9 @@ struct WlrootsInputDevice::State {
     std::optional<Point> placed;
     bool brokenLogged = false;
     bool noOutputsLogged = false;
+    // The compositor read nothing of ours for a while: until it reads again, input is dropped
+    // without waiting, so a stopped compositor does not stall the phone's every event.
+    bool stalled = false;
 
     bool usable() {
         if (connection && !connection->broken()) {
@@ -127,6 +130,26 @@ struct WlrootsInputDevice::State {
         }
         return false;
     }
+
+    // Whether the next requests can go out: the connection works and the compositor has read what
+    // was sent before. A busy compositor gets a moment (a pasted paragraph easily outruns it); one
+    // that reads nothing for that long loses input rather than the connection.
+    bool canSend() {
+        if (!usable()) {
+            return false;
+        }
+        const bool wasStalled = stalled;
+        stalled = !connection->makeRoom(wasStalled ? std::chrono::milliseconds(0) : stallLimit);
+        if (stalled && !wasStalled && usable()) {
+            diagnosticLog().warn(
+                "input: the Wayland compositor has read nothing for {} ms; input is dropped until it does",
+                stallLimit.count());
+        } else if (!stalled && wasStalled) {
+            diagnosticLog().info("input: the Wayland compositor reads input again");
+        }
+        return !stalled && usable();
+    }
+    static constexpr std::chrono::milliseconds stallLimit{1000};
 
     // Takes keymap text as the desk's: compiled, with a fresh state for our keyboard (the keys we
     // hold stay held). A keymap after the first counts as a replacement, which drops the characters
@@ -254,7 +277,7 @@ struct WlrootsInputDevice::State {
     // button down keeps the focus where the press was.
     void key(Keycode keycode, bool down) {
         const auto code = wayland::evdevKeycode(keycode);
-        if (!code || keysDown.contains(keycode) == down || !usable()) {
+        if (!code || keysDown.contains(keycode) == down || !canSend()) {
             return;
         }
         uploadIfNeeded();
@@ -271,7 +294,7 @@ struct WlrootsInputDevice::State {
     }
 
     void button(std::uint32_t code, bool down) {
-        if (buttonsDown.contains(code) == down) {
+        if (buttonsDown.contains(code) == down || !canSend()) {
             return;
         }
         zwlr_virtual_pointer_v1_button(pointer.get(), milliseconds(), code,
@@ -388,7 +411,7 @@ std::optional<Point> WlrootsInputDevice::pointerLocation() {
 
 void WlrootsInputDevice::movePointer(Point to) {
     State& s = *state_;
-    if (!s.usable()) {
+    if (!s.canSend()) {
         return;
     }
     const auto box = wayland::layoutBox(s.outputs->logicalRects());
@@ -410,7 +433,7 @@ void WlrootsInputDevice::movePointer(Point to) {
 
 void WlrootsInputDevice::pressButton(int button, bool down) {
     State& s = *state_;
-    if (!s.usable()) {
+    if (!s.canSend()) {
         return;
     }
     if (const auto step = wayland::wheelStep(button)) {

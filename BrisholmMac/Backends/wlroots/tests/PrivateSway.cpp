@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -234,6 +235,30 @@ std::string PrivateSway::focusedName() const {
         return (*focused)["app_id"];
     }
     return focused->value("name", "");
+}
+
+void PrivateSway::pause() const {
+    ::kill(pid_, SIGSTOP);
+}
+
+void PrivateSway::resume() const {
+    ::kill(pid_, SIGCONT);
+}
+
+std::string PrivateSway::logTail(std::size_t lines) const {
+    std::ifstream log(directory_ + "/sway.log");
+    std::deque<std::string> last;
+    for (std::string line; std::getline(log, line);) {
+        last.push_back(std::move(line));
+        if (last.size() > lines) {
+            last.pop_front();
+        }
+    }
+    std::string tail;
+    for (const auto& line : last) {
+        tail += line + "\n";
+    }
+    return tail;
 }
 
 }  // namespace vantrel::testing

@@ -52,6 +52,11 @@ public:
     // The name of the focused window's application, or the focused output's name for an empty
     // desktop; empty when sway does not answer.
     [[nodiscard]] std::string focusedName() const;
+    // Stops sway until resume(), as a compositor busy with other work would: it reads nothing meanwhile.
+    void pause() const;
+    void resume() const;
+    // The last lines of sway's log (its clients' standard error included), for a failure's message.
+    [[nodiscard]] std::string logTail(std::size_t lines = 30) const;
 
 private:
     void start(std::vector<Output> outputs, const std::vector<std::string>& configLines);

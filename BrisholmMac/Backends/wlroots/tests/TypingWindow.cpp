@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 
 #include "vantrel/testing/Waiting.hpp"
@@ -31,7 +32,12 @@ std::string TypingWindow::received() const {
 }
 
 std::string TypingWindow::waitFor(const std::string& expected, std::chrono::milliseconds timeout) const {
-    waitUntil([&] { return received().size() >= expected.size(); }, timeout);
+    if (!waitUntil([&] { return received().size() >= expected.size(); }, timeout)) {
+        const bool open = sway_.message("-t get_tree").find("\"" + appId_ + "\"") != std::string::npos;
+        std::cerr << "typing window " << appId_ << (open ? " is still open" : " has gone")
+                  << "; the compositor's log ends:\n"
+                  << sway_.logTail() << "\n";
+    }
     return received();
 }
 

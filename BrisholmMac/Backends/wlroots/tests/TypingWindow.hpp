@@ -25,7 +25,8 @@ public:
     // What the window has received so far (whole lines).
     [[nodiscard]] std::string received() const;
     // Waits until the file holds at least as many bytes as expected, or timeout passes; what it
-    // holds then.
+    // holds then. A wait that runs out says on standard error whether the window is still open,
+    // with the end of the compositor's log (where the terminal's own complaints go).
     [[nodiscard]] std::string waitFor(const std::string& expected,
                                       std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
 
