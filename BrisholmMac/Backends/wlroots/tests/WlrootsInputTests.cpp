@@ -148,6 +148,8 @@ TEST_F(WlrootsInputTest, ALongTextArrivesWhole) {
 // next still arrives. (The text goes to an empty output: an application flooded with thousands of
 // keys at once may fall too far behind and be dropped by the compositor, which is not under test.)
 TEST_F(WlrootsInputTest, ABusyCompositorCostsAWaitNotTheConnection) {
+    const DeskKeyboard desk("us");
+    ASSERT_TRUE(desk.ok());
     ASSERT_FALSE(sway_.message("focus output HEADLESS-2").empty());
     const TypingWindow window(sway_, "after-busy");
     ASSERT_TRUE(window.ok());
@@ -191,6 +193,10 @@ TEST_F(WlrootsInputTest, ANewLayoutAtTheDeskIsTakenUp) {
 
 // Absolute moves reach any point of either output, and a click there gives that window the focus.
 TEST_F(WlrootsInputTest, ClicksMoveTheFocusToTheWindowUnderThemOnEitherOutput) {
+    // The seat has a keyboard before the windows open, as at a real desk: a terminal takes up a
+    // keyboard only once the seat has one, and would miss the first keys of ours otherwise.
+    const DeskKeyboard desk("us");
+    ASSERT_TRUE(desk.ok());
     const TypingWindow left(sway_, "on-first");
     ASSERT_TRUE(left.ok());
     ASSERT_FALSE(sway_.message("focus output HEADLESS-2").empty());
@@ -213,6 +219,10 @@ TEST_F(WlrootsInputTest, ClicksMoveTheFocusToTheWindowUnderThemOnEitherOutput) {
 // another window the focus (a held button keeps it where the press was) and the next key is small.
 // A device that goes with a button held lets it go as well.
 TEST_F(WlrootsInputTest, NothingStaysPressedAfterThePhoneLeaves) {
+    // The seat has a keyboard before the windows open, as at a real desk: a terminal takes up a
+    // keyboard only once the seat has one, and would miss the first keys of ours otherwise.
+    const DeskKeyboard desk("us");
+    ASSERT_TRUE(desk.ok());
     const TypingWindow a(sway_, "window-a");
     ASSERT_TRUE(a.ok());
     const TypingWindow b(sway_, "window-b");
