@@ -170,6 +170,13 @@ PortalAnswer PortalSession::start(const std::optional<std::string>& token, std::
     if (!results) {
         return answer;
     }
+    std::uint32_t devices = 0;
+    if (remote && (g_variant_lookup(results.get(), "devices", "u", &devices) == FALSE ||
+                   (devices & devicesKeyboardPointer) == 0)) {
+        // Shared, but with the dialog's switch for remote interaction left off.
+        error = "the screen was shared without remote interaction";
+        return PortalAnswer::refused;
+    }
     const GVariantPtr streams(g_variant_lookup_value(results.get(), "streams", G_VARIANT_TYPE("a(ua{sv})")));
     streams_ = streamsFromResults(streams.get());
     if (auto handedOut = stringResult(results.get(), "restore_token"); !handedOut.empty()) {
@@ -263,8 +270,13 @@ int PortalSession::openPipeWireRemote(std::string& error) {
 }
 
 void PortalSession::notify(const char* method, GVariant* args) {
-    g_dbus_connection_call(connection_.get(), portalService, portalPath, portalRemoteDesktop, method, args, nullptr,
-                           G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr, nullptr);
+    // The portal handles each call in a thread of its own, so calls sent without waiting overtake
+    // each other (a letter before its Shift, a release before its press): each waits for its reply.
+    std::string error;
+    if (!callSync(connection_.get(), portalService, portalPath, portalRemoteDesktop, method, args, nullptr, error,
+                  1000, G_DBUS_CALL_FLAGS_NONE)) {
+        diagnosticLog().debug("portal: {}", error);
+    }
 }
 
 void PortalSession::moveOnStream(std::uint32_t node, double x, double y) {

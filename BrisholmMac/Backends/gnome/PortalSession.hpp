@@ -28,7 +28,7 @@ inline constexpr const char* portalRemoteDesktop = "org.freedesktop.portal.Remot
 // since absolute pointer motion names a stream of the session.
 //
 // Opening blocks while the user looks at the dialog, up to the answer timeout. Input calls are
-// made from one thread at a time; they are queued without waiting for a reply.
+// made from one thread at a time, each waiting for the portal's reply (it would reorder them).
 class PortalSession {
 public:
     enum class Kind { screenCast, remoteDesktop };

@@ -14,6 +14,7 @@
 
 #include "Backends/SessionBackend.hpp"
 #include "Backends/gnome/GnomeBackend.hpp"
+#include "Backends/gnome/GnomeInput.hpp"
 #include "Backends/gnome/PipeWireCapturer.hpp"
 #include "Backends/gnome/RemoteSession.hpp"
 #include "Capture/Displays.hpp"
@@ -431,13 +432,14 @@ TEST_F(GnomeSessionTest, ThePortalAsksOnceAndTheKeptApprovalStartsTheNextPhoneWi
         GTEST_SKIP() << why();
     }
     const Rect screen{0, 0, 1280, 720};
-    terminal("sleep 120");
+    const std::string file = mutter_->directory() + "/typed.txt";
+    terminal("cat > " + file);
     auto keyring = std::make_shared<testing::FakeCredentialStore>();
     const auto tokens = std::make_shared<gnome::RestoreTokens>(keyring);
-    const auto portalBroker = [&] {
+    const auto portalBroker = [&](bool input) {
         gnome::SessionBroker::Options brokerOptions;
         brokerOptions.portal = true;
-        brokerOptions.portalOptions = {tokens, false, 60s};
+        brokerOptions.portalOptions = {tokens, input, 60s};
         return std::make_shared<gnome::SessionBroker>(brokerOptions);
     };
 
@@ -455,7 +457,7 @@ TEST_F(GnomeSessionTest, ThePortalAsksOnceAndTheKeptApprovalStartsTheNextPhoneWi
     std::unique_ptr<ScreenCapturer> first;
     std::atomic<bool> answered{false};
     std::thread phone([&] {
-        first = gnome::makePipeWireCapturer(portalBroker());
+        first = gnome::makePipeWireCapturer(portalBroker(false));
         answered = true;
     });
     const auto dialogShown = [&] {
@@ -488,14 +490,53 @@ TEST_F(GnomeSessionTest, ThePortalAsksOnceAndTheKeptApprovalStartsTheNextPhoneWi
 
     // The next phone shows the kept approval: no dialog (nobody clicks), and the picture comes.
     const auto begun = std::chrono::steady_clock::now();
-    auto second = gnome::makePipeWireCapturer(portalBroker());
+    const auto broker = portalBroker(true);
+    auto second = gnome::makePipeWireCapturer(broker);
     ASSERT_TRUE(second);
     EXPECT_LT(std::chrono::steady_clock::now() - begun, 10s) << "a dialog would have waited for a click";
     ASSERT_EQ(second->watch(screen, {1280, 720}), CaptureStatus::ok);
-    EXPECT_TRUE(waitForTerminal(*second, screen));
+    // The middle is soon covered by the dialog for remote control, so the terminal is looked for
+    // near the corner.
+    EXPECT_TRUE(waitForTerminal(*second, {0, 0, 200, 200}));
     ASSERT_FALSE(keyring->items.empty());
     EXPECT_FALSE(keyring->items.front().empty());
     EXPECT_EQ(keyring->replacements, 2) << "the token this start handed out replaces the one it used";
+
+    // Its input waits for remote control, which the portal asks for at each phone: the test turns
+    // the dialog's switch for remote interaction on (once: a second click would turn it off), then
+    // shares.
+    const auto device = gnome::openGnomeInputDevice(broker);
+    ASSERT_TRUE(device);
+    InputInjector injector(device, [] { return Rect{0, 0, 1280, 720}; });
+    const auto session = broker->acquire(error, {}, gnome::SessionBroker::Asker::input);
+    ASSERT_TRUE(session) << error;
+    EXPECT_FALSE(session->movePointer({640, 360})) << "input before the user allowed it goes nowhere";
+    const auto switchedOn = [&] {
+        const auto result = watcher->grab();
+        const auto pixel = result.frame->row(432).subspan(815 * 4, 4);  // the switch's left end
+        return pixel[0] > pixel[2] + 60;                                // blue, not the white knob
+    };
+    const auto allowed = [&] { return session->movePointer({640, 360}); };
+    for (int attempt = 0; attempt < 5 && !allowed(); ++attempt) {
+        const auto drawn = [&] {
+            (void)watcher->changes();
+            return allowed() || dialogShown();
+        };
+        if (!waitUntil(drawn, 20s) || allowed()) {
+            break;
+        }
+        if (!switchedOn()) {
+            click(*hands, *watcher, {830, 432});  // "Allow remote interaction"
+        }
+        if (switchedOn()) {
+            click(*hands, *watcher, {852, 232});  // "Share"
+        }
+        waitUntil(allowed, 3s);
+    }
+    ASSERT_TRUE(allowed()) << "remote control was not allowed; see the portal's log in " << mutter_->directory();
+    injector.handle(input::Text{"Through the portal: {ok}\n"});
+    EXPECT_TRUE(waitUntil([&] { return fileText(file).find('\n') != std::string::npos; }, 10s));
+    EXPECT_EQ(fileText(file), "Through the portal: {ok}\n");
 }
 
 }  // namespace
