@@ -105,8 +105,9 @@ DesktopBackend makeGnomeBackend(GnomeRoute route) {
         // The one line the panel shows for this backend whatever the phone does: the user at the
         // computer must know what the dialogs are about.
         backend.noFollowingReason +=
-            " Die Freigabe fragt GNOME am Computer: Beim ersten Telefon dort „Bildschirm freigeben“ bestätigen "
-            "(das gilt dann auch später), und für die Bedienung bei jeder Verbindung „Fernsteuerung erlauben“.";
+            " GNOME fragt am Computer nach der Freigabe: Beim ersten Telefon dort die Bildschirmfreigabe "
+            "bestätigen (das gilt auch für später). Für die Bedienung fragt GNOME bei jeder Verbindung neu: "
+            "dort die entfernte Interaktion einschalten und freigeben, bis dahin kann das Telefon nur zusehen.";
     }
     backend.workspace = std::make_shared<desktop::DesktopWorkspace>(desktop::IconRenderer::createQt(),
                                                                     std::make_shared<desktop::ProcessWindows>());

@@ -431,6 +431,14 @@ TEST_F(GnomeSessionTest, ThePortalAsksOnceAndTheKeptApprovalStartsTheNextPhoneWi
     if (!start(options)) {
         GTEST_SKIP() << why();
     }
+    // The backend's portal form says in the panel what the user must approve at the computer.
+    const auto backend = makeGnomeBackend(GnomeRoute::portal);
+    EXPECT_EQ(backend.name, "wayland-gnome-portal");
+    EXPECT_NE(backend.noFollowingReason.find("Bildschirmfreigabe bestätigen"), std::string::npos);
+    EXPECT_TRUE(backend.checks->screenReadable());
+    EXPECT_TRUE(backend.checks->offersSyntheticInput());
+    EXPECT_FALSE(readSessionFacts().portalRemoteDesktop) << "GNOME's own services, which ask nobody, come first";
+
     const Rect screen{0, 0, 1280, 720};
     const std::string file = mutter_->directory() + "/typed.txt";
     terminal("cat > " + file);
