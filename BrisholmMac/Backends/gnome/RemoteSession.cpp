@@ -225,6 +225,9 @@ void RemoteSession::send(const char* method, GVariant* args) {
 }
 
 bool RemoteSession::movePointer(Point to) {
+    if (portal_) {
+        return portal_->movePointer(to);
+    }
     std::string path;
     Point local;
     {
@@ -236,9 +239,6 @@ bool RemoteSession::movePointer(Point to) {
                 local = Point{to.x - area.x, to.y - area.y};
             }
         }
-    }
-    if (portal_) {
-        return portal_->movePointer(to);
     }
     if (path.empty()) {
         return false;
@@ -303,8 +303,16 @@ void RemoteSession::waitForWarmUp() {
 }
 
 std::shared_ptr<RemoteSession> SessionBroker::acquire(std::string& error, const std::string& connector, Asker asker) {
-    const std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     auto session = current_.lock();
+    while (!session && opening_) {
+        if (asker == Asker::input) {
+            error = "the desktop portal is still asking the user at the computer";
+            return nullptr;
+        }
+        opened_.wait(lock);
+        session = current_.lock();
+    }
     if (session && (connector.empty() || session->throughPortal() || session->records(connector))) {
         return session;
     }
@@ -329,8 +337,16 @@ std::shared_ptr<RemoteSession> SessionBroker::acquire(std::string& error, const 
         error = "input waits for the phone's picture, whose session the desktop portal starts";
         return nullptr;
     }
-    session = RemoteSession::openPortal(options_.portalOptions, error);
+    // The portal may wait a minute for the user: meanwhile the input device must not wait for the
+    // lock (it runs on the main thread), and another capturer waits for this session.
+    opening_ = true;
+    const auto portalOptions = options_.portalOptions;
+    lock.unlock();
+    session = RemoteSession::openPortal(portalOptions, error);
+    lock.lock();
+    opening_ = false;
     current_ = session;
+    opened_.notify_all();
     return session;
 }
 

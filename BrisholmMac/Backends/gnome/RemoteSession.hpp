@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -122,7 +123,8 @@ public:
         PortalDesktop::Options portalOptions;
     };
     // Who asks: only the capturer may raise the portal's dialog, since it waits for the user's
-    // answer; the input device (main thread) uses what the capturer opened.
+    // answer; the input device (main thread) uses what the capturer opened and never waits while
+    // the portal asks.
     enum class Asker { capturer, input };
 
     SessionBroker() = default;
@@ -136,8 +138,10 @@ public:
 
 private:
     std::mutex mutex_;
+    std::condition_variable opened_;        // a portal session that was being opened is there
     Options options_;                       // guarded by mutex_ (portal turns on at a refusal)
     std::weak_ptr<RemoteSession> current_;  // guarded by mutex_
+    bool opening_ = false;                  // guarded by mutex_: the portal asks the user
 };
 
 }  // namespace vantrel::gnome

@@ -464,8 +464,9 @@ TEST_F(GnomeSessionTest, ThePortalAsksOnceAndTheKeptApprovalStartsTheNextPhoneWi
     // The first phone: the portal shows its dialog, which the test approves as a user would.
     std::unique_ptr<ScreenCapturer> first;
     std::atomic<bool> answered{false};
+    const auto firstBroker = portalBroker(false);
     std::thread phone([&] {
-        first = gnome::makePipeWireCapturer(portalBroker(false));
+        first = gnome::makePipeWireCapturer(firstBroker);
         answered = true;
     });
     const auto dialogShown = [&] {
@@ -481,6 +482,10 @@ TEST_F(GnomeSessionTest, ThePortalAsksOnceAndTheKeptApprovalStartsTheNextPhoneWi
         if (!waitUntil(drawn, 20s) || answered) {
             break;
         }
+        // The phone's input device, on the main thread, does not wait for the user.
+        const auto asked = std::chrono::steady_clock::now();
+        EXPECT_FALSE(firstBroker->acquire(error, {}, gnome::SessionBroker::Asker::input));
+        EXPECT_LT(std::chrono::steady_clock::now() - asked, 1s);
         click(*hands, *watcher, {640, 385});  // the monitor's row
         click(*hands, *watcher, {852, 232});  // "Share"
         ++clicked;
