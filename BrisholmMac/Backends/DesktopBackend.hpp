@@ -27,7 +27,8 @@ struct DesktopBackend {
     std::optional<std::string> unsupported;
     // Whether the window list shows other programs' windows, so that the stream can follow a new
     // one to another display. When not (GNOME on Wayland), the host never runs the follower and
-    // the panel shows noFollowingReason, in its words, instead of the switch.
+    // the panel shows noFollowingReason, in its words, instead of the switch (a backend whose
+    // session asks the user at the computer, GNOME's portal form, says there what to approve).
     bool followsWindows = true;
     std::string noFollowingReason;
 

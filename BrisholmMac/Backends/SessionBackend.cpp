@@ -30,6 +30,19 @@ constexpr const char* waylandSilent = "Der Wayland-Compositor (WAYLAND_DISPLAY) 
 constexpr const char* noXDisplay =
     "Kein X11-Bildschirm erreichbar (DISPLAY). Bisher werden nur X11-, GNOME- und wlroots-Sitzungen unterstützt.";
 
+bool isGnomeDesktop(const SessionFacts& facts) {
+    // A list such as "ubuntu:GNOME".
+    std::size_t from = 0;
+    while (from <= facts.currentDesktop.size()) {
+        const auto colon = std::min(facts.currentDesktop.find(':', from), facts.currentDesktop.size());
+        if (facts.currentDesktop.compare(from, colon - from, "GNOME") == 0) {
+            return true;
+        }
+        from = colon + 1;
+    }
+    return false;
+}
+
 bool isWaylandSession(const SessionFacts& facts) {
     return facts.sessionType == "wayland" ||
            (facts.sessionType.empty() && !facts.waylandDisplay.empty() && !facts.xDisplayAnswers);
@@ -57,6 +70,12 @@ std::string joined(const std::vector<std::string>& words) {
 BackendChoice chooseWaylandBackend(const SessionFacts& facts) {
     if (facts.gnomeRemoteDesktop) {
         return {BackendKind::waylandGnome, "the session bus offers GNOME's screen cast and remote desktop"};
+    }
+    if (isGnomeDesktop(facts) && facts.portalRemoteDesktop) {
+        // The user must approve at the computer, but the phone is served.
+        return {BackendKind::waylandGnomePortal,
+                "GNOME's own screen cast and remote desktop are missing; the desktop portal offers them with the "
+                "user's approval"};
     }
     if (!facts.waylandInterfaces) {
         return {std::nullopt, waylandSilent};
@@ -122,6 +141,7 @@ DesktopBackend make(BackendKind kind) {
         case BackendKind::x11: return makeX11Backend();
         case BackendKind::wlroots: return makeWlrootsBackend();
         case BackendKind::waylandGnome: return makeGnomeBackend();
+        case BackendKind::waylandGnomePortal: return makeGnomeBackend(GnomeRoute::portal);
     }
     return unsupportedBackend(noXDisplay);
 }
@@ -133,6 +153,7 @@ const char* backendName(BackendKind kind) {
         case BackendKind::x11: return "x11";
         case BackendKind::wlroots: return "wlroots";
         case BackendKind::waylandGnome: return "wayland-gnome";
+        case BackendKind::waylandGnomePortal: return "wayland-gnome-portal";
     }
     return "unknown";
 }
@@ -157,8 +178,11 @@ SessionFacts readSessionFacts() {
     if (!facts.waylandDisplay.empty()) {
         facts.waylandInterfaces = waylandInterfacesOffered();
     }
-    facts.gnomeRemoteDesktop =
-        (facts.sessionType == "wayland" || !facts.waylandDisplay.empty()) && gnomeRemoteDesktopAnswers();
+    const bool wayland = facts.sessionType == "wayland" || !facts.waylandDisplay.empty();
+    facts.gnomeRemoteDesktop = wayland && gnomeRemoteDesktopAnswers();
+    // Asked only where it may serve: the question starts the portal.
+    facts.portalRemoteDesktop =
+        wayland && !facts.gnomeRemoteDesktop && isGnomeDesktop(facts) && portalRemoteDesktopAnswers();
     return facts;
 }
 

@@ -26,11 +26,15 @@ struct SessionFacts {
     // (GNOME's compositor offers its screen and synthetic input without a dialog). Asked only of a
     // Wayland session.
     bool gnomeRemoteDesktop = false;
+    // The desktop portal offers remote desktop on the session bus (org.freedesktop.portal.Desktop
+    // with its RemoteDesktop interface), which asks the user at the computer. Asked only of a
+    // GNOME session on Wayland without GNOME's own services.
+    bool portalRemoteDesktop = false;
 };
 
 // The kinds of desktop session the host serves. A new one is a value here, a branch in
 // chooseBackend and its maker in makeDesktopBackend.
-enum class BackendKind { x11, wlroots, waylandGnome };
+enum class BackendKind { x11, wlroots, waylandGnome, waylandGnomePortal };
 
 [[nodiscard]] const char* backendName(BackendKind kind);
 
@@ -44,8 +48,10 @@ struct BackendChoice {
 
 // The rule, pure. A Wayland session (XDG_SESSION_TYPE=wayland, or no session type but a
 // WAYLAND_DISPLAY and no X display) is served by the backend its compositor fits: wayland-gnome
-// where the session bus offers GNOME's screen cast and remote desktop services, else wlroots where
-// the compositor offers screencopy and the virtual pointer and keyboard. Never by X11, even when
+// where the session bus offers GNOME's screen cast and remote desktop services, in its portal form
+// (wayland-gnome-portal) where a GNOME desktop lacks those but has the desktop portal's remote
+// desktop, else wlroots where the compositor offers screencopy and the virtual pointer and
+// keyboard. Never by X11, even when
 // Xwayland answers on DISPLAY: it shows no native window and would stream black. Outside Wayland an
 // X display that answers is served by the X11 backend; without one nothing is.
 [[nodiscard]] BackendChoice chooseBackend(const SessionFacts& facts);

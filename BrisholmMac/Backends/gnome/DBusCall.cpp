@@ -12,11 +12,12 @@ using GCharPtr = std::unique_ptr<gchar, desktop::GFree>;
 }  // namespace
 
 GVariantPtr callSync(GDBusConnection* connection, const char* service, const char* path, const char* interface,
-                     const char* method, GVariant* args, const char* replyType, std::string& error, int timeoutMillis) {
+                     const char* method, GVariant* args, const char* replyType, std::string& error, int timeoutMillis,
+                     GDBusCallFlags flags) {
     GError* raw = nullptr;
     GVariantPtr reply(g_dbus_connection_call_sync(connection, service, path, interface, method, args,
-                                                  replyType != nullptr ? G_VARIANT_TYPE(replyType) : nullptr,
-                                                  G_DBUS_CALL_FLAGS_NO_AUTO_START, timeoutMillis, nullptr, &raw));
+                                                  replyType != nullptr ? G_VARIANT_TYPE(replyType) : nullptr, flags,
+                                                  timeoutMillis, nullptr, &raw));
     if (!reply) {
         const GErrorPtr failure(raw);
         error = std::string(interface) + "." + method + ": " + (failure ? failure->message : "no reply");
@@ -28,6 +29,17 @@ GVariantPtr property(GDBusConnection* connection, const char* service, const cha
                      const char* name, std::string& error) {
     auto reply = callSync(connection, service, path, "org.freedesktop.DBus.Properties", "Get",
                           g_variant_new("(ss)", interface, name), "(v)", error);
+    if (!reply) {
+        return nullptr;
+    }
+    const GVariantPtr boxed(g_variant_get_child_value(reply.get(), 0));
+    return GVariantPtr(g_variant_get_variant(boxed.get()));
+}
+
+GVariantPtr startedProperty(GDBusConnection* connection, const char* service, const char* path, const char* interface,
+                            const char* name, std::string& error) {
+    auto reply = callSync(connection, service, path, "org.freedesktop.DBus.Properties", "Get",
+                          g_variant_new("(ss)", interface, name), "(v)", error, 5000, G_DBUS_CALL_FLAGS_NONE);
     if (!reply) {
         return nullptr;
     }

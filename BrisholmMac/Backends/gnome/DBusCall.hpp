@@ -22,11 +22,17 @@ inline constexpr const char* displayConfigService = "org.gnome.Mutter.DisplayCon
 // the bus's reason in error. args is floating or null and consumed.
 [[nodiscard]] GVariantPtr callSync(GDBusConnection* connection, const char* service, const char* path,
                                    const char* interface, const char* method, GVariant* args, const char* replyType,
-                                   std::string& error, int timeoutMillis = 5000);
+                                   std::string& error, int timeoutMillis = 5000,
+                                   GDBusCallFlags flags = G_DBUS_CALL_FLAGS_NO_AUTO_START);
 
 // A property of an object, or null with the reason in error.
 [[nodiscard]] GVariantPtr property(GDBusConnection* connection, const char* service, const char* path,
                                    const char* interface, const char* name, std::string& error);
+
+// A property of an object of a service the bus may start to answer (the desktop portal starts on
+// demand), or null with the reason in error.
+[[nodiscard]] GVariantPtr startedProperty(GDBusConnection* connection, const char* service, const char* path,
+                                          const char* interface, const char* name, std::string& error);
 
 // Whether someone owns name on the bus of connection.
 [[nodiscard]] bool nameHasOwner(GDBusConnection* connection, const char* name);
@@ -39,5 +45,33 @@ inline constexpr const char* displayConfigService = "org.gnome.Mutter.DisplayCon
 // A connection of its own to the session bus, which nobody else uses: what is made over it ends
 // when it closes. Null with the reason in error.
 [[nodiscard]] GDBusConnectionPtr privateSessionBus(std::string& error);
+
+// A private main context, the thread's default while it lives: signals subscribed meanwhile are
+// delivered only where this thread iterates it, so a thread waits for a signal without anyone
+// else's event loop.
+class PrivateContext {
+public:
+    PrivateContext() : context_(g_main_context_new()) { g_main_context_push_thread_default(context_); }
+    ~PrivateContext() {
+        g_main_context_pop_thread_default(context_);
+        g_main_context_unref(context_);
+    }
+    PrivateContext(const PrivateContext&) = delete;
+    PrivateContext& operator=(const PrivateContext&) = delete;
+
+    // Waits up to a tenth of a second for something to dispatch.
+    void iterate() {
+        GSource* timeout = g_timeout_source_new(100);
+        g_source_set_callback(
+            timeout, [](gpointer) { return G_SOURCE_REMOVE; }, nullptr, nullptr);
+        g_source_attach(timeout, context_);
+        g_main_context_iteration(context_, TRUE);
+        g_source_destroy(timeout);
+        g_source_unref(timeout);
+    }
+
+private:
+    GMainContext* context_;
+};
 
 }  // namespace vantrel::gnome

@@ -10,9 +10,12 @@
 #include "Backends/gnome/DisplayConfig.hpp"
 #include "Backends/gnome/GnomeInput.hpp"
 #include "Backends/gnome/PipeWireCapturer.hpp"
+#include "Backends/gnome/PortalSession.hpp"
 #include "Backends/gnome/RemoteSession.hpp"
 #include "Capture/ScreenCapturer.hpp"
 #include "Input/InputDevice.hpp"
+#include "Log/DiagnosticLog.hpp"
+#include "Platform/CredentialStore.hpp"
 #include "Platform/SessionChecks.hpp"
 #include "Platform/WindowList.hpp"
 #include "Platform/desktop/DesktopWorkspace.hpp"
@@ -50,13 +53,47 @@ private:
     GDBusConnectionPtr bus_;
 };
 
+// The same through the desktop portal: its two interfaces answer.
+class PortalSessionChecks final : public SessionChecks {
+public:
+    explicit PortalSessionChecks(GDBusConnectionPtr bus) : bus_(std::move(bus)) {}
+
+    bool screenReadable() override { return answers(gnome::portalScreenCast); }
+    bool offersSyntheticInput() override { return answers(gnome::portalRemoteDesktop); }
+    std::optional<Point> pointerLocation() override { return std::nullopt; }
+
+private:
+    bool answers(const char* interface) {
+        std::string error;
+        return bus_ && gnome::startedProperty(bus_.get(), gnome::portalService, gnome::portalPath, interface, "version",
+                                              error) != nullptr;
+    }
+
+    GDBusConnectionPtr bus_;
+};
+
+bool portalAnswers(GDBusConnection* bus) {
+    std::string error;
+    const bool answers = gnome::startedProperty(bus, gnome::portalService, gnome::portalPath,
+                                                gnome::portalRemoteDesktop, "version", error) != nullptr;
+    if (!answers) {
+        diagnosticLog().debug("gnome: no remote desktop portal: {}", error);
+    }
+    return answers;
+}
+
 }  // namespace
 
-DesktopBackend makeGnomeBackend() {
+DesktopBackend makeGnomeBackend(GnomeRoute route) {
+    const bool portal = route == GnomeRoute::portal;
     DesktopBackend backend;
-    backend.name = "wayland-gnome";
+    backend.name = portal ? "wayland-gnome-portal" : "wayland-gnome";
     backend.displays = gnome::makeGnomeDisplays();
-    const auto sessions = std::make_shared<gnome::SessionBroker>();
+    gnome::SessionBroker::Options options;
+    options.portal = portal;
+    options.portalOptions.tokens =
+        std::make_shared<gnome::RestoreTokens>(std::shared_ptr<CredentialStore>(CredentialStore::create()));
+    const auto sessions = std::make_shared<gnome::SessionBroker>(std::move(options));
     backend.makeCapturer = [sessions] { return gnome::makePipeWireCapturer(sessions); };
     backend.openInputDevice = [sessions] { return gnome::openGnomeInputDevice(sessions); };
     backend.windows = std::make_shared<NoWindowList>();
@@ -64,9 +101,21 @@ DesktopBackend makeGnomeBackend() {
     backend.noFollowingReason =
         "Unter GNOME auf Wayland sieht Vantrel die Fenster anderer Programme nicht: Neuen Fenstern folgen ist hier "
         "aus.";
+    if (portal) {
+        // The one line the panel shows for this backend whatever the phone does: the user at the
+        // computer must know what the dialogs are about.
+        backend.noFollowingReason +=
+            " GNOME fragt am Computer nach der Freigabe: Beim ersten Telefon dort die Bildschirmfreigabe "
+            "bestätigen (das gilt auch für später). Für die Bedienung fragt GNOME bei jeder Verbindung neu: "
+            "dort die entfernte Interaktion einschalten und freigeben, bis dahin kann das Telefon nur zusehen.";
+    }
     backend.workspace = std::make_shared<desktop::DesktopWorkspace>(desktop::IconRenderer::createQt(),
                                                                     std::make_shared<desktop::ProcessWindows>());
-    backend.checks = std::make_shared<GnomeSessionChecks>(gnome::sessionBus());
+    if (portal) {
+        backend.checks = std::make_shared<PortalSessionChecks>(gnome::sessionBus());
+    } else {
+        backend.checks = std::make_shared<GnomeSessionChecks>(gnome::sessionBus());
+    }
     backend.keepAwake = desktop::makeSessionKeepAwake();
     return backend;
 }
@@ -78,6 +127,11 @@ GnomeServices gnomeServices() {
     }
     return {gnome::nameHasOwner(bus.get(), gnome::screenCastService),
             gnome::nameHasOwner(bus.get(), gnome::remoteDesktopService)};
+}
+
+bool portalRemoteDesktopAnswers() {
+    const auto bus = gnome::sessionBus();
+    return bus && portalAnswers(bus.get());
 }
 
 bool gnomeRemoteDesktopAnswers() {

@@ -258,7 +258,7 @@ private:
         }
         if (!session_) {
             std::string error;
-            session_ = broker_->acquire(error);
+            session_ = broker_->acquire(error, {}, SessionBroker::Asker::input);
             if (!session_) {
                 diagnosticLog().warn("input: no remote desktop session with the compositor: {}", error);
             }

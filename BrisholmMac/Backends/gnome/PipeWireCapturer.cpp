@@ -103,7 +103,7 @@ public:
                 diagnosticLog().warn("capture: no remote desktop session records monitor {}: {}", connector, error);
                 return CaptureStatus::permanentError;
             }
-            closeStream();
+            disconnect();
             session_ = std::move(renewed);
         }
         const auto stream = session_->record(connector, area);
@@ -207,6 +207,13 @@ private:
         format_ = {};
     }
 
+    // Leaves the PipeWire remote too: another session may show its streams on another one.
+    void disconnect() {
+        closeStream();
+        const Entered entered(loop_.get());
+        core_.reset();
+    }
+
     bool connect(std::uint32_t node, std::string& error) {
         closeStream();
         const Entered entered(loop_.get());
@@ -216,7 +223,13 @@ private:
                 error = "no PipeWire context";
                 return false;
             }
-            core_.reset(pw_context_connect(context_.get(), nullptr, 0));
+            // The portal's streams are seen only through the remote it opens for the session.
+            const int remote = session_->pipeWireRemote(error);
+            if (remote < 0 && session_->throughPortal()) {
+                return false;
+            }
+            core_.reset(remote >= 0 ? pw_context_connect_fd(context_.get(), remote, nullptr, 0)
+                                    : pw_context_connect(context_.get(), nullptr, 0));
             if (!core_) {
                 error = "cannot connect to PipeWire";
                 return false;

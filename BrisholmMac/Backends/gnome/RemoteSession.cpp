@@ -1,9 +1,11 @@
 #include "Backends/gnome/RemoteSession.hpp"
 
+#include <algorithm>
 #include <thread>
-
 #include <utility>
+
 #include "Backends/gnome/DisplayConfig.hpp"
+#include "Backends/gnome/PortalRules.hpp"
 
 #include "Log/DiagnosticLog.hpp"
 
@@ -28,33 +30,6 @@ std::string objectPath(GVariant* reply) {
     g_variant_get(reply, "(&o)", &path);
     return path;
 }
-
-// A private main context made the thread's default while it lives, so that the signals subscribed
-// meanwhile are delivered only where this thread iterates.
-class PrivateContext {
-public:
-    PrivateContext() : context_(g_main_context_new()) { g_main_context_push_thread_default(context_); }
-    ~PrivateContext() {
-        g_main_context_pop_thread_default(context_);
-        g_main_context_unref(context_);
-    }
-    PrivateContext(const PrivateContext&) = delete;
-    PrivateContext& operator=(const PrivateContext&) = delete;
-
-    // Waits up to a tenth of a second for something to dispatch.
-    void iterate() {
-        GSource* timeout = g_timeout_source_new(100);
-        g_source_set_callback(
-            timeout, [](gpointer) { return G_SOURCE_REMOVE; }, nullptr, nullptr);
-        g_source_attach(timeout, context_);
-        g_main_context_iteration(context_, TRUE);
-        g_source_destroy(timeout);
-        g_source_unref(timeout);
-    }
-
-private:
-    GMainContext* context_;
-};
 
 // The nodes named by PipeWireStreamAdded, by stream path.
 struct AddedStreams {
@@ -104,6 +79,26 @@ std::shared_ptr<RemoteSession> RemoteSession::open(std::string& error) {
     session->warmUp();
     diagnosticLog().info("gnome: remote desktop session {} started with {} monitor(s)", session->remoteDesktop_,
                          session->streams_.size());
+    return session;
+}
+
+std::shared_ptr<RemoteSession> RemoteSession::openPortal(const PortalDesktop::Options& options, std::string& error) {
+    auto portal = PortalDesktop::open(options, error);
+    if (!portal) {
+        return nullptr;
+    }
+    std::shared_ptr<RemoteSession> session(new RemoteSession(std::move(portal)));
+    // The portal names no monitor: a stream shows the monitor placed where it is.
+    const auto monitors = readMonitors(session->connection());
+    const std::lock_guard lock(session->mutex_);
+    for (const auto& [connector, stream] : streamsByConnector(session->portal_->picture().streams(), monitors)) {
+        const auto monitor = std::find_if(monitors.begin(), monitors.end(),
+                                          [&](const MonitorFacts& facts) { return facts.outputName == connector; });
+        session->streams_[connector] = Recorded{Stream{{}, stream.node}, monitor->bounds};
+    }
+    if (session->streams_.empty()) {
+        diagnosticLog().warn("gnome: no stream of the portal matches a monitor of the compositor");
+    }
     return session;
 }
 
@@ -172,7 +167,24 @@ RemoteSession::RemoteSession(GDBusConnectionPtr connection, std::string remoteDe
       remoteDesktop_(std::move(remoteDesktop)),
       screenCast_(std::move(screenCast)) {}
 
+RemoteSession::RemoteSession(std::unique_ptr<PortalDesktop> portal) : portal_(std::move(portal)) {
+    // The monitors are read over a connection of the session's, as on the compositor's route.
+    std::string error;
+    connection_ = privateSessionBus(error);
+    if (!connection_) {
+        diagnosticLog().warn("gnome: {}", error);
+    }
+}
+
 RemoteSession::~RemoteSession() {
+    if (portal_) {
+        portal_.reset();
+        if (connection_) {
+            g_dbus_connection_close_sync(connection_.get(), nullptr, nullptr);
+        }
+        diagnosticLog().info("gnome: the portal's session ended");
+        return;
+    }
     // Stop says goodbye; closing the connection would end the session anyway, and releases
     // whatever the phone left pressed.
     std::string error;
@@ -194,6 +206,13 @@ std::optional<RemoteSession::Stream> RemoteSession::record(const std::string& co
     return found->second.stream;
 }
 
+int RemoteSession::pipeWireRemote(std::string& error) {
+    if (!portal_) {
+        return -1;
+    }
+    return portal_->picture().openPipeWireRemote(error);
+}
+
 bool RemoteSession::records(const std::string& connector) {
     const std::lock_guard lock(mutex_);
     return streams_.contains(connector);
@@ -206,6 +225,9 @@ void RemoteSession::send(const char* method, GVariant* args) {
 }
 
 bool RemoteSession::movePointer(Point to) {
+    if (portal_) {
+        return portal_->movePointer(to);
+    }
     std::string path;
     Point local;
     {
@@ -226,25 +248,45 @@ bool RemoteSession::movePointer(Point to) {
 }
 
 void RemoteSession::nudgePointer() {
+    if (portal_) {
+        portal_->nudgePointer();
+        return;
+    }
     send("NotifyPointerMotionRelative", g_variant_new("(dd)", 1.0, 0.0));
     send("NotifyPointerMotionRelative", g_variant_new("(dd)", -1.0, 0.0));
     flush();
 }
 
 void RemoteSession::pressButton(std::int32_t evdevButton, bool down) {
+    if (portal_) {
+        portal_->pressButton(evdevButton, down);
+        return;
+    }
     send("NotifyPointerButton", g_variant_new("(ib)", evdevButton, static_cast<gboolean>(down)));
 }
 
 void RemoteSession::scrollSteps(std::uint32_t axis, std::int32_t steps) {
+    if (portal_) {
+        portal_->scrollSteps(axis, steps);
+        return;
+    }
     send("NotifyPointerAxisDiscrete", g_variant_new("(ui)", axis, steps));
 }
 
 void RemoteSession::pressKey(std::uint32_t evdevKey, bool down) {
+    if (portal_) {
+        portal_->pressKey(evdevKey, down);
+        return;
+    }
     waitForWarmUp();
     send("NotifyKeyboardKeycode", g_variant_new("(ub)", evdevKey, static_cast<gboolean>(down)));
 }
 
 void RemoteSession::flush() {
+    if (portal_) {
+        portal_->flush();
+        return;
+    }
     g_dbus_connection_flush_sync(connection_.get(), nullptr, nullptr);
 }
 
@@ -260,10 +302,18 @@ void RemoteSession::waitForWarmUp() {
     std::this_thread::sleep_until(keysFrom_);
 }
 
-std::shared_ptr<RemoteSession> SessionBroker::acquire(std::string& error, const std::string& connector) {
-    const std::lock_guard lock(mutex_);
+std::shared_ptr<RemoteSession> SessionBroker::acquire(std::string& error, const std::string& connector, Asker asker) {
+    std::unique_lock lock(mutex_);
     auto session = current_.lock();
-    if (session && (connector.empty() || session->records(connector))) {
+    while (!session && opening_) {
+        if (asker == Asker::input) {
+            error = "the desktop portal is still asking the user at the computer";
+            return nullptr;
+        }
+        opened_.wait(lock);
+        session = current_.lock();
+    }
+    if (session && (connector.empty() || session->throughPortal() || session->records(connector))) {
         return session;
     }
     if (session) {
@@ -271,8 +321,32 @@ std::shared_ptr<RemoteSession> SessionBroker::acquire(std::string& error, const 
         diagnosticLog().info("gnome: monitor {} is new; a new remote desktop session records it", connector);
         session->supersede();
     }
-    session = RemoteSession::open(error);
+    if (!options_.portal) {
+        session = RemoteSession::open(error);
+        if (session || !mutterRefuses(error)) {
+            current_ = session;
+            return session;
+        }
+        diagnosticLog().warn(
+            "gnome: the compositor's remote desktop does not serve this program ({}); the desktop "
+            "portal is asked instead, which needs the user's approval at the computer",
+            error);
+        options_.portal = true;
+    }
+    if (asker == Asker::input) {
+        error = "input waits for the phone's picture, whose session the desktop portal starts";
+        return nullptr;
+    }
+    // The portal may wait a minute for the user: meanwhile the input device must not wait for the
+    // lock (it runs on the main thread), and another capturer waits for this session.
+    opening_ = true;
+    const auto portalOptions = options_.portalOptions;
+    lock.unlock();
+    session = RemoteSession::openPortal(portalOptions, error);
+    lock.lock();
+    opening_ = false;
     current_ = session;
+    opened_.notify_all();
     return session;
 }
 

@@ -85,6 +85,29 @@ TEST(ChooseBackend, AWaylandSessionWithGnomesRemoteDesktopIsServedByTheGnomeBack
     EXPECT_FALSE(chooseBackend(withGnomeServices(session("x11", ":0", false, {}, "GNOME"))).kind);
 }
 
+TEST(ChooseBackend, AGnomeSessionWithoutItsServicesButWithThePortalGetsThePortalForm) {
+    const auto withPortal = [](SessionFacts facts) {
+        facts.portalRemoteDesktop = true;
+        return facts;
+    };
+    for (const char* desktop : {"GNOME", "ubuntu:GNOME", "GNOME-Classic:GNOME"}) {
+        const auto choice = chooseBackend(withPortal(session("wayland", "", false, "wayland-0", desktop)));
+        EXPECT_EQ(choice.kind, BackendKind::waylandGnomePortal) << desktop;
+    }
+    EXPECT_STREQ(backendName(BackendKind::waylandGnomePortal), "wayland-gnome-portal");
+    // GNOME's own services ask nobody: they win over the portal.
+    EXPECT_EQ(chooseBackend(withGnomeServices(withPortal(session("wayland", "", false, "wayland-0", "GNOME")))).kind,
+              BackendKind::waylandGnome);
+    // The portal form reads GNOME's displays: another desktop's portal does not make it GNOME, nor
+    // a desktop whose name merely contains the word.
+    EXPECT_FALSE(chooseBackend(withPortal(session("wayland", "", false, "wayland-0", "KDE"))).kind);
+    EXPECT_FALSE(chooseBackend(withPortal(session("wayland", "", false, "wayland-0", "GNOMEish"))).kind);
+    EXPECT_EQ(chooseBackend(withPortal(session("wayland", "", false, "wayland-1", "sway", wlrootsInterfaces()))).kind,
+              BackendKind::wlroots);
+    // Outside Wayland the portal says nothing.
+    EXPECT_EQ(chooseBackend(withPortal(session("x11", ":0", true, {}, "GNOME"))).kind, BackendKind::x11);
+}
+
 TEST(ChooseBackend, ASessionNoBackendServesIsToldWhyInThePanelsWords) {
     const std::string wayland =
         "Dieser Wayland-Compositor bietet keine Schnittstellen zur Bildschirmaufnahme und Eingabe, die "

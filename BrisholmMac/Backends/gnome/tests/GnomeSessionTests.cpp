@@ -5,17 +5,23 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "Backends/SessionBackend.hpp"
 #include "Backends/gnome/GnomeBackend.hpp"
+#include "Backends/gnome/GnomeInput.hpp"
+#include "Backends/gnome/PipeWireCapturer.hpp"
+#include "Backends/gnome/RemoteSession.hpp"
 #include "Capture/Displays.hpp"
 #include "Capture/ScreenCapturer.hpp"
 #include "Input/InputDevice.hpp"
 #include "Input/InputInjector.hpp"
+#include "Platform/FakeCredentialStore.hpp"
 #include "Platform/SessionChecks.hpp"
 #include "Platform/WindowList.hpp"
 #include "PrivateMutter.hpp"
@@ -392,6 +398,158 @@ TEST_F(GnomeSessionTest, KeysFollowTheLayoutOfGnomesInputSources) {
         },
         10s))
         << "A is still not where it is on a French keyboard";
+}
+
+namespace {
+
+// Whether the watcher sends a frame within timeout: the compositor painted something.
+bool painted(ScreenCapturer& watcher, std::chrono::milliseconds timeout) {
+    return waitUntil([&] { return watcher.changes().picture; }, timeout);
+}
+
+// A click as a person makes it, through a remote desktop session of the compositor's own: GTK 4
+// takes a press only where it has seen the pointer arrive, so each step waits until the compositor
+// has painted the one before (the pointer is drawn into the watcher's frames).
+void click(gnome::RemoteSession& hands, ScreenCapturer& watcher, Point at) {
+    constexpr std::int32_t buttonLeft = 0x110;
+    hands.movePointer(at);
+    hands.flush();
+    painted(watcher, 1s);
+    hands.pressButton(buttonLeft, true);
+    hands.flush();
+    painted(watcher, 300ms);
+    hands.pressButton(buttonLeft, false);
+    hands.flush();
+    painted(watcher, 300ms);
+}
+
+}  // namespace
+
+TEST_F(GnomeSessionTest, ThePortalAsksOnceAndTheKeptApprovalStartsTheNextPhoneWithNoDialog) {
+    PrivateMutter::Options options{{"1280x720"}, {}, {}};
+    options.portal = true;
+    if (!start(options)) {
+        GTEST_SKIP() << why();
+    }
+    // The backend's portal form says in the panel what the user must approve at the computer.
+    const auto backend = makeGnomeBackend(GnomeRoute::portal);
+    EXPECT_EQ(backend.name, "wayland-gnome-portal");
+    EXPECT_NE(backend.noFollowingReason.find("Bildschirmfreigabe bestätigen"), std::string::npos);
+    EXPECT_TRUE(backend.checks->screenReadable());
+    EXPECT_TRUE(backend.checks->offersSyntheticInput());
+    EXPECT_FALSE(readSessionFacts().portalRemoteDesktop) << "GNOME's own services, which ask nobody, come first";
+
+    const Rect screen{0, 0, 1280, 720};
+    const std::string file = mutter_->directory() + "/typed.txt";
+    terminal("cat > " + file);
+    auto keyring = std::make_shared<testing::FakeCredentialStore>();
+    const auto tokens = std::make_shared<gnome::RestoreTokens>(keyring);
+    const auto portalBroker = [&](bool input) {
+        gnome::SessionBroker::Options brokerOptions;
+        brokerOptions.portal = true;
+        brokerOptions.portalOptions = {tokens, input, 60s};
+        return std::make_shared<gnome::SessionBroker>(brokerOptions);
+    };
+
+    // The test's own hands and eyes: the compositor's remote desktop, which asks nobody.
+    const auto own = std::make_shared<gnome::SessionBroker>();
+    auto watcher = gnome::makePipeWireCapturer(own);
+    ASSERT_TRUE(watcher);
+    ASSERT_EQ(watcher->watch(screen, {1280, 720}), CaptureStatus::ok);
+    std::string error;
+    const auto hands = own->acquire(error);
+    ASSERT_TRUE(hands) << error;
+    ASSERT_TRUE(waitForTerminal(*watcher, screen));
+
+    // The first phone: the portal shows its dialog, which the test approves as a user would.
+    std::unique_ptr<ScreenCapturer> first;
+    std::atomic<bool> answered{false};
+    const auto firstBroker = portalBroker(false);
+    std::thread phone([&] {
+        first = gnome::makePipeWireCapturer(firstBroker);
+        answered = true;
+    });
+    const auto dialogShown = [&] {
+        const auto result = watcher->grab();
+        return result.frame && !showsFootAt(*result.frame, 640, 385) && !showsFootAt(*result.frame, 852, 232);
+    };
+    int clicked = 0;
+    for (int attempt = 0; attempt < 5 && !answered; ++attempt) {
+        const auto drawn = [&] {
+            (void)watcher->changes();
+            return answered || dialogShown();
+        };
+        if (!waitUntil(drawn, 20s) || answered) {
+            break;
+        }
+        // The phone's input device, on the main thread, does not wait for the user.
+        const auto asked = std::chrono::steady_clock::now();
+        EXPECT_FALSE(firstBroker->acquire(error, {}, gnome::SessionBroker::Asker::input));
+        EXPECT_LT(std::chrono::steady_clock::now() - asked, 1s);
+        click(*hands, *watcher, {640, 385});  // the monitor's row
+        click(*hands, *watcher, {852, 232});  // "Share"
+        ++clicked;
+        waitUntil([&] { return answered.load(); }, 3s);
+    }
+    phone.join();
+    ASSERT_TRUE(first) << "the dialog was not approved; see the portal's log in " << mutter_->directory();
+    EXPECT_GT(clicked, 0) << "the first phone brings up the dialog";
+    ASSERT_FALSE(keyring->items.empty()) << "the approval is kept";
+    EXPECT_FALSE(keyring->items.front().empty());
+    EXPECT_EQ(keyring->replacements, 1);
+    ASSERT_EQ(first->watch(screen, {1280, 720}), CaptureStatus::ok);
+    EXPECT_TRUE(waitForTerminal(*first, screen)) << "the portal's stream shows the desktop";
+    first.reset();
+
+    // The next phone shows the kept approval: no dialog (nobody clicks), and the picture comes.
+    const auto begun = std::chrono::steady_clock::now();
+    const auto broker = portalBroker(true);
+    auto second = gnome::makePipeWireCapturer(broker);
+    ASSERT_TRUE(second);
+    EXPECT_LT(std::chrono::steady_clock::now() - begun, 10s) << "a dialog would have waited for a click";
+    ASSERT_EQ(second->watch(screen, {1280, 720}), CaptureStatus::ok);
+    // The middle is soon covered by the dialog for remote control, so the terminal is looked for
+    // near the corner.
+    EXPECT_TRUE(waitForTerminal(*second, {0, 0, 200, 200}));
+    ASSERT_FALSE(keyring->items.empty());
+    EXPECT_FALSE(keyring->items.front().empty());
+    EXPECT_EQ(keyring->replacements, 2) << "the token this start handed out replaces the one it used";
+
+    // Its input waits for remote control, which the portal asks for at each phone: the test turns
+    // the dialog's switch for remote interaction on (once: a second click would turn it off), then
+    // shares.
+    const auto device = gnome::openGnomeInputDevice(broker);
+    ASSERT_TRUE(device);
+    InputInjector injector(device, [] { return Rect{0, 0, 1280, 720}; });
+    const auto session = broker->acquire(error, {}, gnome::SessionBroker::Asker::input);
+    ASSERT_TRUE(session) << error;
+    EXPECT_FALSE(session->movePointer({640, 360})) << "input before the user allowed it goes nowhere";
+    const auto switchedOn = [&] {
+        const auto result = watcher->grab();
+        const auto pixel = result.frame->row(432).subspan(815 * 4, 4);  // the switch's left end
+        return pixel[0] > pixel[2] + 60;                                // blue, not the white knob
+    };
+    const auto allowed = [&] { return session->movePointer({640, 360}); };
+    for (int attempt = 0; attempt < 5 && !allowed(); ++attempt) {
+        const auto drawn = [&] {
+            (void)watcher->changes();
+            return allowed() || dialogShown();
+        };
+        if (!waitUntil(drawn, 20s) || allowed()) {
+            break;
+        }
+        if (!switchedOn()) {
+            click(*hands, *watcher, {830, 432});  // "Allow remote interaction"
+        }
+        if (switchedOn()) {
+            click(*hands, *watcher, {852, 232});  // "Share"
+        }
+        waitUntil(allowed, 3s);
+    }
+    ASSERT_TRUE(allowed()) << "remote control was not allowed; see the portal's log in " << mutter_->directory();
+    injector.handle(input::Text{"Through the portal: {ok}\n"});
+    EXPECT_TRUE(waitUntil([&] { return fileText(file).find('\n') != std::string::npos; }, 10s));
+    EXPECT_EQ(fileText(file), "Through the portal: {ok}\n");
 }
 
 }  // namespace

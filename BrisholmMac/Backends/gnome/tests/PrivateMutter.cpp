@@ -157,6 +157,9 @@ PrivateMutter::PrivateMutter(const Options& options) {
         failure_ = "WirePlumber did not start; see " + directory_ + "/wireplumber.log";
         return;
     }
+    if (options.portal && !startPortal()) {
+        return;
+    }
     for (const auto& [name, value] : environment_) {
         if (name == "HOME" || name == "PATH" || name == "LANG") {
             continue;
@@ -168,6 +171,46 @@ PrivateMutter::PrivateMutter(const Options& options) {
     const char* display = std::getenv("DISPLAY");
     previous_["DISPLAY"] = display != nullptr ? std::optional<std::string>(display) : std::nullopt;
     ::unsetenv("DISPLAY");
+}
+
+bool PrivateMutter::owned(const std::string& name) const {
+    return run("gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus --method "
+               "org.freedesktop.DBus.NameHasOwner " +
+               name + " 2>/dev/null")
+               .find("true") != std::string::npos;
+}
+
+bool PrivateMutter::startPortal() {
+    const std::string libexec = "/usr/libexec/";
+    for (const char* program : {"xdg-permission-store", "xdg-desktop-portal-gnome", "xdg-desktop-portal"}) {
+        if (!exists(libexec + program)) {
+            failure_ = std::string("needs ") + program + " (scripts/install-deps.sh)";
+            return false;
+        }
+    }
+    // Each waits for the one before: the portal reads which backends are there when it starts.
+    spawn({libexec + "xdg-permission-store"}, "permission-store");
+    if (!waitUntil([this] { return owned("org.freedesktop.impl.portal.PermissionStore"); }, 10s)) {
+        failure_ = "the portal's permission store did not start; see " + directory_ + "/permission-store.log";
+        return false;
+    }
+    spawn({libexec + "xdg-desktop-portal-gnome"}, "portal-gnome");
+    if (!waitUntil([this] { return owned("org.freedesktop.impl.portal.desktop.gnome"); }, 20s)) {
+        failure_ = "GNOME's portal backend did not start; see " + directory_ + "/portal-gnome.log";
+        return false;
+    }
+    spawn({libexec + "xdg-desktop-portal"}, "portal");
+    const auto answers = [this] {
+        return run("gdbus call --session --dest org.freedesktop.portal.Desktop --object-path "
+                   "/org/freedesktop/portal/desktop --method org.freedesktop.DBus.Properties.Get "
+                   "org.freedesktop.portal.ScreenCast version 2>/dev/null")
+                   .find("uint32") != std::string::npos;
+    };
+    if (!waitUntil(answers, 20s)) {
+        failure_ = "the desktop portal did not start; see " + directory_ + "/portal.log";
+        return false;
+    }
+    return true;
 }
 
 PrivateMutter::~PrivateMutter() {

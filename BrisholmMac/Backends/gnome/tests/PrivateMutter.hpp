@@ -27,6 +27,10 @@ public:
         // bus (a stand-in); the compositor types with it while its shell sets no other. Empty
         // for none (the XKB defaults, us).
         std::string systemLayout;
+        // The desktop portal on the session bus as a GNOME session has it (its permission store,
+        // GNOME's portal backend that draws the dialogs, and the portal itself), started by the
+        // fixture, not by the bus, since the dialogs need the session's display.
+        bool portal = false;
     };
 
     explicit PrivateMutter(const Options& options);
@@ -52,6 +56,8 @@ public:
     [[nodiscard]] std::string run(const std::string& command) const;
 
 private:
+    bool startPortal();
+    [[nodiscard]] bool owned(const std::string& name) const;
     pid_t spawn(const std::vector<std::string>& arguments, const std::string& log,
                 const std::map<std::string, std::string>& extra = {});
 
