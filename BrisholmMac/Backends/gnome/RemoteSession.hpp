@@ -50,6 +50,8 @@ public:
 
     // The session's own connection (the capturer reads the monitors through it).
     [[nodiscard]] GDBusConnection* connection() const { return connection_.get(); }
+    // The remote desktop session's object (its clipboard is reached there).
+    [[nodiscard]] const std::string& sessionPath() const { return remoteDesktop_; }
 
     // Synthetic input. Each call is queued on the connection without waiting for an answer.
     // Moves the pointer to a desktop point, on the stream of the monitor that holds it; false when
