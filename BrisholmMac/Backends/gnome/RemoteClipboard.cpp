@@ -152,10 +152,13 @@ std::optional<std::string> textType(const std::vector<std::string>& types) {
 std::unique_ptr<RemoteClipboard> RemoteClipboard::open(GDBusConnection* connection, std::string sessionPath,
                                                        std::string& error) {
     std::unique_ptr<RemoteClipboard> clipboard(new RemoteClipboard(connection, std::move(sessionPath)));
-    std::promise<bool> ready;
-    auto started = ready.get_future();
-    clipboard->thread_ = std::thread([&clipboard, &ready] { clipboard->run(ready); });
-    started.wait();
+    // Subscribed on the thread's context before the clipboard is enabled, which announces its owner.
+    g_main_context_push_thread_default(clipboard->context_);
+    clipboard->subscription_ = g_dbus_connection_signal_subscribe(
+        connection, nullptr, sessionInterface, nullptr, clipboard->path_.c_str(), nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+        &RemoteClipboard::onSignal, clipboard.get(), nullptr);
+    g_main_context_pop_thread_default(clipboard->context_);
+    clipboard->thread_ = std::thread([self = clipboard.get()] { self->run(); });
     // The compositor names the clipboard's present owner's types as it enables the session's
     // clipboard, before its reply: once the thread has dispatched what came first, they are known.
     if (!callSync(connection, remoteDesktopService, clipboard->path_.c_str(), sessionInterface, "EnableClipboard",
@@ -179,44 +182,51 @@ RemoteClipboard::~RemoteClipboard() {
                   nullptr, error, 1000)) {
         diagnosticLog().debug("gnome: disabling the session's clipboard: {}", error);
     }
-    g_main_loop_quit(loop_);
+    // Quit from inside the loop: a quit before the thread has entered the loop would be lost.
+    post([this] { g_main_loop_quit(loop_); });
     if (thread_.joinable()) {
         thread_.join();
+    }
+    // No signal is dispatched any more: the context's pending sources go with it, unrun.
+    if (subscription_ != 0) {
+        g_dbus_connection_signal_unsubscribe(connection_, subscription_);
     }
     g_main_loop_unref(loop_);
     g_main_context_unref(context_);
 }
 
-void RemoteClipboard::run(std::promise<bool>& ready) {
+void RemoteClipboard::run() {
     pthread_setname_np(pthread_self(), "vantrel.paste");
     g_main_context_push_thread_default(context_);
-    // Subscribed on this thread's context: the compositor's requests are answered here.
-    const guint subscription =
-        g_dbus_connection_signal_subscribe(connection_, nullptr, sessionInterface, nullptr, path_.c_str(), nullptr,
-                                           G_DBUS_SIGNAL_FLAGS_NONE, &RemoteClipboard::onSignal, this, nullptr);
-    ready.set_value(true);
     g_main_loop_run(loop_);
-    g_dbus_connection_signal_unsubscribe(connection_, subscription);
     g_main_context_pop_thread_default(context_);
 }
 
-bool RemoteClipboard::onThread(std::function<void()> work) {
-    struct Call {
-        std::function<void()> work;
-        std::promise<void> done;
-    };
-    auto* call = new Call{std::move(work), {}};
-    auto done = call->done.get_future();
-    g_main_context_invoke_full(
-        context_, G_PRIORITY_DEFAULT,
+void RemoteClipboard::post(std::function<void()> work) {
+    // A source of the context's own rather than g_main_context_invoke, which runs the work on the
+    // calling thread while nobody iterates the context: work posted here runs on the thread, after
+    // whatever was dispatched to it before.
+    GSource* source = g_idle_source_new();
+    g_source_set_callback(
+        source,
         [](gpointer data) {
-            auto* call = static_cast<Call*>(data);
-            call->work();
-            call->done.set_value();
+            (*static_cast<std::function<void()>*>(data))();
             return G_SOURCE_REMOVE;
         },
-        call, [](gpointer data) { delete static_cast<Call*>(data); });
-    return done.wait_for(2s) == std::future_status::ready;
+        new std::function<void()>(std::move(work)),
+        [](gpointer data) { delete static_cast<std::function<void()>*>(data); });
+    g_source_attach(source, context_);
+    g_source_unref(source);
+}
+
+bool RemoteClipboard::onThread(std::function<void()> work) {
+    auto done = std::make_shared<std::promise<void>>();
+    auto finished = done->get_future();
+    post([work = std::move(work), done] {
+        work();
+        done->set_value();
+    });
+    return finished.wait_for(2s) == std::future_status::ready;
 }
 
 void RemoteClipboard::onSignal(GDBusConnection* /*connection*/, const gchar* /*sender*/, const gchar* /*path*/,

@@ -73,7 +73,9 @@ public:
 
 private:
     RemoteClipboard(GDBusConnection* connection, std::string sessionPath);
-    void run(std::promise<bool>& ready);
+    void run();
+    // Runs work on the clipboard's thread, after what was dispatched there before.
+    void post(std::function<void()> work);
     // Offers content as the clipboard's (empty: gives the clipboard up), and returns once the
     // requests the change itself caused have been answered.
     bool offer(ClipboardContent content);
@@ -92,6 +94,7 @@ private:
     std::string path_;
     GMainContext* context_ = nullptr;
     GMainLoop* loop_ = nullptr;
+    guint subscription_ = 0;
     std::thread thread_;
 
     std::mutex mutex_;
