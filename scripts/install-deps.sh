@@ -28,9 +28,10 @@ packages=(
   # services and peers used by the integration and end-to-end tests
   openssl xvfb x11-utils x11-xserver-utils x11-xkb-utils xdotool openbox dbus dbus-daemon avahi-daemon avahi-utils
   gnome-keyring libsecret-tools python3-dbusmock iproute2 procps python3 ffmpeg xterm zbar-tools trayer tint2
-  # headless Wayland compositors for the Wayland backends' tests, a terminal to type into, the
-  # media server behind GNOME's screen casts, and the pipeline the GNOME capture is measured against
-  sway foot mutter pipewire pipewire-bin wireplumber xdg-desktop-portal xdg-desktop-portal-gnome
+  # headless Wayland compositors for the Wayland backends' tests, a terminal and a GTK dialog to
+  # type into, the media server behind GNOME's screen casts, and the pipeline the GNOME capture is
+  # measured against
+  sway foot zenity mutter pipewire pipewire-bin wireplumber xdg-desktop-portal xdg-desktop-portal-gnome
   gstreamer1.0-pipewire gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-ugly
 )
 

@@ -77,6 +77,14 @@ public:
     // one per character), false where an application reads a changed key only when it gets to a
     // key press on it (X11), so each character is typed right after its key is bound.
     [[nodiscard]] virtual bool bindsAhead() const { return false; }
+    // Whether the device can put text the keymap lacks into the focused application in one piece
+    // (pasteText). The injector then hands it runs of such characters instead of lending them keys:
+    // where the keymap cannot be changed (GNOME on Wayland) there are no keys to lend.
+    [[nodiscard]] virtual bool pastesText() const { return false; }
+    // Puts text (UTF-8) into the focused application after every key sent before it, and returns
+    // once the application has taken it, so that no key sent afterwards overtakes it. False when no
+    // application took it; the injector then tries the keymap's spare keys.
+    virtual bool pasteText(std::string_view /*utf8*/) { return false; }
     // Counts replacements of the keymap by others (a new layout chosen on the desktop). Bindings made
     // with bindKeycode do not survive such a replacement.
     [[nodiscard]] virtual std::uint64_t keymapGeneration() = 0;

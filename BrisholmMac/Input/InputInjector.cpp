@@ -255,6 +255,45 @@ void InputInjector::type(const std::string& text) {
     }
     // A modifier still held from a key event would change every character typed.
     releaseKeys();
+    if (device_->pastesText()) {
+        typeOrPaste(chunks);
+        return;
+    }
+    for (const auto& chunk : chunks) {
+        typeChunk(chunk);
+    }
+}
+
+void InputInjector::typeOrPaste(const std::vector<std::u32string>& chunks) {
+    std::u32string text;
+    for (const auto& chunk : chunks) {
+        text += chunk;
+    }
+    // Runs the keymap lacks go in whole, each after the keys typed before it and before the keys
+    // after it; a run no application took is tried on spare keys, as on a device that cannot paste.
+    std::map<char32_t, bool> typable;
+    const auto hasKey = [&](char32_t character) {
+        const auto [known, fresh] = typable.try_emplace(character, false);
+        if (fresh) {
+            known->second = device_->strokeForCharacter(character).has_value();
+        }
+        return known->second;
+    };
+    for (const auto& run : textRuns(text, hasKey)) {
+        const std::string utf8 = utf8Text(run.text);
+        if (run.pasted) {
+            if (device_->pasteText(utf8)) {
+                continue;
+            }
+            diagnosticLog().warn("input: no application took {} pasted character(s)", run.text.size());
+        }
+        for (const auto& chunk : textChunks(utf8)) {
+            typeChunk(chunk);
+        }
+    }
+}
+
+void InputInjector::typeChunk(const std::u32string& chunk) {
     std::vector<KeyStroke> pending;
     std::set<Keycode> busy;  // borrowed keys the pending strokes type with
     const auto typePending = [&] {
@@ -271,36 +310,34 @@ void InputInjector::type(const std::string& text) {
         pending.clear();
         busy.clear();
     };
+    // Where the device asks for it, every key a chunk borrows is bound before the chunk is typed, so
+    // that a device which hands the application a whole new keymap for each change hands it one per
+    // chunk rather than one per character. A chunk that needs more keys than are free is typed in
+    // parts.
     const bool bindAhead = device_->bindsAhead();
-    for (const auto& chunk : chunks) {
-        // Where the device asks for it, every key a chunk borrows is bound before the chunk is
-        // typed, so that a device which hands the application a whole new keymap for each change
-        // hands it one per chunk rather than one per character. A chunk that needs more keys than
-        // are free is typed in parts.
-        for (const char32_t character : chunk) {
-            auto stroke = device_->strokeForCharacter(character);
-            if (!stroke) {
-                auto spare = spareKeycodes_.keycodeFor(*device_, character, busy);
-                if (!spare && !busy.empty()) {
-                    typePending();
-                    spare = spareKeycodes_.keycodeFor(*device_, character, busy);
-                }
-                if (!spare) {
-                    diagnosticLog().warn("input: cannot type U+{:04X}: no key for it",
-                                         static_cast<std::uint32_t>(character));
-                    continue;
-                }
-                busy.insert(*spare);
-                stroke = KeyStroke{*spare, {}};
-            }
-            pending.push_back(std::move(*stroke));
-            if (!bindAhead) {
+    for (const char32_t character : chunk) {
+        auto stroke = device_->strokeForCharacter(character);
+        if (!stroke) {
+            auto spare = spareKeycodes_.keycodeFor(*device_, character, busy);
+            if (!spare && !busy.empty()) {
                 typePending();
+                spare = spareKeycodes_.keycodeFor(*device_, character, busy);
             }
+            if (!spare) {
+                diagnosticLog().warn("input: cannot type U+{:04X}: no key for it",
+                                     static_cast<std::uint32_t>(character));
+                continue;
+            }
+            busy.insert(*spare);
+            stroke = KeyStroke{*spare, {}};
         }
-        typePending();
-        device_->flush();
+        pending.push_back(std::move(*stroke));
+        if (!bindAhead) {
+            typePending();
+        }
     }
+    typePending();
+    device_->flush();
 }
 
 void InputInjector::releaseAll() {

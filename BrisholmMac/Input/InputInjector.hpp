@@ -6,7 +6,9 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "Geometry/Geometry.hpp"
 #include "Input/InputDevice.hpp"
@@ -70,6 +72,10 @@ private:
     void scroll(double dx, double dy);
     void key(const input::Key& event);
     void type(const std::string& text);
+    // Text on a device that pastes what its keymap lacks: typed runs and pasted runs in order.
+    void typeOrPaste(const std::vector<std::u32string>& chunks);
+    // One chunk on the keymap's keys, borrowing spare keys for what it lacks.
+    void typeChunk(const std::u32string& chunk);
     void releaseKeys();
     [[nodiscard]] Point currentLocation();
     // Where relative moves start: the pointer's place with the fraction of the last move kept.

@@ -34,3 +34,40 @@ std::vector<std::u32string> textChunks(std::string_view utf8) {
 }
 
 }  // namespace vantrel
+
+namespace vantrel {
+
+namespace {
+
+bool isControl(char32_t character) {
+    return character < 0x20 || (character >= 0x7F && character < 0xA0);
+}
+
+}  // namespace
+
+std::vector<TextRun> textRuns(std::u32string_view text, const std::function<bool(char32_t)>& typable) {
+    std::vector<TextRun> runs;
+    for (const char32_t character : text) {
+        const bool pasted = !typable(character);
+        if (pasted && isControl(character)) {
+            continue;
+        }
+        if (runs.empty() || runs.back().pasted != pasted) {
+            runs.push_back({{}, pasted});
+        }
+        runs.back().text.push_back(character);
+    }
+    return runs;
+}
+
+std::string utf8Text(std::u32string_view text) {
+    std::string utf8;
+    for (const char32_t character : text) {
+        utf8proc_uint8_t bytes[4];
+        const auto length = utf8proc_encode_char(static_cast<utf8proc_int32_t>(character), bytes);
+        utf8.append(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(length));
+    }
+    return utf8;
+}
+
+}  // namespace vantrel

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,5 +13,21 @@ namespace vantrel {
 [[nodiscard]] std::vector<std::u32string> textChunks(std::string_view utf8);
 
 inline constexpr std::size_t textChunkUnits = 16;
+
+// A stretch of text that goes in one way: typed on the keymap's keys, or pasted in one piece.
+struct TextRun {
+    std::u32string text;
+    bool pasted = false;
+
+    bool operator==(const TextRun&) const = default;
+};
+
+// Splits text, in order, into runs of characters the keymap types (typable) and runs of characters
+// it lacks, which a device that pastes text takes as one piece each. A control character the keymap
+// has no key for is left out: pasted into a terminal it would act as a command, not a character.
+[[nodiscard]] std::vector<TextRun> textRuns(std::u32string_view text, const std::function<bool(char32_t)>& typable);
+
+// text as UTF-8.
+[[nodiscard]] std::string utf8Text(std::u32string_view text);
 
 }  // namespace vantrel

@@ -5,6 +5,7 @@
 #include <array>
 #include <utility>
 
+#include "Backends/gnome/RemoteClipboard.hpp"
 #include "Input/XkbKeymap.hpp"
 #include "Log/DiagnosticLog.hpp"
 #include "Platform/desktop/GioHandles.hpp"
@@ -216,6 +217,43 @@ public:
         return keymap().strokeFor(keysym, 0, 0);
     }
 
+    bool pastesText() const override { return true; }
+    bool pasteText(std::string_view utf8) override {
+        auto* session = current();
+        if (session == nullptr) {
+            return false;
+        }
+        if (session->throughPortal()) {
+            // Debian 12's portal offers a remote desktop session no clipboard.
+            if (!portalPasteLogged_) {
+                portalPasteLogged_ = true;
+                diagnosticLog().warn("input: characters the layout lacks cannot be typed through the desktop portal");
+            }
+            return false;
+        }
+        if (!clipboard_) {
+            std::string error;
+            clipboard_ = RemoteClipboard::open(session->connection(), session->sessionPath(), error);
+            if (!clipboard_) {
+                diagnosticLog().warn("input: {}", error);
+                return false;
+            }
+        }
+        const auto chords = pasteChords(keymap());
+        return clipboard_->paste(utf8, chords.size(), [&](std::size_t index) {
+            const KeyStroke& chord = chords[index];
+            for (const Keycode modifier : chord.modifiers) {
+                pressKey(modifier, true);
+            }
+            pressKey(chord.keycode, true);
+            pressKey(chord.keycode, false);
+            for (auto modifier = chord.modifiers.rbegin(); modifier != chord.modifiers.rend(); ++modifier) {
+                pressKey(*modifier, false);
+            }
+            session->flush();
+        });
+    }
+
     std::vector<Keycode> spareKeycodes() override { return {}; }
     bool bindKeycode(Keycode /*keycode*/, std::optional<char32_t> /*character*/) override { return false; }
     bool syncWithFocusedClient() override { return false; }
@@ -231,6 +269,7 @@ public:
     }
 
     void sessionOver() override {
+        clipboard_.reset();
         session_.reset();
         placed_.reset();
         // The desk may choose another layout between phones: the next phone types with the one
@@ -254,6 +293,7 @@ private:
     // The phone's session, opened by the first event when its capturer has not opened it yet.
     RemoteSession* current() {
         if (session_ && session_->superseded()) {
+            clipboard_.reset();
             session_.reset();
         }
         if (!session_) {
@@ -270,6 +310,9 @@ private:
     XkbKeymap keymap_;
     bool keymapStale_ = false;
     std::shared_ptr<RemoteSession> session_;
+    // The session's clipboard, opened by the first paste; it goes before the session it uses.
+    std::unique_ptr<RemoteClipboard> clipboard_;
+    bool portalPasteLogged_ = false;
     std::optional<Point> placed_;
     std::uint64_t generation_ = 0;
 };
@@ -290,6 +333,24 @@ std::optional<XkbLayout> systemLayout(const std::string& layouts, const std::str
         return std::nullopt;
     }
     return XkbLayout{first(layouts), first(variants)};
+}
+
+std::vector<KeyStroke> pasteChords(const XkbKeymap& keymap) {
+    std::vector<KeyStroke> chords;
+    const auto control = keymap.modifierKeycode(ModifierKey::control);
+    const auto shift = keymap.modifierKeycode(ModifierKey::shift);
+    if (!shift) {
+        return chords;
+    }
+    const auto typesV = keymap.strokeFor(XKB_KEY_v, 0, 0);
+    const auto v = typesV && typesV->modifiers.empty() ? std::optional(typesV->keycode) : keymap.keycodeForName("AB04");
+    if (control && v) {
+        chords.push_back({*v, {*control, *shift}});
+    }
+    if (const auto insert = keymap.keycodeForName("INS")) {
+        chords.push_back({*insert, {*shift}});
+    }
+    return chords;
 }
 
 std::optional<PointerAction> pointerAction(int button) {

@@ -8,6 +8,7 @@
 
 #include "Backends/gnome/RemoteSession.hpp"
 #include "Input/InputDevice.hpp"
+#include "Input/XkbKeymap.hpp"
 
 namespace vantrel::gnome {
 
@@ -48,12 +49,20 @@ struct PointerAction {
 };
 [[nodiscard]] std::optional<PointerAction> pointerAction(int button);
 
+// The chords that make the focused application paste the clipboard, in the order they are tried:
+// Ctrl+Shift+V, which terminals take (Ctrl+V types a control character there) and GTK's text
+// fields ignore, then Shift+Insert, which GTK and Qt fields, browsers and editors take. V is the key
+// that types v in the keymap, else the one in V's place; a chord whose keys the keymap lacks is
+// left out.
+[[nodiscard]] std::vector<KeyStroke> pasteChords(const XkbKeymap& keymap);
+
 // The synthetic pointer and keyboard of a GNOME session: events go into the phone's remote
 // desktop session (the one its capturer records into, from broker), keys as evdev numbers of the
 // layout GNOME types with, read by xkbcommon: the input sources in GNOME's settings, else the
 // system's keyboard as localed keeps it (what the compositor types with when its shell sets
-// nothing), else the XKB defaults. The keymap cannot be changed from here, so there are no spare keys: characters the
-// layout lacks are not typed. Null when no keymap can be compiled.
+// nothing), else the XKB defaults. The keymap cannot be changed from here, so there are no spare keys: runs of
+// characters the layout lacks are pasted through the session's clipboard (RemoteClipboard), which gets its earlier
+// content back afterwards. Null when no keymap can be compiled.
 //
 // Lives on the main thread.
 [[nodiscard]] std::shared_ptr<InputDevice> openGnomeInputDevice(std::shared_ptr<SessionBroker> broker);

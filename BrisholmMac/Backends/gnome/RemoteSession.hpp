@@ -60,6 +60,8 @@ public:
 
     // The session's own connection (the capturer reads the monitors through it).
     [[nodiscard]] GDBusConnection* connection() const { return connection_.get(); }
+    // The remote desktop session's object (its clipboard is reached there).
+    [[nodiscard]] const std::string& sessionPath() const { return remoteDesktop_; }
 
     [[nodiscard]] bool throughPortal() const { return portal_ != nullptr; }
     // A descriptor of the PipeWire remote that shows the streams, the caller's to close; -1 for

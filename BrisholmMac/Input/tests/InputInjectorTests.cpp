@@ -212,6 +212,41 @@ TEST_F(InjectorTest, AChunksBorrowedKeysAreBoundBeforeItIsTyped) {
                                             "key 202 up", "sync", "bind 200 U+00F8", "key 200 down", "key 200 up"));
 }
 
+TEST(TextRunsTest, SplitsTypedFromPastedInOrderAndLeavesOutKeylessControls) {
+    const auto typable = [](char32_t c) { return c < 0x80 && c != U'\x01'; };
+    EXPECT_THAT(textRuns(U"Gr\u00FC\u00DFe \u20AC\n\U0001F600", typable),
+                ElementsAre(TextRun{U"Gr", false}, TextRun{U"\u00FC\u00DF", true}, TextRun{U"e ", false},
+                            TextRun{U"\u20AC", true}, TextRun{U"\n", false}, TextRun{U"\U0001F600", true}));
+    // A control character no key types is neither pasted nor does it split a run.
+    EXPECT_THAT(textRuns(U"\u00F1\x01\u0085\u00F1a\x01", typable),
+                ElementsAre(TextRun{U"\u00F1\u00F1", true}, TextRun{U"a", false}));
+    EXPECT_THAT(textRuns(U"", typable), IsEmpty());
+    EXPECT_EQ(utf8Text(U"G\u00FC\u20AC\U0001F600"), "G\u00FC\u20AC\U0001F600");
+}
+
+// On a device whose keymap cannot be changed, what the keymap lacks goes in as pastes, one per run,
+// between the keys typed before and after it; text longer than a chunk still pastes a run whole.
+TEST_F(InjectorTest, RunsTheKeymapLacksArePastedInPlace) {
+    device->pastes = true;
+    key(0x38, true, Modifiers::shift);
+    device->take();
+    injector.handle(input::Text{"a\u00F1\u00DFa\U0001F600"});
+    EXPECT_THAT(device->take(), ElementsAre("key 50 up", "key 38 down", "key 38 up", "paste \u00F1\u00DF",
+                                            "key 38 down", "key 38 up", "paste \U0001F600"));
+    injector.handle(input::Text{std::string(10, 'a') + "\u00F1\u00F1\u00F1\u00F1\u00F1\u00F1\u00F1\u00F1"});
+    const auto log = device->take();
+    ASSERT_EQ(log.size(), 21U);
+    EXPECT_EQ(log.back(), "paste \u00F1\u00F1\u00F1\u00F1\u00F1\u00F1\u00F1\u00F1");
+}
+
+TEST_F(InjectorTest, APasteNoApplicationTookFallsBackToSpareKeys) {
+    device->pastes = true;
+    device->pasteTaken = false;
+    injector.handle(input::Text{"\u00F1a"});
+    EXPECT_THAT(device->take(), ElementsAre("paste \u00F1", "bind 200 U+00F1", "key 200 down", "key 200 up",
+                                            "key 38 down", "key 38 up"));
+}
+
 TEST_F(InjectorTest, ANewKeymapForgetsTheBorrowedKeys) {
     injector.handle(input::Text{"\u00F1"});
     ++device->generation;  // the desktop chose another layout: the binding went with the old one

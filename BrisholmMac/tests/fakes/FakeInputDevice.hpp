@@ -12,8 +12,8 @@
 namespace vantrel::testing {
 
 // A pointer and keyboard that write down what they are asked to do, one readable line per event
-// ("key 50 down", "button 1 up", "move 10,20", "bind 200 U+00F1", "session over"), over a small keymap of its
-// own: a few named keys, the four modifier keys, the characters of `strokes` and spare keys.
+// ("key 50 down", "button 1 up", "move 10,20", "bind 200 U+00F1", "paste ñ", "session over"), over a small keymap of
+// its own: a few named keys, the four modifier keys, the characters of `strokes` and spare keys.
 class FakeInputDevice : public InputDevice {
 public:
     std::vector<std::string> log;
@@ -28,6 +28,9 @@ public:
     std::vector<Keycode> spare{200, 201};
     std::uint64_t generation = 0;
     bool bindAhead = false;
+    // A device that pastes text its keymap lacks ("paste ñ"), and whether an application takes it.
+    bool pastes = false;
+    bool pasteTaken = true;
 
     std::optional<Point> pointerLocation() override {
         return pointerReadable ? std::optional<Point>(pointer) : std::nullopt;
@@ -63,6 +66,11 @@ public:
         return true;
     }
     bool bindsAhead() const override { return bindAhead; }
+    bool pastesText() const override { return pastes; }
+    bool pasteText(std::string_view utf8) override {
+        log.push_back(fmt::format("paste {}", utf8));
+        return pasteTaken;
+    }
     std::uint64_t keymapGeneration() override { return generation; }
     void flush() override { ++flushes; }
     void sessionOver() override { log.push_back("session over"); }

@@ -1,7 +1,8 @@
 // The desktop host as a user runs it in a GNOME session on Wayland (a headless compositor of the
 // test's own, PrivateMutter), with vantrel-probe as the phone: the welcome, the pictures, typing
-// into a terminal right after connecting, a display switch, and nothing left pressed. The pairing
-// link needs an address a phone could reach, so each test gives its private network namespace one.
+// into a terminal right after connecting (characters outside the layout included), a display
+// switch, and nothing left pressed. The pairing link needs an address a phone could reach, so each
+// test gives its private network namespace one.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -105,10 +106,12 @@ TEST_F(GnomeHostTest, APhoneWatchesTypesSwitchesAndLeavesNothingPressed) {
     const auto host = startHost();
     ASSERT_FALSE(link_.empty()) << host->errorOutput();
 
-    // Text typed the moment the phone is in: the session is new, and no key of it may be lost.
+    // Text typed the moment the phone is in: the session is new, and no key of it may be lost. What
+    // the layout (us) lacks is pasted in its place.
     const auto frames = directory_ + "/frames";
     const auto first = runProbe({"--seconds", "2.5", "--save-frames", frames},
-                                {R"({"input": {"text": {"_0": "Hello from the phone, 1+1=2!\n"}}})"});
+                                {R"({"input": {"text": {"_0": "Hello from the phone, 1+1=2!\n"}}})",
+                                 R"({"input": {"text": {"_0": "Grüße € ñ 日本語 😀\n"}}})"});
     ASSERT_EQ(first.status, 0);
     const auto welcomes = first.ofKind("welcome");
     ASSERT_EQ(welcomes.size(), 1U);
@@ -119,7 +122,8 @@ TEST_F(GnomeHostTest, APhoneWatchesTypesSwitchesAndLeavesNothingPressed) {
     EXPECT_EQ(welcome["displays"][1]["name"], "MetaVendor (Meta-1)");
     EXPECT_EQ(welcome["displays"][1]["height"], 600);
     EXPECT_TRUE(welcome["canControl"].get<bool>());
-    EXPECT_TRUE(waitUntil([&] { return fileText(typed) == "Hello from the phone, 1+1=2!\n"; }, 10s)) << fileText(typed);
+    const std::string text = "Hello from the phone, 1+1=2!\nGrüße € ñ 日本語 😀\n";
+    EXPECT_TRUE(waitUntil([&] { return fileText(typed) == text; }, 10s)) << fileText(typed);
     EXPECT_TRUE(aPictureShowsTheTerminal(frames)) << "no decoded picture shows the terminal";
 
     // The second monitor: a new welcome naming it, then its stream from a key frame.
@@ -152,7 +156,7 @@ TEST_F(GnomeHostTest, APhoneWatchesTypesSwitchesAndLeavesNothingPressed) {
         runProbe({"--seconds", "2", "--no-decode"}, {R"({"selectDisplay": {"id": )" + std::to_string(first_id) + "}}",
                                                      R"({"delay": 300, "input": {"text": {"_0": "ab\n"}}})"});
     ASSERT_EQ(after.status, 0);
-    EXPECT_TRUE(waitUntil([&] { return fileText(typed).ends_with("!\nab\n"); }, 10s)) << fileText(typed);
+    EXPECT_TRUE(waitUntil([&] { return fileText(typed) == text + "ab\n"; }, 10s)) << fileText(typed);
 
     host->signal(SIGTERM);
     EXPECT_EQ(host->waitForExit(), 0);

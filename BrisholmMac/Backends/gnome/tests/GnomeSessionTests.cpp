@@ -9,6 +9,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <thread>
 
@@ -85,6 +86,29 @@ protected:
                                     static_cast<std::int32_t>(bounds.height / 2))
                    ? frame
                    : nullptr;
+    }
+
+    // The capturer's newest picture, copied (it lends out only three buffers).
+    static std::vector<std::uint8_t> picture(ScreenCapturer& capturer) {
+        std::vector<std::uint8_t> bytes;
+        (void)capturer.changes();
+        if (const auto frame = capturer.grab().frame) {
+            for (std::int32_t y = 0; y < frame->height(); ++y) {
+                bytes.insert(bytes.end(), frame->row(y).begin(), frame->row(y).end());
+            }
+        }
+        return bytes;
+    }
+
+    // Looks until a picture is as wanted.
+    static bool waitForPicture(ScreenCapturer& capturer,
+                               const std::function<bool(const std::vector<std::uint8_t>&)>& wanted) {
+        return waitUntil(
+            [&] {
+                const auto shown = picture(capturer);
+                return !shown.empty() && wanted(shown);
+            },
+            15s);
     }
 
     std::optional<PrivateMutter> mutter_;
@@ -235,16 +259,67 @@ TEST_F(GnomeSessionTest, TextTypedRightAfterConnectingArrivesExactly) {
     EXPECT_TRUE(waitUntil([&] { return fileText(file).find('\n') != std::string::npos; }, 10s));
     EXPECT_EQ(fileText(file), "Typed at once: {Hello}, 1/2 & \"quotes\"; ~x_y@z!\n");
 
-    // Characters the layout lacks are left out (the compositor takes no keymap of ours); the rest
-    // goes in exactly.
-    injector.handle(input::Text{"Grüße €5\n"});
-    EXPECT_TRUE(waitUntil([&] { return fileText(file).ends_with("Gre 5\n"); }, 10s)) << fileText(file);
+    // Characters the layout lacks are pasted, each run in its place between the keys typed around
+    // it (the compositor takes no keymap of ours).
+    injector.handle(input::Text{"Grüße €5 ñ 日本語 😀!\n"});
+    EXPECT_TRUE(waitUntil([&] { return fileText(file).ends_with("\nGrüße €5 ñ 日本語 😀!\n"); }, 10s)) << fileText(file);
 
     // Shift held by the phone when it leaves is let go: the next phone types small letters.
     injector.handle(input::Key{0x38, true, {}});
     injector.releaseAll();
     injector.handle(input::Text{"ab\n"});
     EXPECT_TRUE(waitUntil([&] { return fileText(file).ends_with("\nab\n"); }, 10s)) << fileText(file);
+}
+
+// GTK's fields ignore the terminals' paste chord and take the next one. The text the user copied is
+// put back after each paste, and stays on the clipboard after the phone has left.
+TEST_F(GnomeSessionTest, AGtkFieldTakesPastedTextAndTheClipboardKeepsWhatTheUserCopied) {
+    if (!start({{"1280x720"}, {}, {}})) {
+        GTEST_SKIP() << why();
+    }
+    const auto backend = makeGnomeBackend();
+    auto capturer = backend.makeCapturer();
+    ASSERT_TRUE(capturer);
+    ASSERT_EQ(capturer->watch({0, 0, 1280, 720}, {1280, 720}), CaptureStatus::ok);
+    const auto desktop = picture(*capturer);
+    const auto device = backend.openInputDevice();
+    ASSERT_TRUE(device);
+    InputInjector injector(device, [] { return Rect{0, 0, 1280, 720}; });
+    const auto chord = [&](std::uint16_t code, Modifiers modifiers) {
+        injector.handle(input::Key{code, true, modifiers});
+        injector.handle(input::Key{code, false, modifiers});
+    };
+    // One dialog at a time, with a text field that has the focus once it shows; it prints the
+    // field's text when Return is pressed, and closes.
+    const auto dialog = [&](const std::string& name, const std::string& options = {}) {
+        const std::string file = mutter_->directory() + "/" + name + ".txt";
+        EXPECT_TRUE(waitForPicture(*capturer, [&](const auto& shown) { return shown == desktop; }));
+        mutter_->launch({"sh", "-c", "zenity --entry " + options + " > " + file});
+        EXPECT_TRUE(waitForPicture(*capturer, [&](const auto& shown) { return shown != desktop; }))
+            << "dialog " << name << " never showed";
+        return file;
+    };
+    const auto copied = dialog("copied", "--entry-text=kept");
+    chord(0x00, Modifiers::control);  // select all
+    chord(0x08, Modifiers::control);  // and copy
+    chord(0x24, {});
+    ASSERT_TRUE(waitUntil([&] { return fileText(copied) == "kept\n"; }, 10s)) << fileText(copied);
+
+    const auto typed = dialog("typed");
+    injector.handle(input::Text{"Grüße € ñ 日本語 😀\n"});
+    EXPECT_TRUE(waitUntil([&] { return fileText(typed) == "Grüße € ñ 日本語 😀\n"; }, 10s)) << fileText(typed);
+
+    const auto pasted = dialog("pasted");
+    chord(0x09, Modifiers::control);
+    chord(0x24, {});
+    EXPECT_TRUE(waitUntil([&] { return fileText(pasted) == "kept\n"; }, 10s)) << fileText(pasted);
+
+    // The phone leaves, and with it the clipboard of its session: the compositor keeps the text.
+    injector.releaseAll();
+    const auto after = dialog("after");
+    chord(0x09, Modifiers::control);
+    chord(0x24, {});
+    EXPECT_TRUE(waitUntil([&] { return fileText(after) == "kept\n"; }, 10s)) << fileText(after);
 }
 
 TEST_F(GnomeSessionTest, AClickFocusesTheWindowUnderThePointer) {
@@ -366,9 +441,10 @@ TEST_F(GnomeSessionTest, TextArrivesExactlyOnTheSystemsGermanKeyboard) {
     const auto device = backend.openInputDevice();
     ASSERT_TRUE(device);
     InputInjector injector(device, [] { return Rect{0, 0, 1280, 720}; });
-    injector.handle(input::Text{"Grüße aus Köln: 3 € für 1/2 Maß, yz@{}\\|~\n"});
+    // ñ, the CJK characters and the emoji are not on the layout: they are pasted.
+    injector.handle(input::Text{"Grüße aus Köln: 3 € für 1/2 Maß, ñ 日本語 😀 yz@{}\\|~\n"});
     EXPECT_TRUE(waitUntil([&] { return fileText(file).find('\n') != std::string::npos; }, 10s));
-    EXPECT_EQ(fileText(file), "Grüße aus Köln: 3 € für 1/2 Maß, yz@{}\\|~\n");
+    EXPECT_EQ(fileText(file), "Grüße aus Köln: 3 € für 1/2 Maß, ñ 日本語 😀 yz@{}\\|~\n");
 }
 
 TEST_F(GnomeSessionTest, KeysFollowTheLayoutOfGnomesInputSources) {

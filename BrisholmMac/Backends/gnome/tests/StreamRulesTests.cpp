@@ -1,5 +1,5 @@
 // The pure parts under the GNOME backend's stream and input: frames made from damage, the changed
-// box found by comparing, and which layout GNOME types with.
+// box found by comparing, which layout GNOME types with, and how text the layout lacks is pasted.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -8,6 +8,7 @@
 
 #include "Backends/gnome/DamagedFrames.hpp"
 #include "Backends/gnome/GnomeInput.hpp"
+#include "Backends/gnome/RemoteClipboard.hpp"
 
 namespace vantrel::gnome {
 namespace {
@@ -150,6 +151,57 @@ TEST(SystemLayout, TheFirstOfLocaledsListsWithItsVariant) {
     EXPECT_EQ(systemLayout("fr,us", ",intl"), (XkbLayout{"fr", ""}));
     EXPECT_FALSE(systemLayout("", "intl"));
     EXPECT_FALSE(systemLayout(",us", ""));
+}
+
+// Terminals paste on Ctrl+Shift+V and type Ctrl+V as a control character, GTK's fields ignore
+// Ctrl+Shift+V and paste on Shift+Insert: that order, on whichever key types v.
+TEST(PasteChords, TheTerminalsChordFirstOnTheKeyThatTypesV) {
+    const XkbContextPtr context(xkb_context_new(XKB_CONTEXT_NO_FLAGS));
+    const auto chordsOn = [&](const char* layout, const char* variant = "") {
+        const auto keymap = XkbKeymap::fromLayout(context.get(), layout, variant);
+        return keymap ? pasteChords(*keymap) : std::vector<KeyStroke>{};
+    };
+    const auto us = XkbKeymap::fromLayout(context.get(), "us");
+    ASSERT_TRUE(us);
+    const auto control = us->modifierKeycode(ModifierKey::control);
+    const auto shift = us->modifierKeycode(ModifierKey::shift);
+    ASSERT_TRUE(control && shift);
+    const KeyStroke shiftInsert{*us->keycodeForName("INS"), {*shift}};
+    EXPECT_THAT(chordsOn("us"),
+                ::testing::ElementsAre(KeyStroke{*us->keycodeForName("AB04"), {*control, *shift}}, shiftInsert));
+    // Dvorak has v where QWERTY has period; a Cyrillic layout has no v, so V's place stands in.
+    EXPECT_EQ(chordsOn("us", "dvorak").at(0).keycode, us->keycodeForName("AB09"));
+    EXPECT_EQ(chordsOn("ru").at(0).keycode, us->keycodeForName("AB04"));
+    EXPECT_EQ(chordsOn("de").at(1), shiftInsert);
+}
+
+// The compositor wrapped the types in a tuple: read as a plain list they came out as none, and the
+// clipboard was never put back.
+TEST(ClipboardContent, TheOwnersTypesAreReadInEitherShapeTheCompositorSends) {
+    const auto typesOf = [](const char* text) {
+        GVariant* options = g_variant_ref_sink(g_variant_new_parsed(text));
+        auto types = announcedTypes(options);
+        g_variant_unref(options);
+        return types;
+    };
+    EXPECT_THAT(typesOf("{'mime-types': <(['text/plain', 'STRING', 'text/plain'],)>, 'session-is-owner': <false>}"),
+                ::testing::ElementsAre("text/plain", "STRING"));
+    EXPECT_THAT(typesOf("{'mime-types': <['UTF8_STRING']>}"), ::testing::ElementsAre("UTF8_STRING"));
+    EXPECT_THAT(typesOf("{'session-is-owner': <true>}"), ::testing::IsEmpty());
+    EXPECT_THAT(typesOf("{'mime-types': <'text/plain'>}"), ::testing::IsEmpty());
+}
+
+TEST(ClipboardContent, TextGoesInTheTypesApplicationsAskForAndIsReadBackAsUtf8) {
+    const auto content = textContent("Gr\u00FC\u00DFe");
+    ASSERT_EQ(content.size(), 5U);
+    EXPECT_EQ(content[0], (std::pair<std::string, std::string>{"text/plain;charset=utf-8", "Gr\u00FC\u00DFe"}));
+    EXPECT_EQ(content[1].first, "UTF8_STRING");
+    // What GTK offers, and what the compositor keeps of it.
+    EXPECT_EQ(textType({"text/plain", "text/plain;charset=utf-8", "STRING", "TEXT", "COMPOUND_TEXT", "UTF8_STRING"}),
+              "text/plain;charset=utf-8");
+    EXPECT_EQ(textType({"STRING", "UTF8_STRING"}), "UTF8_STRING");
+    EXPECT_FALSE(textType({"image/png", "STRING"})) << "STRING is Latin-1; no text is safer than wrong text";
+    EXPECT_FALSE(textType({}));
 }
 
 }  // namespace
