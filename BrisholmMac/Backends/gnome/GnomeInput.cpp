@@ -299,9 +299,12 @@ private:
         if (!session_) {
             std::string error;
             session_ = broker_->acquire(error, {}, SessionBroker::Asker::input);
-            if (!session_) {
+            // Every event asks again while there is none (the portal's dialog may be up for a
+            // minute): the reason goes to the log once, and again only when it changes.
+            if (!session_ && error != lastSessionError_) {
                 diagnosticLog().warn("input: no remote desktop session with the compositor: {}", error);
             }
+            lastSessionError_ = session_ ? std::string{} : error;
         }
         return session_.get();
     }
@@ -313,6 +316,7 @@ private:
     // The session's clipboard, opened by the first paste; it goes before the session it uses.
     std::unique_ptr<RemoteClipboard> clipboard_;
     bool portalPasteLogged_ = false;
+    std::string lastSessionError_;  // why the last event found no session; empty once one was there
     std::optional<Point> placed_;
     std::uint64_t generation_ = 0;
 };
