@@ -12,6 +12,7 @@
 #include "Backends/gnome/PipeWireCapturer.hpp"
 #include "Backends/gnome/PortalSession.hpp"
 #include "Backends/gnome/RemoteSession.hpp"
+#include "Backends/gnome/SessionManagerHold.hpp"
 #include "Capture/ScreenCapturer.hpp"
 #include "Input/InputDevice.hpp"
 #include "Log/DiagnosticLog.hpp"
@@ -116,7 +117,7 @@ DesktopBackend makeGnomeBackend(GnomeRoute route) {
     } else {
         backend.checks = std::make_shared<GnomeSessionChecks>(gnome::sessionBus());
     }
-    backend.keepAwake = desktop::makeSessionKeepAwake();
+    backend.keepAwake = desktop::makeSessionKeepAwake(gnome::makeSessionManagerHold());
     return backend;
 }
 

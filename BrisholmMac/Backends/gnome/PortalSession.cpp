@@ -1,5 +1,7 @@
 #include "Backends/gnome/PortalSession.hpp"
 
+#include <pthread.h>
+
 #include <gio/gunixfdlist.h>
 
 #include <algorithm>
@@ -273,8 +275,8 @@ void PortalSession::notify(const char* method, GVariant* args) {
     // The portal handles each call in a thread of its own, so calls sent without waiting overtake
     // each other (a letter before its Shift, a release before its press): each waits for its reply.
     std::string error;
-    if (!callSync(connection_.get(), portalService, portalPath, portalRemoteDesktop, method, args, nullptr, error,
-                  1000, G_DBUS_CALL_FLAGS_NONE)) {
+    if (!callSync(connection_.get(), portalService, portalPath, portalRemoteDesktop, method, args, nullptr, error, 1000,
+                  G_DBUS_CALL_FLAGS_NONE)) {
         diagnosticLog().debug("portal: {}", error);
     }
 }
@@ -334,6 +336,7 @@ std::unique_ptr<PortalDesktop> PortalDesktop::open(const Options& options, std::
     }
     diagnosticLog().warn("portal: the phone's input waits for the user to allow remote control at the computer");
     desktop->asking_ = std::thread([input = desktop->input_, timeout = options.answerTimeout] {
+        pthread_setname_np(pthread_self(), "vantrel.portal");
         std::string reason;
         PortalAnswer answered = PortalAnswer::failed;
         auto session = PortalSession::open({PortalSession::Kind::remoteDesktop, nullptr, timeout, &input->abandon},

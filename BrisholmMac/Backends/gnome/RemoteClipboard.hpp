@@ -51,7 +51,7 @@ struct PasteWaits {
 //
 // The compositor asks the session for the clipboard's content whenever someone reads it while the
 // session owns it (its own clipboard keeper at once, an application when it pastes): those requests
-// are answered on a thread of this object's own ("vantrel.clipboard", a GLib main loop on a private
+// are answered on a thread of this object's own ("vantrel.paste", a GLib main loop on a private
 // context), since the thread that pastes blocks while it waits, and the content put back must be
 // served later too, as long as the session owns the clipboard. paste() is called from one thread
 // (main). The session (its connection) must outlive this object.
