@@ -23,6 +23,7 @@ constexpr const char* sessionInterface = "org.gnome.Mutter.RemoteDesktop.Session
 // up the phone's typing, and the pasted text stays on the clipboard.
 constexpr std::size_t restoreBudget = 4U << 20U;
 constexpr auto readTime = 1s;
+constexpr auto keeperWait = 1s;
 
 GVariant* typesOption(const ClipboardContent& content) {
     GVariantBuilder options;
@@ -294,9 +295,12 @@ void RemoteClipboard::transfer(const char* mimeType, std::uint32_t serial) {
 
 bool RemoteClipboard::offer(ClipboardContent content) {
     const GVariantPtr options(g_variant_ref_sink(typesOption(content)));
+    const bool text = !content.empty();
+    std::uint64_t answered = 0;
     {
         const std::lock_guard lock(mutex_);
         offered_ = std::move(content);
+        answered = transfers_;
     }
     std::string error;
     if (!callSync(connection_, remoteDesktopService, path_.c_str(), sessionInterface, "SetSelection",
@@ -304,9 +308,19 @@ bool RemoteClipboard::offer(ClipboardContent content) {
         diagnosticLog().warn("gnome: cannot set the clipboard: {}", error);
         return false;
     }
-    // The compositor's clipboard keeper reads a new owner's text at once; its request comes before
-    // the reply, so it has been answered once the thread has dispatched what came first.
-    return onThread([] {});
+    if (!text || !keeperReads_) {
+        return onThread([] {});
+    }
+    // The compositor's clipboard keeper reads a new owner's text at once, but its request may come
+    // after the reply (a busy compositor): it is waited for, as counted after a paste chord it
+    // would pass for the application's paste. A compositor whose keeper did not read once is not
+    // waited for again.
+    std::unique_lock lock(mutex_);
+    if (!served_.wait_for(lock, keeperWait, [&] { return transfers_ > answered; })) {
+        keeperReads_ = false;
+        diagnosticLog().debug("gnome: the compositor's clipboard keeper did not read the offered text");
+    }
+    return true;
 }
 
 std::optional<ClipboardContent> RemoteClipboard::readForeign(const std::vector<std::string>& types) {
@@ -360,6 +374,18 @@ bool RemoteClipboard::paste(std::string_view utf8, std::size_t chords,
         std::unique_lock lock(mutex_);
         taken = served_.wait_for(lock, chord + 1 < chords ? waits.firstChord : waits.lastChord,
                                  [&] { return transfers_ > baseline; });
+    }
+    if (taken) {
+        // The compositor passes the text on to the application while this waits: offering other
+        // content now could cut that transfer off (the application then asks again in another
+        // type, and gets the earlier content or nothing). The earlier content goes back once no
+        // request has come for a moment.
+        std::unique_lock lock(mutex_);
+        const auto until = std::chrono::steady_clock::now() + waits.settleLimit;
+        for (auto seen = transfers_; served_.wait_for(lock, waits.settle, [&] { return transfers_ != seen; }) &&
+                                     std::chrono::steady_clock::now() < until;
+             seen = transfers_) {
+        }
     }
     if (before) {
         offer(std::move(*before));

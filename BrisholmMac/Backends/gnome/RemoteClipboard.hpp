@@ -41,9 +41,12 @@ using ClipboardContent = std::vector<std::pair<std::string, std::string>>;
 // How long the focused application has to ask for the text after each paste chord: a terminal
 // answers its chord within milliseconds, so the first wait is short (an application that ignores
 // the first chord waits that long for the second); the last wait is generous.
+// Once it asked, the text stays on offer until no request came for settle (at most settleLimit).
 struct PasteWaits {
     std::chrono::milliseconds firstChord{250};
     std::chrono::milliseconds lastChord{1500};
+    std::chrono::milliseconds settle{200};
+    std::chrono::milliseconds settleLimit{1000};
 };
 
 // The clipboard of one phone's remote desktop session: text the keymap cannot type goes to the
@@ -103,6 +106,7 @@ private:
     bool sessionOwns_ = false;               // guarded by mutex_
     std::vector<std::string> foreignTypes_;  // another owner's types, empty for none; guarded by mutex_
     std::uint64_t transfers_ = 0;            // requests answered with content; guarded by mutex_
+    bool keeperReads_ = true;                // the compositor's keeper reads each offer; paste() thread
 };
 
 }  // namespace vantrel::gnome
