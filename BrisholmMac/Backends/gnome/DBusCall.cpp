@@ -70,11 +70,16 @@ GDBusConnectionPtr sessionBus() {
 }
 
 GDBusConnectionPtr privateSessionBus(std::string& error) {
+    return privateBus(G_BUS_TYPE_SESSION, error);
+}
+
+GDBusConnectionPtr privateBus(GBusType type, std::string& error) {
+    const std::string name = type == G_BUS_TYPE_SYSTEM ? "system bus" : "session bus";
     GError* raw = nullptr;
-    const GCharPtr address(g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, &raw));
+    const GCharPtr address(g_dbus_address_get_for_bus_sync(type, nullptr, &raw));
     if (!address) {
         const GErrorPtr failure(raw);
-        error = std::string("no session bus: ") + (failure ? failure->message : "unknown");
+        error = "no " + name + ": " + (failure ? failure->message : "unknown");
         return nullptr;
     }
     GDBusConnectionPtr connection(g_dbus_connection_new_for_address_sync(
@@ -84,10 +89,10 @@ GDBusConnectionPtr privateSessionBus(std::string& error) {
         nullptr, nullptr, &raw));
     if (!connection) {
         const GErrorPtr failure(raw);
-        error = std::string("cannot connect to the session bus: ") + (failure ? failure->message : "unknown");
+        error = "cannot connect to the " + name + ": " + (failure ? failure->message : "unknown");
         return nullptr;
     }
-    // The process must not exit when the compositor closes the bus under us.
+    // The process must not exit when the bus goes away under us (the compositor's, a test's).
     g_dbus_connection_set_exit_on_close(connection.get(), FALSE);
     return connection;
 }

@@ -45,6 +45,8 @@ inline constexpr const char* displayConfigService = "org.gnome.Mutter.DisplayCon
 // A connection of its own to the session bus, which nobody else uses: what is made over it ends
 // when it closes. Null with the reason in error.
 [[nodiscard]] GDBusConnectionPtr privateSessionBus(std::string& error);
+// The same on the bus of type (the system bus for localed).
+[[nodiscard]] GDBusConnectionPtr privateBus(GBusType type, std::string& error);
 
 // A private main context, the thread's default while it lives: signals subscribed meanwhile are
 // delivered only where this thread iterates it, so a thread waits for a signal without anyone

@@ -47,33 +47,20 @@ struct LayoutSettings {
 // bus; empty strings where it cannot be read.
 std::array<std::string, 3> localedKeyboard() {
     std::array<std::string, 3> values;
-    GError* raw = nullptr;
-    const std::unique_ptr<gchar, desktop::GFree> address(
-        g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SYSTEM, nullptr, &raw));
-    if (!address) {
-        g_clear_error(&raw);
-        return values;
-    }
-    const GObjectPtr<GDBusConnection> bus(g_dbus_connection_new_for_address_sync(
-        address.get(),
-        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, nullptr, &raw));
+    std::string error;
+    const auto bus = privateBus(G_BUS_TYPE_SYSTEM, error);
     if (!bus) {
-        diagnosticLog().debug("input: no system bus for the system's keyboard layout: {}", raw->message);
-        g_clear_error(&raw);
+        diagnosticLog().debug("input: no system bus for the system's keyboard layout: {}", error);
         return values;
     }
-    g_dbus_connection_set_exit_on_close(bus.get(), FALSE);
     const std::array<const char*, 3> names{"X11Layout", "X11Variant", "X11Options"};
     for (std::size_t index = 0; index < names.size(); ++index) {
-        GVariantPtr reply(g_dbus_connection_call_sync(
-            bus.get(), "org.freedesktop.locale1", "/org/freedesktop/locale1", "org.freedesktop.DBus.Properties", "Get",
-            g_variant_new("(ss)", "org.freedesktop.locale1", names[index]), G_VARIANT_TYPE("(v)"),
-            G_DBUS_CALL_FLAGS_NONE, 2000, nullptr, &raw));
+        const auto reply = callSync(bus.get(), "org.freedesktop.locale1", "/org/freedesktop/locale1",
+                                    "org.freedesktop.DBus.Properties", "Get",
+                                    g_variant_new("(ss)", "org.freedesktop.locale1", names[index]), "(v)", error,
+                                    2000, G_DBUS_CALL_FLAGS_NONE);
         if (!reply) {
-            diagnosticLog().debug("input: the system's keyboard layout cannot be read: {}", raw->message);
-            g_clear_error(&raw);
+            diagnosticLog().debug("input: the system's keyboard layout cannot be read: {}", error);
             return values;
         }
         const GVariantPtr boxed(g_variant_get_child_value(reply.get(), 0));

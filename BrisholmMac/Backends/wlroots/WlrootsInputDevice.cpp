@@ -131,13 +131,20 @@ struct WlrootsInputDevice::State {
         return false;
     }
 
-    // Whether the next requests can go out: the connection works and the compositor has read what
-    // was sent before. A busy compositor gets a moment (a pasted paragraph easily outruns it); one
-    // that reads nothing for that long loses input rather than the connection.
+    // Whether the next requests can go out: the connection works and, at the end of each batch,
+    // the compositor has read what was sent before. A busy compositor gets a moment (a pasted
+    // paragraph easily outruns it); one that reads nothing for that long loses input rather than
+    // the connection. Requests go out in batches, not one write per key: the compositor passes
+    // keys on to the focused application as they come, and an application sent one small write per
+    // key fills its socket after a few hundred of them, after which the compositor drops it.
     bool canSend() {
         if (!usable()) {
             return false;
         }
+        if (!stalled && ++sentInBatch < batchSize) {
+            return true;
+        }
+        sentInBatch = 0;
         const bool wasStalled = stalled;
         stalled = !connection->makeRoom(wasStalled ? std::chrono::milliseconds(0) : stallLimit);
         if (stalled && !wasStalled && usable()) {
@@ -150,6 +157,10 @@ struct WlrootsInputDevice::State {
         return !stalled && usable();
     }
     static constexpr std::chrono::milliseconds stallLimit{1000};
+    // Each call queues at most three requests (84 bytes): a batch stays well inside the 4 KB that
+    // libwayland holds before it must write.
+    static constexpr int batchSize = 32;
+    int sentInBatch = 0;
 
     // Takes keymap text as the desk's: compiled, with a fresh state for our keyboard (the keys we
     // hold stay held). A keymap after the first counts as a replacement, which drops the characters

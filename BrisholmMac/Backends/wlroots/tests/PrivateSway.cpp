@@ -11,6 +11,7 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <optional>
 
@@ -47,20 +48,26 @@ std::string capture(const std::string& command) {
 }
 
 // The focused node of sway's tree, depth first.
-std::optional<nlohmann::json> focusedNode(const nlohmann::json& node) {
-    if (node.value("focused", false)) {
+// The first node of sway's tree that matches, depth first.
+std::optional<nlohmann::json> findNode(const nlohmann::json& node,
+                                       const std::function<bool(const nlohmann::json&)>& matches) {
+    if (matches(node)) {
         return node;
     }
     for (const char* children : {"nodes", "floating_nodes"}) {
         if (node.contains(children)) {
             for (const auto& child : node[children]) {
-                if (auto found = focusedNode(child)) {
+                if (auto found = findNode(child, matches)) {
                     return found;
                 }
             }
         }
     }
     return std::nullopt;
+}
+
+std::optional<nlohmann::json> focusedNode(const nlohmann::json& node) {
+    return findNode(node, [](const nlohmann::json& candidate) { return candidate.value("focused", false); });
 }
 
 }  // namespace
@@ -235,6 +242,20 @@ std::string PrivateSway::focusedName() const {
         return (*focused)["app_id"];
     }
     return focused->value("name", "");
+}
+
+std::optional<pid_t> PrivateSway::pidOf(const std::string& appId) const {
+    const auto tree = nlohmann::json::parse(message("-t get_tree"), nullptr, false);
+    if (tree.is_discarded()) {
+        return std::nullopt;
+    }
+    const auto window = findNode(tree, [&](const nlohmann::json& node) {
+        return node.contains("app_id") && node["app_id"].is_string() && node["app_id"] == appId;
+    });
+    if (!window || !window->contains("pid") || !(*window)["pid"].is_number_integer()) {
+        return std::nullopt;
+    }
+    return (*window)["pid"].get<pid_t>();
 }
 
 void PrivateSway::pause() const {

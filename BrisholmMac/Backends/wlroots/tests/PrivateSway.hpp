@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,8 @@ public:
     // The name of the focused window's application, or the focused output's name for an empty
     // desktop; empty when sway does not answer.
     [[nodiscard]] std::string focusedName() const;
+    // The process of the window of application appId, none when sway shows no such window.
+    [[nodiscard]] std::optional<pid_t> pidOf(const std::string& appId) const;
     // Stops sway until resume(), as a compositor busy with other work would: it reads nothing meanwhile.
     void pause() const;
     void resume() const;

@@ -1,5 +1,7 @@
 #include "TypingWindow.hpp"
 
+#include <signal.h>
+
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -23,6 +25,17 @@ TypingWindow::~TypingWindow() {
     const std::string criteria = "'[app_id=\"" + appId_ + "\"]'";
     if (ok_ && !sway_.message(criteria + " kill").empty()) {
         waitUntil([&] { return sway_.message("-t get_tree").find("\"" + appId_ + "\"") == std::string::npos; });
+    }
+}
+
+bool TypingWindow::pause() const {
+    const auto pid = sway_.pidOf(appId_);
+    return pid && ::kill(*pid, SIGSTOP) == 0;
+}
+
+void TypingWindow::resume() const {
+    if (const auto pid = sway_.pidOf(appId_)) {
+        ::kill(*pid, SIGCONT);
     }
 }
 

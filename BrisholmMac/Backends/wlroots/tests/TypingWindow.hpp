@@ -30,6 +30,11 @@ public:
     [[nodiscard]] std::string waitFor(const std::string& expected,
                                       std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
 
+    // Stops the terminal until resume(), as an application busy with other work: it reads
+    // nothing meanwhile. False when its process is not known.
+    bool pause() const;
+    void resume() const;
+
 private:
     const PrivateSway& sway_;
     std::string appId_;
