@@ -55,10 +55,9 @@ std::array<std::string, 3> localedKeyboard() {
     }
     const std::array<const char*, 3> names{"X11Layout", "X11Variant", "X11Options"};
     for (std::size_t index = 0; index < names.size(); ++index) {
-        const auto reply = callSync(bus.get(), "org.freedesktop.locale1", "/org/freedesktop/locale1",
-                                    "org.freedesktop.DBus.Properties", "Get",
-                                    g_variant_new("(ss)", "org.freedesktop.locale1", names[index]), "(v)", error,
-                                    2000, G_DBUS_CALL_FLAGS_NONE);
+        const auto reply = callSync(
+            bus.get(), "org.freedesktop.locale1", "/org/freedesktop/locale1", "org.freedesktop.DBus.Properties", "Get",
+            g_variant_new("(ss)", "org.freedesktop.locale1", names[index]), "(v)", error, 2000, G_DBUS_CALL_FLAGS_NONE);
         if (!reply) {
             diagnosticLog().debug("input: the system's keyboard layout cannot be read: {}", error);
             return values;
