@@ -198,6 +198,24 @@ std::function<std::unique_ptr<ScreenCapturer>()> fakeCapturers(std::shared_ptr<F
     };
 }
 
+StreamEnd::StreamEnd(ScreenStreamer& streamer) {
+    streamer.onStopped = [this](std::optional<CaptureError> error) {
+        const std::lock_guard guard(lock_);
+        if (!error_) {
+            error_ = std::move(error);
+        }
+        ended_.notify_all();
+    };
+}
+
+std::optional<CaptureError::Kind> StreamEnd::kind(std::chrono::milliseconds timeout) {
+    std::unique_lock guard(lock_);
+    if (!ended_.wait_for(guard, timeout, [&] { return error_.has_value(); }) || !error_->has_value()) {
+        return std::nullopt;
+    }
+    return (*error_)->kind;
+}
+
 std::optional<CaptureError> startAndWait(ScreenStreamer& streamer, std::uint32_t display) {
     std::promise<std::optional<CaptureError>> done;
     streamer.start(display, [&](std::optional<CaptureError> error) { done.set_value(std::move(error)); });

@@ -1,9 +1,12 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -66,6 +69,21 @@ struct FakeScreen {
 [[nodiscard]] std::function<std::unique_ptr<ScreenCapturer>()> fakeCapturers(std::shared_ptr<FakeScreen> screen);
 
 MonitorFacts fakeMonitor(std::uint32_t id, bool primary, Rect bounds);
+
+// How a streamer's stream ended, for a test that ends it from outside (a monitor unplugged):
+// takes the streamer's onStopped.
+class StreamEnd {
+public:
+    explicit StreamEnd(ScreenStreamer& streamer);
+    // The kind of error the stream ended with; none when it did not end within timeout, or ended
+    // without one.
+    [[nodiscard]] std::optional<CaptureError::Kind> kind(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+
+private:
+    std::mutex lock_;
+    std::condition_variable ended_;
+    std::optional<std::optional<CaptureError>> error_;  // guarded by lock_
+};
 
 // start() and stop() of a streamer, waiting for their completions.
 std::optional<CaptureError> startAndWait(ScreenStreamer& streamer, std::uint32_t display);

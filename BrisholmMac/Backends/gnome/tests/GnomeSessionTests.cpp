@@ -67,6 +67,20 @@ protected:
                                 "--override=main.font=monospace:size=8", "sh", "-c", command});
     }
 
+    // A terminal that writes what it receives to a file, in front once a phone of the backend has
+    // seen it (that phone then leaves); the file's path, empty when the terminal never showed.
+    std::string typingTerminal(const DesktopBackend& backend) {
+        const std::string file = mutter_->directory() + "/typed.txt";
+        terminal("cat > " + file);
+        auto capturer = backend.makeCapturer();
+        const Rect screen{0, 0, 1280, 720};
+        if (!capturer || capturer->watch(screen, {1280, 720}) != CaptureStatus::ok ||
+            !waitForTerminal(*capturer, screen)) {
+            return {};
+        }
+        return file;
+    }
+
     // Looks until a frame shows the terminal's colour in the middle of the monitor at bounds.
     static std::shared_ptr<const PixelBuffer> waitForTerminal(ScreenCapturer& capturer, const Rect& bounds) {
         std::shared_ptr<const PixelBuffer> frame;
@@ -241,16 +255,8 @@ TEST_F(GnomeSessionTest, TextTypedRightAfterConnectingArrivesExactly) {
         GTEST_SKIP() << why();
     }
     const auto backend = makeGnomeBackend();
-    const std::string file = mutter_->directory() + "/typed.txt";
-    terminal("cat > " + file);
-    {
-        // The terminal is up and in front once a frame shows it; this phone then leaves.
-        auto capturer = backend.makeCapturer();
-        ASSERT_TRUE(capturer);
-        const auto monitors = capturer->monitors();
-        ASSERT_EQ(capturer->watch(monitors.at(0).bounds, {1280, 720}), CaptureStatus::ok);
-        ASSERT_TRUE(waitForTerminal(*capturer, monitors[0].bounds));
-    }
+    const auto file = typingTerminal(backend);
+    ASSERT_FALSE(file.empty()) << "the terminal never showed";
     // A new phone types at once: its session is new, and its first keys must not be lost.
     const auto device = backend.openInputDevice();
     ASSERT_TRUE(device);
@@ -430,14 +436,8 @@ TEST_F(GnomeSessionTest, TextArrivesExactlyOnTheSystemsGermanKeyboard) {
         GTEST_SKIP() << why();
     }
     const auto backend = makeGnomeBackend();
-    const std::string file = mutter_->directory() + "/typed.txt";
-    terminal("cat > " + file);
-    {
-        auto capturer = backend.makeCapturer();
-        ASSERT_TRUE(capturer);
-        ASSERT_EQ(capturer->watch({0, 0, 1280, 720}, {1280, 720}), CaptureStatus::ok);
-        ASSERT_TRUE(waitForTerminal(*capturer, {0, 0, 1280, 720}));
-    }
+    const auto file = typingTerminal(backend);
+    ASSERT_FALSE(file.empty()) << "the terminal never showed";
     const auto device = backend.openInputDevice();
     ASSERT_TRUE(device);
     InputInjector injector(device, [] { return Rect{0, 0, 1280, 720}; });

@@ -5,7 +5,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include <unistd.h>
+
+#include <atomic>
+#include <fstream>
+#include <string>
 #include <thread>
 
 #include "Backends/wlroots/WlrootsInputDevice.hpp"
@@ -32,6 +36,15 @@ constexpr std::uint16_t placeB = 0x0B;
 constexpr std::uint16_t placeZ = 0x06;
 constexpr std::uint16_t placeReturn = 0x24;
 constexpr std::uint16_t placeShift = 0x38;
+
+// Whether thread tid of this process sleeps in poll(), as the device does while it waits for the
+// compositor to read.
+bool waitsInPoll(pid_t tid) {
+    std::ifstream wchan("/proc/self/task/" + std::to_string(tid) + "/wchan");
+    std::string where;
+    wchan >> where;
+    return where.find("poll") != std::string::npos;
+}
 
 class WlrootsInputTest : public ::testing::Test {
 protected:
@@ -162,12 +175,15 @@ TEST_F(WlrootsInputTest, ABusyCompositorCostsAWaitNotTheConnection) {
     ASSERT_FALSE(sway_.message("focus output HEADLESS-1").empty());
     open();
     sway_.pause();
-    std::jthread busyElsewhere([this] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the length of the busy spell
-        sway_.resume();
+    std::atomic<pid_t> typist{0};
+    std::jthread typing([&] {
+        typist = ::gettid();
+        injector_->handle(input::Text{std::string(5000, 'x')});
     });
-    injector_->handle(input::Text{std::string(5000, 'x')});
-    busyElsewhere.join();
+    // The compositor comes back once the device waits for it (its socket is full).
+    waitUntil([&] { return typist != 0 && waitsInPoll(typist); });
+    sway_.resume();
+    typing.join();
 
     watched_ = 2;
     clickAt(0.5, 0.5);
