@@ -7,7 +7,6 @@
 
 #include <unistd.h>
 
-#include <atomic>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -175,15 +174,14 @@ TEST_F(WlrootsInputTest, ABusyCompositorCostsAWaitNotTheConnection) {
     ASSERT_FALSE(sway_.message("focus output HEADLESS-1").empty());
     open();
     sway_.pause();
-    std::atomic<pid_t> typist{0};
-    std::jthread typing([&] {
-        typist = ::gettid();
-        injector_->handle(input::Text{std::string(5000, 'x')});
+    // The compositor comes back once the device waits for it (its socket is full): the typing
+    // thread, this one (the injector's), then sleeps in poll().
+    std::jthread busyElsewhere([this, typist = ::gettid()] {
+        waitUntil([&] { return waitsInPoll(typist); });
+        sway_.resume();
     });
-    // The compositor comes back once the device waits for it (its socket is full).
-    waitUntil([&] { return typist != 0 && waitsInPoll(typist); });
-    sway_.resume();
-    typing.join();
+    injector_->handle(input::Text{std::string(5000, 'x')});
+    busyElsewhere.join();
 
     watched_ = 2;
     clickAt(0.5, 0.5);
