@@ -202,6 +202,11 @@ private:
     void closeStream() {
         const Entered entered(loop_.get());
         giveBack();
+        if (stream_) {
+            // Destroying a stream can still run its callbacks (a portal's remote processes the
+            // node's last state change on the spot), and stream_ is already null by then.
+            spa_hook_remove(&listener_);
+        }
         stream_.reset();
         node_ = 0;
         format_ = {};
