@@ -35,7 +35,9 @@ std::shared_ptr<DesktopHost> DesktopHost::create(Services services) {
 DesktopHost::DesktopHost(Services services)
     : services_(std::move(services)),
       refreshTask_(services_.main, refreshInterval, [this] { refresh(); }),
-      pointerTask_(services_.main, pointerInterval, [this] { reportPointer(); }),
+      pointerTask_(
+          services_.main, pointerInterval, [this] { return reportPointer(); },
+          [this] { return services_.backend.checks->pointerNews(); }),
       followTask_(services_.main, followInterval, [this] { followNewWindows(); }) {}
 
 void DesktopHost::start() {
@@ -395,22 +397,26 @@ void DesktopHost::showAnotherDisplay(std::uint32_t gone) {
     centrePointerIfOutside(activeDisplay());
 }
 
-void DesktopHost::reportPointer() {
+bool DesktopHost::reportPointer() {
     // Also for a phone that only watches: it draws the pointer where the desk's mouse is.
     const auto pointer = services_.backend.checks->pointerLocation();
+    const bool moved = pointer != lookedPointer_;
+    lookedPointer_ = pointer;
     const auto bounds = boundsOf(activeDisplay());
     if (!pointer || !bounds || !bounds->contains(*pointer)) {
-        return;
+        return moved;
     }
     const PointerPosition position{(pointer->x - bounds->minX()) / bounds->width,
                                    (pointer->y - bounds->minY()) / bounds->height};
+    const auto now = std::chrono::steady_clock::now();
     if (reportedPointer_ && reportedPointer_->x == position.x && reportedPointer_->y == position.y &&
-        ++pointerUnchanged_ < pointerRepeatReports) {
-        return;
+        now - pointerReportedAt_ < pointerRepeatInterval) {
+        return moved;
     }
     reportedPointer_ = position;
-    pointerUnchanged_ = 0;
+    pointerReportedAt_ = now;
     services_.server->send(position);
+    return moved;
 }
 
 void DesktopHost::followNewWindows() {

@@ -11,6 +11,7 @@
 #include "Backends/DesktopBackend.hpp"
 #include "Geometry/Geometry.hpp"
 #include "Host/RepeatingTask.hpp"
+#include "Host/RestingTask.hpp"
 #include "vantrel/ControlMessages.hpp"
 
 namespace vantrel {
@@ -79,9 +80,10 @@ public:
     // The periodic work.
     static constexpr std::chrono::milliseconds refreshInterval{3000};
     static constexpr std::chrono::milliseconds pointerInterval{50};
-    // A pointer that stands still is handed to the server again once every this many reports:
-    // the server holds a position back while the phone's link is busy and sends it on a later one.
-    static constexpr int pointerRepeatReports = 20;
+    // A pointer that stands still is handed to the server again once this long after the last
+    // time: the server holds a position back while the phone's link is busy and sends it on a
+    // later one.
+    static constexpr std::chrono::milliseconds pointerRepeatInterval{1000};
     static constexpr std::chrono::milliseconds followInterval{400};
 
     // What the host takes from its surroundings; every member is required unless it says
@@ -186,7 +188,9 @@ private:
     // Hands the session what the welcome says (displays, control); publishWelcome() also sends it.
     void describeToSession();
     void publishWelcome();
-    void reportPointer();
+    // Returns whether the pointer moved since the last look: the report keeps its pace while it
+    // does, and rests on the session's pointer news while it stands still.
+    bool reportPointer();
     void followNewWindows();
     void runSharingStep();
     void keyLoaded(PairingKey key);
@@ -223,13 +227,14 @@ private:
     bool lastPublishedControl_ = false;
     bool keepingAwake_ = false;
     bool shutDown_ = false;
-    // The pointer's place last handed to the server, and the reports since that found it there:
-    // a still pointer costs the server's queue no wake-up 20 times a second.
+    // The pointer's place last handed to the server, and when: a still pointer costs the server's
+    // queue no wake-up 20 times a second. And where the last look found the desk's pointer.
     std::optional<PointerPosition> reportedPointer_;
-    int pointerUnchanged_ = 0;
+    std::chrono::steady_clock::time_point pointerReportedAt_;
+    std::optional<Point> lookedPointer_;
 
     RepeatingTask refreshTask_;
-    RepeatingTask pointerTask_;
+    RestingTask pointerTask_;
     RepeatingTask followTask_;
 };
 

@@ -263,10 +263,9 @@ private:
     const std::int64_t framesPerSecond_;
     const double vbvFrames_;
     const int sharpQuantizer_;
-    int sharpPasses_ = 0;
+    int sharpPasses_ = 0;                  // refinement passes at the sharp level since the last picture that moved
     std::uint64_t convertedSerial_ = 0;    // the picture the input planes hold; 0 for none
-    std::vector<std::uint8_t> unchanged_;  // x264's per-macroblock flags for the next picture  // refinement passes at
-                                           // the sharp level since the last picture that moved
+    std::vector<std::uint8_t> unchanged_;  // x264's per-macroblock flags for the next picture
     std::int64_t bitrate_;
     RateClock clock_;
     int plannedRate_;  // kbit/s x264 currently plans with

@@ -8,7 +8,8 @@
 
 namespace vantrel::x11 {
 
-X11SessionChecks::X11SessionChecks(std::shared_ptr<SharedConnection> shared) : shared_(std::move(shared)) {}
+X11SessionChecks::X11SessionChecks(std::shared_ptr<SharedConnection> shared, std::chrono::milliseconds askAtLeastEvery)
+    : shared_(std::move(shared)), askAtLeastEvery_(askAtLeastEvery) {}
 
 bool X11SessionChecks::screenReadable() {
     const auto connection = shared_->reopened();
@@ -41,12 +42,13 @@ std::optional<Point> X11SessionChecks::pointerLocation() {
         moved_ = true;
     }
     connection->dispatchPending();
-    if (motion_ && !moved_ && pointer_ && ++answersWithoutMotion_ < pointerAnswersWithoutMotion) {
+    const auto now = std::chrono::steady_clock::now();
+    if (motion_ && !moved_ && pointer_ && now - askedAt_ < askAtLeastEvery_) {
         return pointer_;
     }
     // Motion reported from here on, even while the answer is on its way, asks again next time.
     moved_ = false;
-    answersWithoutMotion_ = 0;
+    askedAt_ = now;
     xcb_connection_t* const c = connection->get();
     const XcbReply<xcb_query_pointer_reply_t> reply(
         xcb_query_pointer_reply(c, xcb_query_pointer(c, connection->root()), nullptr));
@@ -56,6 +58,19 @@ std::optional<Point> X11SessionChecks::pointerLocation() {
     }
     pointer_ = Point{static_cast<double>(reply->root_x), static_cast<double>(reply->root_y)};
     return pointer_;
+}
+
+std::optional<DescriptorNews> X11SessionChecks::pointerNews() {
+    if (!motion_ || !watched_ || watched_->broken()) {
+        return std::nullopt;
+    }
+    // Events that came in with the last reply wait inside xcb, where the descriptor says nothing
+    // of them. Once they are read, the descriptor turns readable with the next event.
+    watched_->dispatchPending();
+    if (moved_) {
+        return std::nullopt;  // motion came meanwhile: no rest
+    }
+    return DescriptorNews{xcb_get_file_descriptor(watched_->get()), askAtLeastEvery_};
 }
 
 }  // namespace vantrel::x11
