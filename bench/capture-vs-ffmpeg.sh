@@ -20,7 +20,9 @@
 # pairing link, a session bus, a keyring); every Xvfb screen is its own. The machine is shared:
 # run it when nothing else is busy (it prints the load average first) and expect some noise; CPU
 # per frame suffers less from other load than the frame rate does.
-# Usage: bench/capture-vs-ffmpeg.sh [SECONDS_PER_RUN] [BUILD_DIR]     (defaults: 10, build/default)
+# The two pipelines take turns ROUNDS times per content; the round with the median ratio is shown,
+# with every round's ratio beside it.
+# Usage: bench/capture-vs-ffmpeg.sh [SECONDS_PER_RUN] [BUILD_DIR] [ROUNDS]     (defaults: 10, build/default, 3)
 # Build first: cmake --build build/default --target brisholm vantrel-probe bench_capture_load
 # Needs ffmpeg and xterm (scripts/install-deps.sh).
 # Last line (scroll ratio and idle: the worse of the two sizes):
@@ -28,22 +30,23 @@
 set -euo pipefail
 seconds=${1:-10}
 build=$(realpath "${2:-build/default}")
+rounds=${3:-3}
 top=$(cd "$(dirname "$0")/.." && pwd)
 bench=capture-vs-ffmpeg
 source "$top/bench/lib/session.sh"
 
 bench_require_built "$build/BrisholmMac/brisholm" "$build/tools/probe/vantrel-probe" "$build/bench/bench_capture_load"
 bench_require_installed ffmpeg xterm Xvfb
-bench_enter_session "$0" "$seconds" "$build"
+bench_enter_session "$0" "$seconds" "$build" "$rounds"
 bench_private_address vtcap 192.168.251.1/24
 
-exec python3 - "$build" "$seconds" "$top" <<'PYTHON'
+exec python3 - "$build" "$seconds" "$top" "$rounds" <<'PYTHON'
 import json, os, re, subprocess, sys, tempfile, time
 
 sys.path.insert(0, os.path.join(sys.argv[3], "bench/lib"))
 from hostbench import cpu_seconds, probe_frames, stop, thread_seconds as cpu_seconds_precise
 
-build, seconds = sys.argv[1], float(sys.argv[2])
+build, seconds, rounds = sys.argv[1], float(sys.argv[2]), max(1, int(sys.argv[4]))
 host_program = f"{build}/BrisholmMac/brisholm"
 probe_program = f"{build}/tools/probe/vantrel-probe"
 load = f"{build}/bench/bench_capture_load"
@@ -131,36 +134,48 @@ def measure_size(width, height):
 
             drawing = drawing_cost()
 
-            probe_out = os.path.join(work, f"probe-{kind}")
-            probe = subprocess.Popen([probe_program, "--ack", "--no-decode", "--host", "127.0.0.1", link],
-                                     stdout=open(probe_out, "w"), stderr=subprocess.DEVNULL)
-            result = window(host.pid, xserver, lambda: probe_frames(probe_out), cpu)
-            stop(probe)
+            def ours_window():
+                probe_out = os.path.join(work, f"probe-{kind}")
+                probe = subprocess.Popen([probe_program, "--ack", "--no-decode", "--host", "127.0.0.1", link],
+                                         stdout=open(probe_out, "w"), stderr=subprocess.DEVNULL)
+                result = window(host.pid, xserver, lambda: probe_frames(probe_out), cpu)
+                stop(probe)
+                return result
+
             if kind == "idle":
-                cpu, x_cpu, _, _, wall = result
+                cpu, x_cpu, _, _, wall = ours_window()
                 rows[kind] = {"idle": (cpu + max(0.0, x_cpu - drawing * wall)) / wall * 100}
                 stop(content)
                 continue
-            ours_result = result
 
-            progress = os.path.join(work, f"ffmpeg-{kind}.progress")
-            ffmpeg = subprocess.Popen(
-                ["ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error", "-progress", progress,
-                 "-stats_period", "0.25", "-f", "x11grab", "-framerate", "60", "-video_size", f"{width}x{height}",
-                 "-i", os.environ["DISPLAY"], "-c:v", "libx264", "-preset", "ultrafast", "-tune", "zerolatency",
-                 "-pix_fmt", "yuv420p", "-b:v", "8M", "-fps_mode", "passthrough", "-f", "h264", "-y", "/dev/null"],
-                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            theirs_result = window(ffmpeg.pid, xserver, lambda: ffmpeg_frames(progress))
-            stop(ffmpeg)
+            def theirs_window():
+                progress = os.path.join(work, f"ffmpeg-{kind}.progress")
+                ffmpeg = subprocess.Popen(
+                    ["ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error", "-progress", progress,
+                     "-stats_period", "0.25", "-f", "x11grab", "-framerate", "60", "-video_size", f"{width}x{height}",
+                     "-i", os.environ["DISPLAY"], "-c:v", "libx264", "-preset", "ultrafast", "-tune", "zerolatency",
+                     "-pix_fmt", "yuv420p", "-b:v", "8M", "-fps_mode", "passthrough", "-f", "h264", "-y", "/dev/null"],
+                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                result = window(ffmpeg.pid, xserver, lambda: ffmpeg_frames(progress))
+                stop(ffmpeg)
+                return result
+
+            # The pipelines take turns, round after round: a machine that slows down for a while
+            # then weighs on both, and the round with the median ratio is the one reported.
+            results = [(ours_window(), theirs_window()) for _ in range(rounds)]
             # The drawing's cost drifts: taken before and after both pipelines, and averaged.
             drawing = (drawing + drawing_cost()) / 2
             stop(content)
-            ours, theirs = per_frame(ours_result, drawing), per_frame(theirs_result, drawing)
+            measured = sorted(((per_frame(o, drawing), per_frame(t, drawing)) for o, t in results),
+                              key=lambda pair: pair[0]["ms"] / pair[1]["ms"])
+            ours, theirs = measured[len(measured) // 2]
+            ratios = [o["ms"] / t["ms"] for o, t in measured]
             rows[kind] = {"ours": ours, "ffmpeg": theirs, "ratio": ours["ms"] / theirs["ms"], "drawing": drawing}
             print(f"{width}x{height} {kind:6}  ours {ours['ms']:6.2f} ms/frame (X {ours['x']:4.2f}) "
                   f"{ours['fps']:5.1f} fps {ours['mbits']:5.2f} Mbit/s | ffmpeg {theirs['ms']:6.2f} ms/frame "
                   f"(X {theirs['x']:4.2f}) {theirs['fps']:5.1f} fps {theirs['mbits']:5.2f} Mbit/s | "
-                  f"ratio {rows[kind]['ratio']:.2f} | drawing {drawing * 100:4.1f}% of a core", flush=True)
+                  f"ratio {rows[kind]['ratio']:.2f} (rounds {' '.join(f'{r:.2f}' for r in ratios)}) | "
+                  f"drawing {drawing * 100:4.1f}% of a core", flush=True)
         print(f"{width}x{height} idle    ours {rows['idle']['idle']:.2f}% of a core, X server included", flush=True)
         return rows
     finally:
@@ -169,7 +184,7 @@ def measure_size(width, height):
         xserver.wait()
 
 print(f"capture-vs-ffmpeg: load average {' '.join(open('/proc/loadavg').read().split()[:3])}, "
-      f"{seconds:g} s per run", flush=True)
+      f"{seconds:g} s per run, {rounds} rounds", flush=True)
 try:
     small = measure_size(1920, 1080)
     large = measure_size(2560, 1600)
