@@ -248,27 +248,23 @@ void InputInjector::releaseKeys() {
     keysDown_.clear();
 }
 
-void InputInjector::type(const std::string& text) {
-    const auto chunks = textChunks(text);
-    if (chunks.empty()) {
+void InputInjector::type(const std::string& utf8) {
+    const auto text = decodedText(utf8);
+    if (text.empty()) {
         return;
     }
     // A modifier still held from a key event would change every character typed.
     releaseKeys();
     if (device_->pastesText()) {
-        typeOrPaste(chunks);
+        typeOrPaste(text);
         return;
     }
-    for (const auto& chunk : chunks) {
+    for (const auto& chunk : textChunks(text)) {
         typeChunk(chunk);
     }
 }
 
-void InputInjector::typeOrPaste(const std::vector<std::u32string>& chunks) {
-    std::u32string text;
-    for (const auto& chunk : chunks) {
-        text += chunk;
-    }
+void InputInjector::typeOrPaste(std::u32string_view text) {
     // Runs the keymap lacks go in whole, each after the keys typed before it and before the keys
     // after it; a run no application took is tried on spare keys, as on a device that cannot paste.
     std::map<char32_t, bool> typable;
@@ -280,14 +276,13 @@ void InputInjector::typeOrPaste(const std::vector<std::u32string>& chunks) {
         return known->second;
     };
     for (const auto& run : textRuns(text, hasKey)) {
-        const std::string utf8 = utf8Text(run.text);
         if (run.pasted) {
-            if (device_->pasteText(utf8)) {
+            if (device_->pasteText(utf8Text(run.text))) {
                 continue;
             }
             diagnosticLog().warn("input: no application took {} pasted character(s)", run.text.size());
         }
-        for (const auto& chunk : textChunks(utf8)) {
+        for (const auto& chunk : textChunks(run.text)) {
             typeChunk(chunk);
         }
     }

@@ -7,6 +7,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -71,9 +72,9 @@ private:
     void press(MouseButton button, bool down);
     void scroll(double dx, double dy);
     void key(const input::Key& event);
-    void type(const std::string& text);
+    void type(const std::string& utf8);
     // Text on a device that pastes what its keymap lacks: typed runs and pasted runs in order.
-    void typeOrPaste(const std::vector<std::u32string>& chunks);
+    void typeOrPaste(std::u32string_view text);
     // One chunk on the keymap's keys, borrowing spare keys for what it lacks.
     void typeChunk(const std::u32string& chunk);
     void releaseKeys();

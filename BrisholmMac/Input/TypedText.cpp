@@ -4,10 +4,8 @@
 
 namespace vantrel {
 
-std::vector<std::u32string> textChunks(std::string_view utf8) {
-    std::vector<std::u32string> chunks;
-    std::u32string chunk;
-    std::size_t chunkUnits = 0;
+std::u32string decodedText(std::string_view utf8) {
+    std::u32string text;
     const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(utf8.data());
     std::size_t at = 0;
     while (at < utf8.size()) {
@@ -18,13 +16,23 @@ std::vector<std::u32string> textChunks(std::string_view utf8) {
             continue;
         }
         at += static_cast<std::size_t>(length);
-        const std::size_t units = codePoint > 0xFFFF ? 2 : 1;
+        text.push_back(static_cast<char32_t>(codePoint));
+    }
+    return text;
+}
+
+std::vector<std::u32string> textChunks(std::u32string_view text) {
+    std::vector<std::u32string> chunks;
+    std::u32string chunk;
+    std::size_t chunkUnits = 0;
+    for (const char32_t character : text) {
+        const std::size_t units = character > 0xFFFF ? 2 : 1;
         if (chunkUnits + units > textChunkUnits) {
             chunks.push_back(std::move(chunk));
             chunk.clear();
             chunkUnits = 0;
         }
-        chunk.push_back(static_cast<char32_t>(codePoint));
+        chunk.push_back(character);
         chunkUnits += units;
     }
     if (!chunk.empty()) {
@@ -33,9 +41,9 @@ std::vector<std::u32string> textChunks(std::string_view utf8) {
     return chunks;
 }
 
-}  // namespace vantrel
-
-namespace vantrel {
+std::vector<std::u32string> textChunks(std::string_view utf8) {
+    return textChunks(std::u32string_view(decodedText(utf8)));
+}
 
 namespace {
 

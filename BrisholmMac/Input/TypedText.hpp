@@ -7,9 +7,14 @@
 
 namespace vantrel {
 
-// Cuts text (UTF-8) into the pieces the injector types one after the other: at most 16 UTF-16 code
-// units each, as the phone's protocol counts text, and never between the two halves of a character
-// beyond the Basic Multilingual Plane. Bytes that are not UTF-8 are left out.
+// text (UTF-8) as characters; bytes that are not UTF-8 are left out.
+[[nodiscard]] std::u32string decodedText(std::string_view utf8);
+
+// Cuts text into the pieces the injector types one after the other: at most 16 UTF-16 code units
+// each, as the phone's protocol counts text, and never between the two halves of a character
+// beyond the Basic Multilingual Plane.
+[[nodiscard]] std::vector<std::u32string> textChunks(std::u32string_view text);
+// The same for text in UTF-8, whose bytes that are not UTF-8 are left out.
 [[nodiscard]] std::vector<std::u32string> textChunks(std::string_view utf8);
 
 inline constexpr std::size_t textChunkUnits = 16;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "Platform/desktop/GioHandles.hpp"
+#include "Platform/desktop/PrivateMainContext.hpp"
 
 namespace vantrel::gnome {
 
@@ -47,33 +48,5 @@ inline constexpr const char* displayConfigService = "org.gnome.Mutter.DisplayCon
 [[nodiscard]] GDBusConnectionPtr privateSessionBus(std::string& error);
 // The same on the bus of type (the system bus for localed).
 [[nodiscard]] GDBusConnectionPtr privateBus(GBusType type, std::string& error);
-
-// A private main context, the thread's default while it lives: signals subscribed meanwhile are
-// delivered only where this thread iterates it, so a thread waits for a signal without anyone
-// else's event loop.
-class PrivateContext {
-public:
-    PrivateContext() : context_(g_main_context_new()) { g_main_context_push_thread_default(context_); }
-    ~PrivateContext() {
-        g_main_context_pop_thread_default(context_);
-        g_main_context_unref(context_);
-    }
-    PrivateContext(const PrivateContext&) = delete;
-    PrivateContext& operator=(const PrivateContext&) = delete;
-
-    // Waits up to a tenth of a second for something to dispatch.
-    void iterate() {
-        GSource* timeout = g_timeout_source_new(100);
-        g_source_set_callback(
-            timeout, [](gpointer) { return G_SOURCE_REMOVE; }, nullptr, nullptr);
-        g_source_attach(timeout, context_);
-        g_main_context_iteration(context_, TRUE);
-        g_source_destroy(timeout);
-        g_source_unref(timeout);
-    }
-
-private:
-    GMainContext* context_;
-};
 
 }  // namespace vantrel::gnome

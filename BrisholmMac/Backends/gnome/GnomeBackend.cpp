@@ -54,34 +54,29 @@ private:
     GDBusConnectionPtr bus_;
 };
 
-// The same through the desktop portal: its two interfaces answer.
+// Whether the desktop portal (started on demand) offers interface.
+bool portalAnswers(GDBusConnection* bus, const char* interface) {
+    std::string error;
+    const bool answers =
+        gnome::startedProperty(bus, gnome::portalService, gnome::portalPath, interface, "version", error) != nullptr;
+    if (!answers) {
+        diagnosticLog().debug("gnome: the desktop portal offers no {}: {}", interface, error);
+    }
+    return answers;
+}
+
+// The session checks through the desktop portal: its two interfaces answer.
 class PortalSessionChecks final : public SessionChecks {
 public:
     explicit PortalSessionChecks(GDBusConnectionPtr bus) : bus_(std::move(bus)) {}
 
-    bool screenReadable() override { return answers(gnome::portalScreenCast); }
-    bool offersSyntheticInput() override { return answers(gnome::portalRemoteDesktop); }
+    bool screenReadable() override { return bus_ && portalAnswers(bus_.get(), gnome::portalScreenCast); }
+    bool offersSyntheticInput() override { return bus_ && portalAnswers(bus_.get(), gnome::portalRemoteDesktop); }
     std::optional<Point> pointerLocation() override { return std::nullopt; }
 
 private:
-    bool answers(const char* interface) {
-        std::string error;
-        return bus_ && gnome::startedProperty(bus_.get(), gnome::portalService, gnome::portalPath, interface, "version",
-                                              error) != nullptr;
-    }
-
     GDBusConnectionPtr bus_;
 };
-
-bool portalAnswers(GDBusConnection* bus) {
-    std::string error;
-    const bool answers = gnome::startedProperty(bus, gnome::portalService, gnome::portalPath,
-                                                gnome::portalRemoteDesktop, "version", error) != nullptr;
-    if (!answers) {
-        diagnosticLog().debug("gnome: no remote desktop portal: {}", error);
-    }
-    return answers;
-}
 
 }  // namespace
 
@@ -132,7 +127,7 @@ GnomeServices gnomeServices() {
 
 bool portalRemoteDesktopAnswers() {
     const auto bus = gnome::sessionBus();
-    return bus && portalAnswers(bus.get());
+    return bus && portalAnswers(bus.get(), gnome::portalRemoteDesktop);
 }
 
 bool gnomeRemoteDesktopAnswers() {

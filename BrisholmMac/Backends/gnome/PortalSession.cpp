@@ -23,9 +23,6 @@ constexpr std::uint32_t cursorEmbedded = 2;
 constexpr std::uint32_t devicesKeyboardPointer = 1 | 2;
 // Until the user revokes it: the approval outlives this session and the host.
 constexpr std::uint32_t persistUntilRevoked = 2;
-constexpr std::uint32_t shiftLeftKey = 42;  // KEY_LEFTSHIFT
-// The compositor drops the first keys of a new session, as with its own service.
-constexpr auto warmUpTime = std::chrono::milliseconds(150);
 
 // The Response of one request, filled in by its signal.
 struct Response {
@@ -215,7 +212,7 @@ GVariantPtr PortalSession::request(const char* interface, const char* method, GV
         args = g_variant_new("(@a{sv})", dictionary);
     }
 
-    PrivateContext context;
+    desktop::PrivateMainContext context;
     Response response;
     const guint subscription =
         g_dbus_connection_signal_subscribe(connection_.get(), portalService, requestInterface, "Response", path.c_str(),
@@ -223,11 +220,8 @@ GVariantPtr PortalSession::request(const char* interface, const char* method, GV
     const auto handle = callSync(connection_.get(), portalService, portalPath, interface, method, args, "(o)", error,
                                  static_cast<int>(quickTimeout.count() * 1000), G_DBUS_CALL_FLAGS_NONE);
     if (handle) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (!response.code && std::chrono::steady_clock::now() < deadline &&
-               (options_.abandon == nullptr || !*options_.abandon)) {
-            context.iterate();
-        }
+        const auto abandoned = [&] { return options_.abandon != nullptr && *options_.abandon; };
+        context.iterateUntil([&] { return response.code || abandoned(); }, std::chrono::steady_clock::now() + timeout);
         if (!response.code) {
             // Takes the dialog off the screen: nobody is there to answer it any more.
             std::string closing;

@@ -15,6 +15,12 @@
 
 namespace vantrel::gnome {
 
+// The compositor drops the first keys of a new remote desktop session, its own or the portal's:
+// a session taps this key (KEY_LEFTSHIFT) once, and real keys wait warmUpTime after it. 10 to
+// 200 ms were enough in every session tried.
+inline constexpr std::uint32_t shiftLeftKey = 42;
+inline constexpr auto warmUpTime = std::chrono::milliseconds(150);
+
 inline constexpr const char* portalService = "org.freedesktop.portal.Desktop";
 inline constexpr const char* portalPath = "/org/freedesktop/portal/desktop";
 inline constexpr const char* portalScreenCast = "org.freedesktop.portal.ScreenCast";

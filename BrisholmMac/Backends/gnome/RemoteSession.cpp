@@ -20,9 +20,6 @@ constexpr const char* screenCastSession = "org.gnome.Mutter.ScreenCast.Session";
 constexpr const char* screenCastStream = "org.gnome.Mutter.ScreenCast.Stream";
 // The compositor draws the pointer into the frames: a moving pointer then costs its damage only.
 constexpr std::uint32_t cursorEmbedded = 1;
-constexpr std::uint32_t shiftLeftKey = 42;  // KEY_LEFTSHIFT
-// How long real keys wait after the warm-up key. 10 to 200 ms were enough in every session tried.
-constexpr auto warmUpTime = std::chrono::milliseconds(150);
 constexpr auto streamAddedTimeout = std::chrono::seconds(5);
 
 std::string objectPath(GVariant* reply) {
@@ -106,7 +103,7 @@ bool RemoteSession::recordAndStart(std::string& error) {
     // The compositor starts only the streams recorded before the session starts, so every monitor
     // is recorded now: the phone may switch to any of them later. A stream nobody reads costs the
     // compositor nothing. Subscribed first: the streams are announced as the session starts.
-    PrivateContext context;
+    desktop::PrivateMainContext context;
     AddedStreams added;
     const guint subscription =
         g_dbus_connection_signal_subscribe(connection_.get(), nullptr, screenCastStream, "PipeWireStreamAdded", nullptr,
@@ -137,10 +134,7 @@ bool RemoteSession::recordAndStart(std::string& error) {
             }
             return true;
         };
-        const auto deadline = std::chrono::steady_clock::now() + streamAddedTimeout;
-        while (!allNamed() && std::chrono::steady_clock::now() < deadline) {
-            context.iterate();
-        }
+        context.iterateUntil(allNamed, std::chrono::steady_clock::now() + streamAddedTimeout);
     }
     g_dbus_connection_signal_unsubscribe(connection_.get(), subscription);
     if (recorded.empty()) {

@@ -9,6 +9,7 @@
 
 #include "Log/DiagnosticLog.hpp"
 #include "Platform/desktop/GioHandles.hpp"
+#include "Platform/desktop/PrivateMainContext.hpp"
 
 namespace vantrel {
 
@@ -17,6 +18,7 @@ namespace {
 using desktop::GErrorFree;
 using desktop::GListOfObjectsFree;
 using desktop::GObjectPtr;
+using desktop::PrivateMainContext;
 
 using ErrorPtr = std::unique_ptr<GError, GErrorFree>;
 
@@ -113,24 +115,6 @@ Survey survey(const CredentialName& name) {
 }
 
 const char* const lockedReason = "the keyring is locked";
-
-// A main context of our own for the length of one wait, so that waiting for the user neither
-// runs nor depends on the caller's event loop.
-class PrivateMainContext {
-public:
-    PrivateMainContext() : context_(g_main_context_new()) { g_main_context_push_thread_default(context_); }
-    ~PrivateMainContext() {
-        g_main_context_pop_thread_default(context_);
-        g_main_context_unref(context_);
-    }
-    PrivateMainContext(const PrivateMainContext&) = delete;
-    PrivateMainContext& operator=(const PrivateMainContext&) = delete;
-
-    [[nodiscard]] GMainContext* get() const { return context_; }
-
-private:
-    GMainContext* context_;
-};
 
 struct SourceDestroy {
     void operator()(GSource* source) const {

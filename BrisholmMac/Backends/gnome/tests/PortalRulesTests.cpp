@@ -94,45 +94,44 @@ std::string storedToken(testing::FakeCredentialStore& store) {
     return store.items.empty() ? "" : std::string(store.items.front().begin(), store.items.front().end());
 }
 
-TEST(PortalRules, EachStartShowsTheLastTokenAndKeepsTheNewOne) {
-    auto store = std::make_shared<testing::FakeCredentialStore>();
-    RestoreTokens tokens(store);
-    FakePortal portal;
-    const auto start = [&](const std::optional<std::string>& token) { return portal(token); };
+// A start through startRemembering, with a store and a portal of the test's own.
+class RememberedStart : public ::testing::Test {
+protected:
+    PortalAnswer start() {
+        return startRemembering(tokens, [this](const std::optional<std::string>& token) { return portal(token); })
+            .answer;
+    }
 
-    EXPECT_EQ(startRemembering(tokens, start).answer, PortalAnswer::granted);
+    std::shared_ptr<testing::FakeCredentialStore> store = std::make_shared<testing::FakeCredentialStore>();
+    RestoreTokens tokens{store};
+    FakePortal portal;
+};
+
+TEST_F(RememberedStart, EachStartShowsTheLastTokenAndKeepsTheNewOne) {
+    EXPECT_EQ(start(), PortalAnswer::granted);
     EXPECT_EQ(storedToken(*store), "token-1");
-    EXPECT_EQ(startRemembering(tokens, start).answer, PortalAnswer::granted);
+    EXPECT_EQ(start(), PortalAnswer::granted);
     EXPECT_EQ(storedToken(*store), "token-2") << "a token is good for one start";
     EXPECT_EQ(portal.shown, (std::vector<std::optional<std::string>>{std::nullopt, "token-1"}));
 }
 
-TEST(PortalRules, ATokenThePortalRejectsIsDroppedAndTheDialogAsked) {
-    auto store = std::make_shared<testing::FakeCredentialStore>();
+TEST_F(RememberedStart, ATokenThePortalRejectsIsDroppedAndTheDialogAsked) {
     store->items = {Bytes{'o', 'l', 'd'}};
-    RestoreTokens tokens(store);
-    FakePortal portal;
     portal.answers = {PortalAnswer::failed};
-    const auto started =
-        startRemembering(tokens, [&](const std::optional<std::string>& token) { return portal(token); });
-    EXPECT_EQ(started.answer, PortalAnswer::granted);
+    EXPECT_EQ(start(), PortalAnswer::granted);
     EXPECT_EQ(portal.shown, (std::vector<std::optional<std::string>>{"old", std::nullopt}));
     EXPECT_EQ(storedToken(*store), "token-1");
 }
 
-TEST(PortalRules, ARefusedDialogLeavesNoTokenAndALockedKeyringAsksEachTime) {
-    auto store = std::make_shared<testing::FakeCredentialStore>();
+TEST_F(RememberedStart, ARefusedDialogLeavesNoTokenAndALockedKeyringAsksEachTime) {
     store->items = {Bytes{'o', 'l', 'd'}};
-    RestoreTokens tokens(store);
-    FakePortal portal;
     portal.answers = {PortalAnswer::refused};
-    const auto start = [&](const std::optional<std::string>& token) { return portal(token); };
-    EXPECT_EQ(startRemembering(tokens, start).answer, PortalAnswer::refused);
+    EXPECT_EQ(start(), PortalAnswer::refused);
     EXPECT_EQ(portal.shown.size(), 1U) << "the user's no is not asked again at once";
     EXPECT_EQ(storedToken(*store), "");
 
     store->state = CredentialStatus::locked;
-    EXPECT_EQ(startRemembering(tokens, start).answer, PortalAnswer::granted);
+    EXPECT_EQ(start(), PortalAnswer::granted);
     EXPECT_EQ(portal.shown.back(), std::nullopt);
     EXPECT_EQ(store->replacements, 1) << "a locked keyring keeps nothing and is not written";
 }
